@@ -1,0 +1,2 @@
+// The application object arrives with the update run.
+namespace toval {}

@@ -1,0 +1,31 @@
+#pragma once
+// The update servers the catalogue can be fetched from.
+
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace toval {
+
+class CServerEntry {
+public:
+    virtual ~CServerEntry() = default;
+    std::string Name;
+    std::string Url;
+};
+
+class CServerList {
+public:
+    virtual ~CServerList();
+    bool Add(const std::string& name, const std::string& url);
+    // Borrowed; stays in the list. Null when empty.
+    CServerEntry* First();
+    void Clear();
+
+private:
+    std::list<std::unique_ptr<CServerEntry>> Entries;
+    std::mutex Lock;
+};
+
+}  // namespace toval

@@ -1,0 +1,44 @@
+#pragma once
+// The records of the catalogue being processed, with the base directories of the macros.
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "catalog/CFileEntry.h"
+#include "catalog/install_path.h"
+
+namespace toval {
+
+class CUpdateCatalog {
+public:
+    // Reads the base directories once, from the system.
+    CUpdateCatalog();
+    explicit CUpdateCatalog(BaseDirectories dirs);
+    virtual ~CUpdateCatalog();
+    CUpdateCatalog(const CUpdateCatalog&) = delete;
+    CUpdateCatalog& operator=(const CUpdateCatalog&) = delete;
+
+    void Clear();
+    // Reads the catalogue file at `path`; false when it is not a readable catalogue. Entries whose
+    // paths would leave their base directory are dropped.
+    bool Load(const std::string& path);
+    // Keeps the entries whose files need an update, in order; returns how many.
+    uint32_t RetainOutdated();
+    // Sum of Length over the kept entries.
+    uint64_t OutdatedLength();
+    // The front entry, handed over; null when empty.
+    std::unique_ptr<CFileEntry> TakeFirst();
+    uint32_t Count();
+
+    const BaseDirectories& Directories() const { return Dirs; }
+
+private:
+    std::list<std::unique_ptr<CFileEntry>> Entries;
+    std::recursive_mutex Lock;
+    BaseDirectories Dirs;
+};
+
+}  // namespace toval

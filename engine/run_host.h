@@ -1,0 +1,43 @@
+#pragma once
+// What the update run needs from the front end that drives it (the window or the console).
+// The run is a set of handlers called one at a time on one thread, in the order their messages
+// were posted; the host owns that loop.
+
+#include <cstdint>
+#include <string>
+
+#include "net/messages.h"
+
+namespace toval {
+
+constexpr uint32_t WM_UPDATE_RESULT = 890;
+constexpr uint32_t WM_TIMER_PUMP = 1000;    // timer id: the download pump
+constexpr uint32_t WM_TIMER_REPAINT = 1001; // timer id: the pump and the repaint tick
+constexpr uint32_t kTimerPeriodMs = 100;
+constexpr uint32_t kCommandConnect = 1005;  // WM_COMMAND id: queue another catalogue transfer
+constexpr uint32_t kCommandNothing = 1004;  // WM_COMMAND id: accepted, does nothing
+
+constexpr uint32_t MB_OK = 0x0;
+constexpr uint32_t MB_ICONERROR = 0x10;
+
+class IRunHost : public IMessageSink {
+public:
+    // Shows a message box and returns when it has been closed. The window runs a nested loop
+    // meanwhile, so the run's handlers may re-enter; the console prints it and returns at once.
+    // An empty caption means the application's name.
+    virtual void ShowMessageBox(const std::string& text, const std::string& caption,
+                                uint32_t type) = 0;
+    // Delivers WM_UPDATE_RESULT with `count` to the caller's window and waits until it is
+    // handed over. Called only when the caller window is not 0.
+    virtual void SendUpdateResult(uint32_t callerWindow, uint32_t count) = 0;
+    // Ends the loop once the handler that asked has returned.
+    virtual void PostQuit() = 0;
+    // Asks for a repaint of the whole display without erasing (the repaint tick).
+    virtual void Invalidate() = 0;
+    // A progress notification has been handled: the tray icon steps one frame.
+    virtual void ProgressHandled() {}
+    // Debugger output: stderr, only when TOVAL_UPDATER_DEBUG is set.
+    virtual void DebugOutput(const std::string& text) = 0;
+};
+
+}  // namespace toval

@@ -1,0 +1,86 @@
+#pragma once
+// One HTTP download of one URL into one local file, on a worker thread of its own.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "net/CWorkerThread.h"
+#include "net/messages.h"
+
+namespace toval {
+
+// Result codes of a transfer; the user-facing texts stand beside them in result_codes.cpp.
+enum ResultCode : int32_t {
+    kResultOk = 0,
+    kResultBadUrl = 1,
+    kResultConnect = 2,
+    kResultRedirect = 3,
+    kResultRedirectUrl = 4,
+    kResultNotHttp = 5,
+    kResultHttpStatus = 6,
+    kResultLocalFile = 7,
+    kResultCancelled = 8,
+    kResultEmptyUrl = 9,
+};
+
+// The text Raise stores for a code (codes outside 1..9 take the fallback text).
+const char* ResultCodeText(int32_t code);
+// The initial ErrorText of every transfer.
+extern const char* const kInitialErrorText;
+
+class CInetFile : public CWorkerThread {
+public:
+    class CInetFileException {
+    public:
+        explicit CInetFileException(int32_t code) : Code(code) {}
+        int32_t Code;
+    };
+
+    CInetFile();
+    ~CInetFile() override;  // sets Cancel and joins
+
+    // Increments StartCount, joins any previous run, clears Cancel and starts the worker.
+    bool Start();
+    std::string GetErrorText() const;
+
+    // Bytes received since the receiver last took them, and re-arms the progress notification.
+    // A progress notification is posted only while none is outstanding, so the receiver is never
+    // flooded; summing what this returns gives exactly the bytes written.
+    uint64_t TakeProgress();
+
+    std::string ErrorText = kInitialErrorText;
+    bool StatusCallback = false;
+    int32_t Kind = 2;
+    std::string TargetPath;
+    std::string FileName;
+    std::string URL;
+    IMessageSink* NotifyWindow = nullptr;
+    std::string ServerName;
+    std::atomic<bool> Cancel{false};
+    int32_t StartCount = 0;
+    std::atomic<uint64_t> Received{0};
+    uint64_t ExpectedLength = 0;
+    bool Register = false;
+    bool ZipFile = false;
+    bool ForceOverwrite = false;
+    bool Execute = false;
+    std::string ExecutePar;
+
+    // A connection that cannot be made, or a body that stops arriving, ends the transfer with
+    // code 2 instead of hanging the updater.
+    std::chrono::milliseconds ConnectTimeout{60000};
+    std::chrono::milliseconds StallLimit{60000};
+
+protected:
+    void Run() override;
+
+private:
+    [[noreturn]] void Raise(int32_t code);
+
+    std::atomic<uint64_t> UnreportedBytes{0};
+    std::atomic<bool> ProgressOutstanding{false};
+};
+
+}  // namespace toval

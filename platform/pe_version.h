@@ -1,0 +1,30 @@
+#pragma once
+// Reads VS_FIXEDFILEINFO from the version resource of a PE32 or PE32+ file by walking the
+// resource directory, never by scanning for the signature. Only the headers, the section table
+// and the bytes on the path to the version block are read. Every offset and size that comes from
+// the file is checked, so a truncated or hostile file ends in a negative status.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "platform/win_types.h"
+
+namespace toval {
+
+// Positional reads from an image; returns false when the range is not wholly available.
+class ImageSource {
+public:
+    virtual ~ImageSource() = default;
+    virtual bool ReadAt(uint64_t offset, void* buffer, std::size_t size) = 0;
+    virtual uint64_t Size() const = 0;
+};
+
+// Status 0 and `out` filled, or a negative status (see status.h) when the image has no readable
+// version resource.
+int32_t ReadFixedFileInfo(ImageSource& image, VS_FIXEDFILEINFO& out);
+int32_t ReadFixedFileInfo(std::span<const uint8_t> image, VS_FIXEDFILEINFO& out);
+int32_t ReadFixedFileInfo(const std::string& path, VS_FIXEDFILEINFO& out);
+
+}  // namespace toval

@@ -1,0 +1,2 @@
+// The window and console front ends arrive with the update run.
+namespace toval {}
