@@ -15,7 +15,7 @@
 namespace toval {
 
 class CUpdateRun {
-public:
+  public:
     enum class Outcome { Running, Finished, UpToDate, Failed, Stopped };
 
     explicit CUpdateRun(IRunHost& host);
@@ -25,7 +25,10 @@ public:
     // Replaces the status line; shown at the next repaint tick. The code is ignored.
     void SetStatus(const std::string& text, uint32_t code = 0);
 
+    // Opens the run. The catalogue always comes from the first server; when the front end has
+    // added none, the built-in server with `catalogueUrl` is added first.
     void StartRun(const std::string& catalogueUrl);
+    // Queues a catalogue transfer from the first server into a fresh temporary file.
     void Connect();
 
     // The message handlers.
@@ -41,6 +44,8 @@ public:
 
     // How the run ended (the console's exit status follows it).
     Outcome RunOutcome() const { return Result; }
+    // True once the run has asked the host to quit; the pump starts nothing after that.
+    bool QuitRequested() const { return QuitPosted; }
 
     // Run state, read by the front ends when they paint.
     std::string StatusText;
@@ -56,9 +61,21 @@ public:
     uint32_t TransferLimit = 5;
     uint32_t RunningTransfers = 0;
 
-private:
+  private:
+    // Starts the front transfer when it has never been started (the pump's body).
+    void PumpStep();
+    void PostQuit();
+    void SendResult(uint32_t count);
+    void ShowMessageBox(const std::string& text, const std::string& caption, uint32_t type);
+    void CatalogueCompleted(CInetFile& transfer);
+    void CatalogueFailed(CInetFile& transfer, const std::string& errorText);
+    void FileCompleted(CInetFile& transfer, uint32_t code);
+
     IRunHost& Host;
     Outcome Result = Outcome::Running;
+    bool QuitPosted = false;
+    bool FileFailed = false;  // a file transfer failed: the run must not report "finished"
+    int MessageBoxDepth = 0;  // message boxes open on this thread (nested loops)
 };
 
 }  // namespace toval

@@ -2,7 +2,6 @@
 
 #include <chrono>
 
-
 namespace toval {
 
 namespace {
@@ -18,8 +17,8 @@ void ProgressFigures::OnProgress(int32_t kind, uint64_t chunkBytes, uint64_t rec
     receivedBytes += chunkBytes;
     if (totalBytes == 0) return;
     TotalPercent = static_cast<int32_t>(receivedBytes * 100 / totalBytes);
-    const int32_t elapsed = static_cast<int32_t>(static_cast<uint32_t>(nowMs) -
-                                                 static_cast<uint32_t>(LastClock));
+    const int32_t elapsed =
+        static_cast<int32_t>(static_cast<uint32_t>(nowMs) - static_cast<uint32_t>(LastClock));
     LastClock = nowMs;
     if (elapsed > 0) {
         BytesPerSecond = (receivedBytes - LastReceived) * 1000 / static_cast<uint64_t>(elapsed);

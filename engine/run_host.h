@@ -11,17 +11,19 @@
 namespace toval {
 
 constexpr uint32_t WM_UPDATE_RESULT = 890;
-constexpr uint32_t WM_TIMER_PUMP = 1000;    // timer id: the download pump
-constexpr uint32_t WM_TIMER_REPAINT = 1001; // timer id: the pump and the repaint tick
+constexpr uint32_t WM_TIMER_PUMP = 1000;     // timer id: the download pump
+constexpr uint32_t WM_TIMER_REPAINT = 1001;  // timer id: the pump and the repaint tick
 constexpr uint32_t kTimerPeriodMs = 100;
 constexpr uint32_t kCommandConnect = 1005;  // WM_COMMAND id: queue another catalogue transfer
 constexpr uint32_t kCommandNothing = 1004;  // WM_COMMAND id: accepted, does nothing
+constexpr uint32_t WM_COMMAND = 0x0111;     // wParam: low word the command id
+constexpr uint32_t WM_TIMER = 0x0113;       // wParam: the timer id
 
 constexpr uint32_t MB_OK = 0x0;
 constexpr uint32_t MB_ICONERROR = 0x10;
 
 class IRunHost : public IMessageSink {
-public:
+  public:
     // Shows a message box and returns when it has been closed. The window runs a nested loop
     // meanwhile, so the run's handlers may re-enter; the console prints it and returns at once.
     // An empty caption means the application's name.
@@ -38,6 +40,9 @@ public:
     virtual void ProgressHandled() {}
     // Debugger output: stderr, only when TOVAL_UPDATER_DEBUG is set.
     virtual void DebugOutput(const std::string& text) = 0;
+    // The status line has just been replaced by `text`. Called for every change, in order, so a
+    // front end that prints each text misses none even when several are set between two ticks.
+    virtual void StatusChanged(const std::string& text) { (void)text; }
 };
 
 }  // namespace toval

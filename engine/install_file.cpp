@@ -1,0 +1,36 @@
+// Moving a downloaded file into place and acting on its install options.
+
+#include <cstdio>
+
+#include "engine/CUpdateRun.h"
+#include "engine/status_texts.h"
+#include "platform/process.h"
+#include "platform/shell_words.h"
+
+namespace toval {
+
+void CUpdateRun::InstallFile(CInetFile& transfer) {
+    const std::string& target = transfer.TargetPath;
+    const std::string source = target + ".update";
+    // rename(2) swaps the new file in atomically: at every moment either the old or the new
+    // file stands at the target, so a crash or a failure never loses the player's copy.
+    if (std::rename(source.c_str(), target.c_str()) != 0) {
+        SetStatus(FillText(kTextRenameFailed, {transfer.FileName}));
+        return;
+    }
+    SetStatus(FillText(kTextFileInstalled, {transfer.FileName}));
+
+    // Neither start is waited for nor examined: the run goes on with the next file at once.
+    if (transfer.Execute) {
+        // Parameters that do not split (an open quote) would start the program with arguments
+        // it was never meant to see, so it is not started at all.
+        if (auto args = SplitShellWords(transfer.ExecutePar)) StartFile(target, *args);
+    }
+    if (transfer.Register) {
+        const std::string regsvr32 = FindInPath("regsvr32");
+        // The path is one argument, blanks and all.
+        if (!regsvr32.empty()) StartDetached(regsvr32, {"/s", target});
+    }
+}
+
+}  // namespace toval

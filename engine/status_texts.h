@@ -1,0 +1,56 @@
+#pragma once
+// Every text the update run shows, in one place, with the helper that fills them in. The texts
+// are what players of the game know; they must not change wording or punctuation.
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace toval {
+
+// The one built-in update server.
+inline constexpr std::string_view kServerName = "Toval更新服务器";
+
+// Status line.
+inline constexpr std::string_view kTextConnecting = "正在连接：%s";
+inline constexpr std::string_view kTextCatalogueFetched = "获取更新文件列表成功：%s";
+inline constexpr std::string_view kTextUpToDate = "你当前的版本是最新的";
+inline constexpr std::string_view kTextTotals = "需更新文件总数: %u, 文件总长度: %u KB";
+inline constexpr std::string_view kTextErrorAtServer = "%s：%s";
+inline constexpr std::string_view kTextFileFailed = "下载文件失败 [%s], 错误代码 [%u]";
+inline constexpr std::string_view kTextDeleteFailed = "删除文件失败 [%s]";
+inline constexpr std::string_view kTextRenameFailed = "重命名文件失败 [%s]";
+inline constexpr std::string_view kTextFileInstalled = "下载文件成功 [%s]";
+inline constexpr std::string_view kTextFinished = "更新完毕";
+
+// Message boxes.
+inline constexpr std::string_view kCaptionSystemNotice = "系统提示";
+inline constexpr std::string_view kTextNetworkCause = "可能由于网络原因，%s ";
+// A catalogue that arrived but is not one (an error page served with status 200, say).
+inline constexpr std::string_view kTextCatalogueUnreadable =
+    "更新文件列表格式错误, 请到官网下载最新版本";
+
+// The game lobby started at the end of a finished run.
+inline constexpr std::string_view kLobbyProgram = "lobby.exe";
+inline constexpr std::string_view kLobbyArgument = "gameToval";
+
+// Replaces each "%s" or "%u" of `format`, in order, with the next value. Values are inserted as
+// they are, so a value that itself holds "%s" is never expanded; missing values leave the marker.
+inline std::string FillText(std::string_view format,
+                            std::initializer_list<std::string_view> values) {
+    std::string out;
+    out.reserve(format.size() + 64);
+    auto next = values.begin();
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format[i] == '%' && i + 1 < format.size() &&
+            (format[i + 1] == 's' || format[i + 1] == 'u') && next != values.end()) {
+            out += *next++;
+            ++i;
+        } else {
+            out += format[i];
+        }
+    }
+    return out;
+}
+
+}  // namespace toval

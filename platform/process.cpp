@@ -1,0 +1,149 @@
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace toval {
+
+namespace {
+
+bool IsExecutableFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
+}
+
+// Marks every descriptor from 3 up close-on-exec, so that the started program inherits none of
+// ours (sockets, files being written, the error pipe of StartDetached).
+void CloseInheritedDescriptors() {
+#ifdef SYS_close_range
+    if (::syscall(SYS_close_range, 3u, ~0u, 4u /* CLOSE_RANGE_CLOEXEC */) == 0) return;
+#endif
+    const long limit = ::sysconf(_SC_OPEN_MAX);
+    for (long fd = 3; fd < (limit > 0 ? limit : 1024); ++fd)
+        ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+}
+
+}  // namespace
+
+ProgramKind ClassifyProgram(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return ProgramKind::Missing;
+    char head[4] = {};
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return ProgramKind::Other;
+    const ssize_t got = ::read(fd, head, sizeof head);
+    ::close(fd);
+    const bool executable = ::access(path.c_str(), X_OK) == 0;
+    if (got >= 4 &&
+        std::memcmp(head,
+                    "\x7f"
+                    "ELF",
+                    4) == 0 &&
+        executable)
+        return ProgramKind::Native;
+    if (got >= 2 && head[0] == '#' && head[1] == '!' && executable) return ProgramKind::Native;
+    if (got >= 2 && head[0] == 'M' && head[1] == 'Z') return ProgramKind::Windows;
+    return ProgramKind::Other;
+}
+
+std::string FindInPath(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos) return {};
+    const char* env = std::getenv("PATH");
+    const std::string path = env ? env : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t begin = 0;
+    while (begin <= path.size()) {
+        std::size_t end = path.find(':', begin);
+        if (end == std::string::npos) end = path.size();
+        // An empty PATH element means the current directory, as the shell reads it.
+        const std::string dir = end == begin ? "." : path.substr(begin, end - begin);
+        const std::string candidate = dir + "/" + name;
+        if (IsExecutableFile(candidate)) return candidate;
+        begin = end + 1;
+    }
+    return {};
+}
+
+bool StartDetached(const std::string& program, const std::vector<std::string>& args) {
+    // Everything the children need is built before fork: after it, in a threaded process, only
+    // async-signal-safe calls are allowed.
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 2);
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    // The grandchild reports a failed exec through this pipe; a successful exec closes it.
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) return false;
+
+    const pid_t child = ::fork();
+    if (child < 0) {
+        ::close(report[0]);
+        ::close(report[1]);
+        return false;
+    }
+    if (child == 0) {
+        // The middle process exits at once, so the program is adopted by init (or the nearest
+        // subreaper) and never becomes our zombie; we reap only this short-lived child.
+        ::setsid();
+        const pid_t grandchild = ::fork();
+        if (grandchild != 0) ::_exit(grandchild < 0 ? 127 : 0);
+        ::close(report[0]);
+        const int devnull = ::open("/dev/null", O_RDONLY);
+        if (devnull >= 0) {
+            ::dup2(devnull, 0);
+            if (devnull != 0) ::close(devnull);
+        }
+        ::dup2(2, 1);
+        CloseInheritedDescriptors();
+        ::execv(program.c_str(), argv.data());
+        const int error = errno;
+        ssize_t ignored = ::write(report[1], &error, sizeof error);
+        (void)ignored;
+        ::_exit(127);
+    }
+    ::close(report[1]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    int error = 0;
+    ssize_t got;
+    do {
+        got = ::read(report[0], &error, sizeof error);
+    } while (got < 0 && errno == EINTR);
+    ::close(report[0]);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 && got == 0;
+}
+
+bool StartFile(const std::string& path, const std::vector<std::string>& args) {
+    switch (ClassifyProgram(path)) {
+        case ProgramKind::Missing:
+            return false;
+        case ProgramKind::Native:
+            return StartDetached(path, args);
+        case ProgramKind::Windows: {
+            const std::string wine = FindInPath("wine");
+            if (!wine.empty()) {
+                std::vector<std::string> wineArgs{path};
+                wineArgs.insert(wineArgs.end(), args.begin(), args.end());
+                return StartDetached(wine, wineArgs);
+            }
+            break;
+        }
+        case ProgramKind::Other:
+            break;
+    }
+    const std::string opener = FindInPath("xdg-open");
+    return !opener.empty() && StartDetached(opener, {path});
+}
+
+}  // namespace toval
