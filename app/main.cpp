@@ -1,1 +1,6 @@
-int main() { return 0; }
+#include "app/CUpdaterApp.h"
+
+int main(int argc, char** argv) {
+    toval::CUpdaterApp app;
+    return app.Run(argc, argv);
+}

@@ -1,2 +1,0 @@
-// The application object arrives with the update run.
-namespace toval {}

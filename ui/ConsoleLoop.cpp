@@ -1,0 +1,112 @@
+#include "ui/ConsoleLoop.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "engine/progress_figures.h"
+#include "platform/debug_output.h"
+#include "platform/x11_caller.h"
+
+namespace toval {
+
+namespace {
+// The caption a message box without one of its own shows.
+constexpr const char* kApplicationName = "toval-updater";
+}  // namespace
+
+ConsoleLoop::ConsoleLoop() : ProgressOnTerminal(::isatty(STDERR_FILENO) == 1) {}
+
+ConsoleLoop::~ConsoleLoop() = default;
+
+void ConsoleLoop::PostMessage(uint32_t message, uint32_t wParam, CInetFile* lParam) {
+    {
+        std::lock_guard guard(QueueLock);
+        Queue.push_back({message, wParam, lParam});
+    }
+    QueueChanged.notify_one();
+}
+
+void ConsoleLoop::ShowMessageBox(const std::string& text, const std::string& caption, uint32_t) {
+    // Nobody is there to close a box: it is printed and counts as closed at once.
+    ClearProgress();
+    std::fprintf(stderr, "%s: %s\n", caption.empty() ? kApplicationName : caption.c_str(),
+                 text.c_str());
+    std::fflush(stderr);
+}
+
+void ConsoleLoop::SendUpdateResult(uint32_t callerWindow, uint32_t count) {
+    // The console has no window of its own to name; without a display nothing is delivered.
+    SendUpdateResultMessage(callerWindow, count, 0);
+}
+
+void ConsoleLoop::PostQuit() { QuitPosted = true; }
+
+void ConsoleLoop::Invalidate() { DrawProgress(); }
+
+void ConsoleLoop::DebugOutput(const std::string& text) { ::toval::DebugOutput(text); }
+
+void ConsoleLoop::StatusChanged(const std::string& text) {
+    ClearProgress();
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void ConsoleLoop::DrawProgress() {
+    if (!ProgressOnTerminal || !ActiveRun) return;
+    CUpdateRun& run = *ActiveRun;
+    std::lock_guard guard(run.WindowLock);
+    CInetFile* front = run.DownloadQueue.Front();
+    if (!front || front->Kind != 2 || front->StartCount == 0 || run.FileCount == 0) {
+        ClearProgress();
+        return;
+    }
+    const ProgressFigures& f = run.Figures;
+    const int32_t position =
+        ProgressFigures::FilePosition(run.FileCount, run.DownloadQueue.Count());
+    std::fprintf(stderr, "\r\033[K%s  %d%%  总 %d%%  %dKB/秒  %d/%u", front->FileName.c_str(),
+                 f.FilePercent, f.TotalPercent, f.KilobytesPerSecond(), position, run.FileCount);
+    std::fflush(stderr);
+    ProgressShown = true;
+}
+
+void ConsoleLoop::ClearProgress() {
+    if (!ProgressShown) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    ProgressShown = false;
+}
+
+void ConsoleLoop::Run(CUpdateRun& run) {
+    using Clock = std::chrono::steady_clock;
+    const auto period = std::chrono::milliseconds(kTimerPeriodMs);
+    ActiveRun = &run;
+    auto nextTick = Clock::now() + period;
+    while (!QuitPosted && run.RunOutcome() != CUpdateRun::Outcome::Stopped) {
+        // Ticks are due every 100 ms however busy the queue is, so the repaint never starves.
+        if (Clock::now() >= nextTick) {
+            run.OnTimer(WM_TIMER_PUMP);
+            if (QuitPosted) break;
+            run.OnTimer(WM_TIMER_REPAINT);
+            nextTick += period;
+            if (nextTick < Clock::now()) nextTick = Clock::now() + period;
+            continue;
+        }
+        Message message{};
+        {
+            std::unique_lock lock(QueueLock);
+            if (!QueueChanged.wait_until(lock, nextTick, [this] { return !Queue.empty(); }))
+                continue;
+            message = Queue.front();
+            Queue.pop_front();
+        }
+        run.Dispatch(message.Id, message.WParam, message.LParam);
+    }
+    ClearProgress();
+    ActiveRun = nullptr;
+    std::lock_guard guard(QueueLock);
+    Queue.clear();
+}
+
+}  // namespace toval
