@@ -31,9 +31,9 @@ const char* ResultCodeText(int32_t code);
 extern const char* const kInitialErrorText;
 
 class CInetFile : public CWorkerThread {
-public:
+  public:
     class CInetFileException {
-    public:
+      public:
         explicit CInetFileException(int32_t code) : Code(code) {}
         int32_t Code;
     };
@@ -47,7 +47,9 @@ public:
 
     // Bytes received since the receiver last took them, and re-arms the progress notification.
     // A progress notification is posted only while none is outstanding, so the receiver is never
-    // flooded; summing what this returns gives exactly the bytes written.
+    // flooded; summing what this returns gives exactly the bytes written. Call it once per handled
+    // WM_DOWNLOAD_PROGRESS; it may return 0 when an earlier call already took the bytes. By the
+    // time WM_DOWNLOAD_COMPLETE is handled, every byte of the transfer has been taken.
     uint64_t TakeProgress();
 
     std::string ErrorText = kInitialErrorText;
@@ -69,15 +71,18 @@ public:
     std::string ExecutePar;
 
     // A connection that cannot be made, or a body that stops arriving, ends the transfer with
-    // code 2 instead of hanging the updater.
+    // code 2 instead of hanging the updater. A StallLimit of zero turns the stall check off.
     std::chrono::milliseconds ConnectTimeout{60000};
     std::chrono::milliseconds StallLimit{60000};
 
-protected:
+  protected:
     void Run() override;
 
-private:
+  private:
+    class Transfer;  // the state of one run, owning its libcurl handles and local file
+
     [[noreturn]] void Raise(int32_t code);
+    void ReportChunk(uint32_t bytes);
 
     std::atomic<uint64_t> UnreportedBytes{0};
     std::atomic<bool> ProgressOutstanding{false};

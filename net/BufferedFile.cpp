@@ -1,0 +1,59 @@
+#include "net/BufferedFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace toval {
+
+BufferedFile::~BufferedFile() { Close(); }
+
+bool BufferedFile::Open(const std::string& path) {
+    if (IsOpen()) return true;
+    if (!Buffer) Buffer = std::make_unique_for_overwrite<char[]>(Capacity);
+    Fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    Used = 0;
+    Failed = false;
+    return IsOpen();
+}
+
+bool BufferedFile::Append(const char* data, size_t size) {
+    if (Failed || !IsOpen()) return false;
+    if (Used + size > Capacity && !Flush()) return false;
+    if (size >= Capacity) return WriteAll(data, size);  // nothing gained by copying it first
+    std::memcpy(Buffer.get() + Used, data, size);
+    Used += size;
+    return true;
+}
+
+bool BufferedFile::Close() {
+    if (!IsOpen()) return !Failed;
+    const bool flushed = Flush();
+    const bool closed = ::close(Fd) == 0;
+    Fd = -1;
+    return flushed && closed;
+}
+
+bool BufferedFile::Flush() {
+    const size_t pending = Used;
+    Used = 0;
+    return pending == 0 || WriteAll(Buffer.get(), pending);
+}
+
+bool BufferedFile::WriteAll(const char* data, size_t size) {
+    while (size > 0 && !Failed) {
+        const ssize_t n = ::write(Fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            Failed = true;
+            break;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return !Failed;
+}
+
+}  // namespace toval

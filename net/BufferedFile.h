@@ -1,0 +1,38 @@
+#pragma once
+// A local file written through one buffer, so that a body arriving in small chunks costs few
+// system calls. Nothing is opened until Open: a failed transfer leaves an existing file untouched.
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace toval {
+
+class BufferedFile {
+  public:
+    explicit BufferedFile(size_t capacity) : Capacity(capacity) {}
+    // Writes out what it still holds (failures here cannot be reported) and closes.
+    ~BufferedFile();
+    BufferedFile(const BufferedFile&) = delete;
+    BufferedFile& operator=(const BufferedFile&) = delete;
+
+    // Creates or truncates `path` for writing; false when it cannot.
+    bool Open(const std::string& path);
+    bool IsOpen() const { return Fd >= 0; }
+    // False once a write to the disk has failed (disk full, file too large, I/O error).
+    bool Append(const char* data, size_t size);
+    // Writes out the buffer and closes; false when any write or the close failed.
+    bool Close();
+
+  private:
+    bool Flush();
+    bool WriteAll(const char* data, size_t size);
+
+    size_t Capacity;
+    std::unique_ptr<char[]> Buffer;
+    size_t Used = 0;
+    int Fd = -1;
+    bool Failed = false;
+};
+
+}  // namespace toval
