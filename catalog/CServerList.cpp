@@ -1,16 +1,23 @@
 #include "catalog/CServerList.h"
 
+#include <new>
+
 namespace toval {
 
 CServerList::~CServerList() { Clear(); }
 
 bool CServerList::Add(const std::string& name, const std::string& url) {
-    auto entry = std::make_unique<CServerEntry>();
-    entry->Name = name;
-    entry->Url = url;
-    std::lock_guard guard(Lock);
-    Entries.push_back(std::move(entry));
-    return true;
+    // Running out of memory is the one way to fail here; it is reported, not thrown.
+    try {
+        auto entry = std::make_unique<CServerEntry>();
+        entry->Name = name;
+        entry->Url = url;
+        std::lock_guard guard(Lock);
+        Entries.push_back(std::move(entry));
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 CServerEntry* CServerList::First() {

@@ -1,0 +1,35 @@
+#pragma once
+// UTF-8 to code page 936 (GBK), the encoding catalogues declare as "GB2312". A character that
+// code page 936 cannot hold is written as an XML numeric character reference, so the text must
+// be XML character data or attribute content.
+
+#include <iconv.h>
+
+#include <string>
+#include <string_view>
+
+namespace toval {
+
+class Cp936Encoder {
+  public:
+    Cp936Encoder();
+    ~Cp936Encoder();
+    Cp936Encoder(const Cp936Encoder&) = delete;
+    Cp936Encoder& operator=(const Cp936Encoder&) = delete;
+
+    // False when the system has no converter for code page 936.
+    bool Ready() const { return Handle != kInvalid; }
+
+    // Appends the converted `utf8` to `out`; false on input that is not valid UTF-8.
+    bool Append(std::string_view utf8, std::string& out);
+
+  private:
+    static inline const iconv_t kInvalid = reinterpret_cast<iconv_t>(-1);
+    iconv_t Handle = kInvalid;
+};
+
+// Length of the UTF-8 sequence at the front of `text` and its code point; 0 when the front is
+// not a well-formed sequence (overlong forms, surrogates and values past U+10FFFF included).
+std::size_t DecodeUtf8(std::string_view text, char32_t& codePoint);
+
+}  // namespace toval

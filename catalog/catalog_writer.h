@@ -1,0 +1,31 @@
+#pragma once
+// Writes an update catalogue in the layout the updater reads: GB2312 declaration, tab-indented
+// elements on lines of their own, CR LF line ends, text in code page 936.
+
+#include <ctime>
+#include <ostream>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "catalog/CFileEntry.h"
+
+namespace toval {
+
+struct CatalogProduct {
+    std::string Name;
+    std::string CreateDate;  // "YYYY-MM-DD hh:mm:ss", local time
+};
+
+// "YYYY-MM-DD hh:mm:ss" of a broken-down time.
+std::string FormatCreateDate(const std::tm& time);
+
+// True when `text` is valid UTF-8 holding only characters XML 1.0 can carry.
+bool IsXmlText(std::string_view text);
+
+// Writes the whole catalogue to `out`. On failure returns false and says why in `error`: a text
+// that XML cannot carry, no code page 936 converter, or a stream that failed.
+bool WriteCatalog(std::ostream& out, const CatalogProduct& product,
+                  std::span<const CFileEntry* const> files, std::string& error);
+
+}  // namespace toval
