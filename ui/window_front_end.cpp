@@ -1,8 +1,36 @@
+#include <QApplication>
+#include <cstdlib>
+#include <string_view>
+
+#include "platform/xcb_connection.h"
+#include "ui/CUpdateDialog.h"
 #include "ui/front_end.h"
 
 namespace toval {
 
-// Replaced by the Qt window; until then every start falls back to the console.
-int RunWindowFrontEnd(const StartOptions&, int, char**) { return -1; }
+namespace {
+// Qt aborts the process when its platform cannot start, so we look first. Platforms that need
+// no display are trusted; every other one (xcb, the default here) needs a reachable X server.
+bool WindowCanStart(int argc, char** argv) {
+    std::string_view platform;
+    if (const char* env = std::getenv("QT_QPA_PLATFORM")) platform = env;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::string_view(argv[i]) == "-platform") platform = argv[i + 1];
+    }
+    const std::string_view name = platform.substr(0, platform.find(':'));
+    if (name == "offscreen" || name == "minimal") return true;
+    return CanOpenDisplay();
+}
+}  // namespace
+
+int RunWindowFrontEnd(const StartOptions& options, int argc, char** argv) {
+    if (!WindowCanStart(argc, argv)) return -1;
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Toval游戏"));
+    CUpdateDialog dialog(options);
+    // The modal result does not matter: the run always ends with status 0.
+    dialog.exec();
+    return 0;
+}
 
 }  // namespace toval

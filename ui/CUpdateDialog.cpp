@@ -1,0 +1,228 @@
+#include "ui/CUpdateDialog.h"
+
+#include <unistd.h>
+#include <QApplication>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWindow>
+#include <cstdio>
+
+#include "engine/status_texts.h"
+#include "platform/debug_output.h"
+#include "platform/x11_caller.h"
+#include "ui/run_message_event.h"
+
+namespace toval {
+
+namespace {
+QMessageBox::Icon BoxIcon(uint32_t type) {
+    switch (type & 0xF0) {
+        case 0x10:
+            return QMessageBox::Critical;
+        case 0x20:
+            return QMessageBox::Question;
+        case 0x30:
+            return QMessageBox::Warning;
+        case 0x40:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
+    }
+}
+}  // namespace
+
+CUpdateDialog::CUpdateDialog(const StartOptions& options)
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      Images(DialogImages::Load()),
+      TextFont(ProgressFont()),
+      TrayIcon(Images.TrayFrames),
+      CommandFilter([this] { return static_cast<uint32_t>(internalWinId()); },
+                    [this](uint32_t id) {
+                        QCoreApplication::postEvent(this,
+                                                    new RunMessageEvent(WM_COMMAND, id, nullptr));
+                    }),
+      UpdateRun(std::make_unique<CUpdateRun>(*this)) {
+    // The whole client area is painted every time; erasing it first would only flicker.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    UpdateRun->CallerWindow = options.CallerWindow;
+
+    setWindowIcon(Images.AppIcon);
+    move(kPosition);
+    resize(kOuterSize);
+    setWindowTitle(QStringLiteral("自动升级-正在下载文件"));
+    // The command line always supplies a URL (the default one when it names none).
+    UpdateRun->ServerList.Add(std::string(kServerName), options.UpdateUrl);
+    TrayIcon.Add();
+    UpdateRun->Figures.FilePercent = 0;
+    UpdateRun->Figures.TotalPercent = 0;
+    UpdateRun->Figures.BytesPerSecond = 0;
+
+    PumpTimer.setInterval(kTimerPeriodMs);
+    RepaintTimer.setInterval(kTimerPeriodMs);
+    connect(&PumpTimer, &QTimer::timeout, this, [this] {
+        if (!Ended) UpdateRun->OnTimer(WM_TIMER_PUMP);
+    });
+    connect(&RepaintTimer, &QTimer::timeout, this, [this] {
+        if (!Ended) UpdateRun->OnTimer(WM_TIMER_REPAINT);
+    });
+    PumpTimer.start();
+    RepaintTimer.start();
+    UpdateRun->Figures.LastClock = 0;
+    UpdateRun->Figures.LastReceived = 0;
+
+    QCoreApplication::instance()->installNativeEventFilter(&CommandFilter);
+    UpdateRun->StartRun(options.UpdateUrl);
+}
+
+CUpdateDialog::~CUpdateDialog() {
+    QCoreApplication::instance()->removeNativeEventFilter(&CommandFilter);
+    PumpTimer.stop();
+    RepaintTimer.stop();
+    TrayIcon.Remove();
+    // Cancels and joins the transfers before the window they post to goes away.
+    UpdateRun.reset();
+}
+
+void CUpdateDialog::PostMessage(uint32_t message, uint32_t wParam, CInetFile* lParam) {
+    QCoreApplication::postEvent(this, new RunMessageEvent(message, wParam, lParam));
+}
+
+void CUpdateDialog::ShowMessageBox(const std::string& text, const std::string& caption,
+                                   uint32_t type) {
+    const QString title = caption.empty() ? QGuiApplication::applicationDisplayName()
+                                          : QString::fromStdString(caption);
+    // No parent: the window itself lies off screen, and the box must be seen.
+    QMessageBox box(BoxIcon(type), title, QString::fromStdString(text), QMessageBox::Ok);
+    box.exec();
+}
+
+void CUpdateDialog::SendUpdateResult(uint32_t callerWindow, uint32_t count) {
+    SendUpdateResultMessage(callerWindow, count, static_cast<uint32_t>(winId()));
+}
+
+void CUpdateDialog::PostQuit() {
+    // Ends the modal loop after the handler that asked has returned.
+    QMetaObject::invokeMethod(
+        this, [this] { done(0); }, Qt::QueuedConnection);
+}
+
+void CUpdateDialog::Invalidate() { update(); }
+
+void CUpdateDialog::ProgressHandled() {
+    CInetFile* front = UpdateRun->DownloadQueue.Front();
+    const QString tip =
+        front ? TransferTip(front->Kind, front->FileName, UpdateRun->Figures.TotalPercent)
+              : kTrayTipIdle;
+    TrayIcon.Step(tip);
+}
+
+void CUpdateDialog::DebugOutput(const std::string& text) { ::toval::DebugOutput(text); }
+
+PaintedFigures CUpdateDialog::CurrentFigures() {
+    PaintedFigures figures;
+    const CUpdateRun& run = *UpdateRun;
+    figures.StatusText = QString::fromStdString(run.StatusText);
+    figures.FilePercent = run.Figures.FilePercent;
+    figures.TotalPercent = run.Figures.TotalPercent;
+    figures.KilobytesPerSecond = run.Figures.KilobytesPerSecond();
+    figures.FileCount = run.FileCount;
+    figures.FilePosition =
+        ProgressFigures::FilePosition(run.FileCount, UpdateRun->DownloadQueue.Count());
+    return figures;
+}
+
+void CUpdateDialog::done(int result) {
+    if (Ended) return;
+    Ended = true;
+    PumpTimer.stop();
+    RepaintTimer.stop();
+    TrayIcon.Remove();
+    QDialog::done(result);
+}
+
+bool CUpdateDialog::event(QEvent* event) {
+    if (event->type() == RunMessageEvent::Type()) {
+        const auto* message = static_cast<RunMessageEvent*>(event);
+        if (!Ended) UpdateRun->Dispatch(message->Message, message->WParam, message->LParam);
+        return true;
+    }
+    return QDialog::event(event);
+}
+
+void CUpdateDialog::paintEvent(QPaintEvent*) {
+    DebugOutput("OnPaint");
+    QPainter painter(this);
+    PaintProgress(painter, size(), Images.Background, Images.Bar, TextFont, CurrentFigures());
+}
+
+void CUpdateDialog::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) MouseDown = true;
+    QDialog::mousePressEvent(event);
+}
+
+void CUpdateDialog::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        MouseDown = false;
+        if (kCloseSpot.contains(event->position().toPoint())) ExitAtOnce();
+    }
+    QDialog::mouseReleaseEvent(event);
+}
+
+void CUpdateDialog::mouseMoveEvent(QMouseEvent* event) {
+    // The button must really be held: after a move ended outside the window the flag can still
+    // be set, and a move started then would carry the window off with a free pointer.
+    if (MouseDown && (event->buttons() & Qt::LeftButton) &&
+        kDragStrip.contains(event->position().toPoint()) && windowHandle()) {
+        windowHandle()->startSystemMove();
+    }
+    QDialog::mouseMoveEvent(event);
+}
+
+void CUpdateDialog::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized)) {
+        // Minimising is refused, whatever asked for it.
+        QMetaObject::invokeMethod(
+            this, [this] { setWindowState(windowState() & ~Qt::WindowMinimized); },
+            Qt::QueuedConnection);
+    }
+    QDialog::changeEvent(event);
+}
+
+void CUpdateDialog::keyPressEvent(QKeyEvent* event) {
+    // The window has no default button, so Enter simply ends it, as Esc does.
+    if (event->modifiers() == Qt::NoModifier &&
+        (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CUpdateDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    FitOuterSize();
+    // A window manager reports its frame only after it has framed the window.
+    QTimer::singleShot(200, this, [this] { FitOuterSize(); });
+}
+
+void CUpdateDialog::FitOuterSize() {
+    // The outer size includes the frame; the client area is whatever remains of it.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    setFixedSize(kOuterSize - frame);
+    move(kPosition);
+}
+
+void CUpdateDialog::ExitAtOnce() {
+    // The run stops where it stands; the transfer in progress leaves its partial file. The icon
+    // goes first so that no dead icon stays in the tray.
+    TrayIcon.Remove();
+    std::fflush(nullptr);
+    ::_exit(0);
+}
+
+}  // namespace toval

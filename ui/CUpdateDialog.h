@@ -1,0 +1,78 @@
+#pragma once
+// The progress window: a small custom-painted dialog, its tray icon, and the host of the update
+// run, whose handlers all run on this window's thread.
+
+#include <QDialog>
+#include <QTimer>
+#include <cstdint>
+#include <memory>
+
+#include "engine/CUpdateRun.h"
+#include "engine/run_host.h"
+#include "ui/dialog_images.h"
+#include "ui/front_end.h"
+#include "ui/progress_painter.h"
+#include "ui/tray_animation.h"
+#include "ui/x11_command_filter.h"
+
+namespace toval {
+
+class CUpdateDialog : public QDialog, public IRunHost {
+    Q_OBJECT
+  public:
+    // Initialises the window and starts the run; the run's messages flow once a loop runs
+    // (exec()).
+    explicit CUpdateDialog(const StartOptions& options);
+    ~CUpdateDialog() override;
+
+    // IRunHost. PostMessage is called from worker threads; everything else on ours.
+    void PostMessage(uint32_t message, uint32_t wParam, CInetFile* lParam) override;
+    void ShowMessageBox(const std::string& text, const std::string& caption,
+                        uint32_t type) override;
+    void SendUpdateResult(uint32_t callerWindow, uint32_t count) override;
+    void PostQuit() override;
+    void Invalidate() override;
+    void ProgressHandled() override;
+    void DebugOutput(const std::string& text) override;
+
+    CUpdateRun& Run() { return *UpdateRun; }
+    TrayAnimation& Tray() { return TrayIcon; }
+    // What the next paint shows.
+    PaintedFigures CurrentFigures();
+    bool MouseIsDown() const { return MouseDown; }
+
+    void done(int result) override;
+
+    // Client rectangles: a release on the close spot ends the process, a drag on the strip
+    // moves the window.
+    static constexpr QRect kCloseSpot{QPoint(343, 2), QPoint(361, 11)};
+    static constexpr QRect kDragStrip{QPoint(0, 0), QPoint(367, 12)};
+    static constexpr QSize kOuterSize{420, 250};
+    static constexpr QPoint kPosition{10000, 0};
+
+  protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void FitOuterSize();
+    [[noreturn]] void ExitAtOnce();
+
+    DialogImages Images;
+    QFont TextFont;
+    TrayAnimation TrayIcon;
+    QTimer PumpTimer;
+    QTimer RepaintTimer;
+    X11CommandFilter CommandFilter;
+    bool MouseDown = false;
+    bool Ended = false;  // the modal run is over: messages still queued are dropped
+    std::unique_ptr<CUpdateRun> UpdateRun;  // last: goes first, joining its transfers
+};
+
+}  // namespace toval
