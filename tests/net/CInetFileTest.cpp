@@ -1,0 +1,365 @@
+#include "net/CInetFile.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+#include <vector>
+
+#include <csignal>
+#include <filesystem>
+#include <memory>
+
+#include "tests/net/RecordingSink.h"
+#include "tests/support/HttpServer.h"
+#include "tests/support/TempDir.h"
+
+namespace toval::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+const std::string kInitialText = "连接服务器失败, 请检查网络或联系客服人员";
+
+// Runs a program with its output discarded; its pid, or -1 when it cannot be started.
+pid_t Spawn(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+bool CanConnect(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// openssl's test server with a fresh self-signed certificate, which no client may trust.
+class UntrustedTlsServer {
+  public:
+    explicit UntrustedTlsServer(const TempDir& dir) {
+        const pid_t req =
+            Spawn({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                   "ec_paramgen_curve:prime256v1", "-nodes", "-subj", "/CN=127.0.0.1", "-days", "1",
+                   "-keyout", dir / "key.pem", "-out", dir / "cert.pem"});
+        int status = 0;
+        if (req < 0 || waitpid(req, &status, 0) != req || status != 0) return;
+        {
+            HttpServer probe;  // a port that was free a moment ago
+            Port = probe.Port();
+        }
+        Pid = Spawn({"openssl", "s_server", "-quiet", "-www", "-accept",
+                     "127.0.0.1:" + std::to_string(Port), "-cert", dir / "cert.pem", "-key",
+                     dir / "key.pem"});
+        for (int i = 0; Pid > 0 && i < 100 && !CanConnect(Port); ++i)
+            std::this_thread::sleep_for(50ms);
+    }
+    ~UntrustedTlsServer() {
+        if (Pid > 0) {
+            kill(Pid, SIGTERM);
+            waitpid(Pid, nullptr, 0);
+        }
+    }
+    bool Running() const { return Pid > 0 && CanConnect(Port); }
+    uint16_t Port = 0;
+
+  private:
+    pid_t Pid = -1;
+};
+
+class CInetFileTest : public ::testing::Test {
+  protected:
+    std::unique_ptr<CInetFile> Make(const std::string& url, int32_t kind = 1,
+                                    const std::string& name = "out.bin") {
+        auto t = std::make_unique<CInetFile>();
+        t->URL = url;
+        t->Kind = kind;
+        t->TargetPath = Dir / name;
+        t->NotifyWindow = &Sink;
+        t->StatusCallback = true;
+        return t;
+    }
+
+    // Starts the transfer, handles its messages like the run would, and joins it.
+    DrainedTransfer Fetch(CInetFile& t) {
+        EXPECT_TRUE(t.Start());
+        DrainedTransfer d = Sink.Drain();
+        t.Join();
+        EXPECT_TRUE(d.Completed);
+        EXPECT_EQ(Sink.Pending(), 0u) << "messages after the completion";
+        return d;
+    }
+
+    TempDir Dir;
+    HttpServer Server;
+    RecordingSink Sink;
+};
+
+TEST_F(CInetFileTest, SendsTheDesignedRequestAndWritesTheBody) {
+    Server.Route("/update/update.xml", Response{200, "<xml/>"});
+    auto t = Make(Server.Url("/update/update.xml"));
+    const DrainedTransfer d = Fetch(*t);
+
+    EXPECT_EQ(d.Code, kResultOk);
+    EXPECT_EQ(d.CompleteWParam, MakeNotifyParam(1, 0));
+    EXPECT_EQ(ReadFile(t->TargetPath), "<xml/>");
+    EXPECT_EQ(t->Received, 6u);
+    EXPECT_EQ(t->GetErrorText(), kInitialText);
+
+    const auto requests = Server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const Request& r = requests[0];
+    EXPECT_EQ(r.Method, "GET");
+    EXPECT_EQ(r.Target, "/update/update.xml");
+    EXPECT_EQ(r.Version, "HTTP/1.0");
+    EXPECT_EQ(r.HeaderCount("User-Agent"), 1u);
+    EXPECT_EQ(r.Header("User-Agent"), "Renewer - MFC App");
+    EXPECT_EQ(r.HeaderCount("Accept"), 1u);
+    EXPECT_EQ(r.Header("Accept"), "*/*");
+    EXPECT_EQ(r.Header("Pragma"), "no-cache");
+    EXPECT_EQ(r.HeaderCount("Authorization"), 0u);
+}
+
+TEST_F(CInetFileTest, FileTransferWritesBesideTheTargetAndFollowsRedirects) {
+    Response moved = Response::Redirect("/new/a%20b.dll", 301);
+    moved.Body = "the body of a redirect is not the file";
+    Server.Route("/old/a.dll", moved);
+    Server.Route("/new/a%20b.dll", Response{200, "payload"});
+    // Credentials written into the URL are never sent.
+    std::string url = Server.Url("/old/a.dll");
+    url.insert(7, "user:secret@");
+    auto t = Make(url, 2, "a.dll");
+    const DrainedTransfer d = Fetch(*t);
+
+    EXPECT_EQ(d.CompleteWParam, MakeNotifyParam(2, 0));
+    EXPECT_EQ(ReadFile(Dir / "a.dll.update"), "payload");
+    EXPECT_FALSE(std::filesystem::exists(Dir / "a.dll"));
+    const auto requests = Server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].Target, "/new/a%20b.dll");
+    for (const Request& r : requests) EXPECT_EQ(r.HeaderCount("Authorization"), 0u);
+}
+
+TEST_F(CInetFileTest, UrlWithSpacesIsEscaped) {
+    Server.Route("/a%20b.dll", Response{200, "x"});
+    auto t = Make(Server.Url("/a b.dll"));
+    EXPECT_EQ(Fetch(*t).Code, kResultOk);
+}
+
+struct FailureCase {
+    const char* Name;
+    Response Reply;   // served at /f
+    std::string Url;  // "" = the server's /f; "-" = an empty URL
+    int32_t Code;
+    bool TextChanges;  // Raise stores the code's text; codes 2 and 8 keep the old one
+    std::string Target = "out.bin";
+};
+
+TEST_F(CInetFileTest, EachFailureEndsWithItsCode) {
+    Response shortBody{200, std::string(3000, 'a')};
+    shortBody.ContentLength = 10000;
+    Response dropped{.Body = std::string(10000, 'b'), .CloseAfter = 3000};
+    const FailureCase cases[] = {
+        {"empty url", {}, "-", kResultEmptyUrl, true},
+        {"garbage", {}, "garbage", kResultBadUrl, true},
+        {"no host", {}, "http://", kResultBadUrl, true},
+        {"ftp", {}, "ftp://127.0.0.1/f", kResultBadUrl, true},
+        {"404", Response{404, "gone"}, "", kResultHttpStatus, true},
+        {"500", Response{500, ""}, "", kResultHttpStatus, true},
+        {"304", Response{304, ""}, "", kResultHttpStatus, true},
+        {"redirect to ftp", Response::Redirect("ftp://127.0.0.1/f"), "", kResultConnect, false},
+        {"redirect loop", Response::Redirect("/f"), "", kResultConnect, false},
+        {"dropped mid-body", dropped, "", kResultConnect, false},
+        {"short body", shortBody, "", kResultConnect, false},
+        {"missing directory", Response{200, "x"}, "", kResultLocalFile, true, "no/such/dir/f"},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Server.Route("/f", c.Reply);
+        RecordingSink sink;
+        auto t = Make(c.Url == "-" ? "" : c.Url.empty() ? Server.Url("/f") : c.Url, 1, c.Target);
+        t->NotifyWindow = &sink;
+        ASSERT_TRUE(t->Start());
+        const DrainedTransfer d = sink.Drain();
+        t->Join();
+        EXPECT_EQ(d.Code, c.Code);
+        EXPECT_EQ(HighWord(d.CompleteWParam), 1u);
+        EXPECT_EQ(t->GetErrorText(), c.TextChanges ? ResultCodeText(c.Code) : kInitialText);
+        if (c.Code == kResultHttpStatus) {
+            EXPECT_FALSE(std::filesystem::exists(t->TargetPath));
+        }
+    }
+}
+
+TEST_F(CInetFileTest, UntrustedCertificateIsCode2) {
+    UntrustedTlsServer tls(Dir);
+    if (!tls.Running()) GTEST_SKIP() << "openssl cannot serve TLS here";
+    auto t = Make("https://127.0.0.1:" + std::to_string(tls.Port) + "/f");
+    EXPECT_EQ(Fetch(*t).Code, kResultConnect);
+    EXPECT_FALSE(std::filesystem::exists(t->TargetPath));
+}
+
+TEST_F(CInetFileTest, RefusedConnectionIsCode2) {
+    std::string url;
+    {
+        HttpServer closed;
+        url = closed.Url("/f");
+    }
+    auto t = Make(url);
+    EXPECT_EQ(Fetch(*t).Code, kResultConnect);
+}
+
+TEST_F(CInetFileTest, NotFoundLeavesAnEarlierUpdateFileAsItWas) {
+    Server.Route("/a.dll", Response{404, "missing"});
+    Dir.Write("a.dll.update", "from an earlier run");
+    auto t = Make(Server.Url("/a.dll"), 2, "a.dll");
+    const DrainedTransfer d = Fetch(*t);
+    EXPECT_EQ(d.CompleteWParam, MakeNotifyParam(2, kResultHttpStatus));
+    EXPECT_EQ(ReadFile(Dir / "a.dll.update"), "from an earlier run");
+}
+
+TEST_F(CInetFileTest, EmptyBodyCreatesAnEmptyFileWithoutProgress) {
+    Server.Route("/empty", Response{200, ""});
+    Dir.Write("out.bin", "stale");
+    auto t = Make(Server.Url("/empty"));
+    const DrainedTransfer d = Fetch(*t);
+    EXPECT_EQ(d.Code, kResultOk);
+    EXPECT_EQ(d.ProgressMessages, 0u);
+    EXPECT_TRUE(std::filesystem::exists(t->TargetPath));
+    EXPECT_EQ(std::filesystem::file_size(t->TargetPath), 0u);
+}
+
+TEST_F(CInetFileTest, OneKilobyteIsOneChunk) {
+    Server.Route("/k", Response{200, GeneratedBody(1024)});
+    auto t = Make(Server.Url("/k"));
+    const DrainedTransfer d = Fetch(*t);
+    EXPECT_EQ(d.Code, kResultOk);
+    EXPECT_EQ(d.ProgressMessages, 1u);
+    EXPECT_EQ(d.FirstChunk, 1024u);
+    EXPECT_EQ(d.ProgressBytes, 1024u);
+}
+
+TEST_F(CInetFileTest, CoalescedProgressSumsExactlyAndPrecedesTheCompletion) {
+    constexpr uint64_t kLength = 6 * 1024 * 1024 + 333;
+    Server.Route("/big", Response{.GeneratedLength = kLength});
+    auto t = Make(Server.Url("/big"), 2, "big");
+    const DrainedTransfer d = Fetch(*t);
+    EXPECT_EQ(d.Code, kResultOk);
+    EXPECT_EQ(d.ProgressBytes, kLength);
+    EXPECT_EQ(t->Received, kLength);
+    EXPECT_GE(d.ProgressMessages, 1u);
+    EXPECT_LE(d.FirstChunk, 1024u);
+    EXPECT_TRUE(ReadFile(Dir / "big.update") == GeneratedBody(kLength));
+}
+
+TEST_F(CInetFileTest, WithoutNotifyWindowNothingIsPosted) {
+    Server.Route("/f", Response{200, "quiet"});
+    auto t = Make(Server.Url("/f"));
+    t->NotifyWindow = nullptr;
+    ASSERT_TRUE(t->Start());
+    t->Join();
+    t->Join();  // a second join returns at once
+    EXPECT_EQ(ReadFile(t->TargetPath), "quiet");
+    EXPECT_EQ(Sink.Pending(), 0u);
+}
+
+TEST_F(CInetFileTest, CancelBeforeStartIsForgotten) {
+    Server.Route("/f", Response{200, "kept"});
+    auto t = Make(Server.Url("/f"));
+    t->Cancel = true;
+    EXPECT_EQ(Fetch(*t).Code, kResultOk);
+    EXPECT_EQ(t->StartCount, 1);
+}
+
+TEST_F(CInetFileTest, CancelAfterTheFirstChunkIsCode8AndKeepsWhatWasWritten) {
+    Server.Route("/big", Response{.GeneratedLength = 64 * 1024 * 1024});
+    auto t = Make(Server.Url("/big"));
+    ASSERT_TRUE(t->Start());
+    const DrainedTransfer d = Sink.Drain(20s, [&](const PostedMessage&) { t->Cancel = true; });
+    t->Join();
+    EXPECT_EQ(d.Code, kResultCancelled);
+    EXPECT_EQ(t->GetErrorText(), kInitialText);
+    EXPECT_EQ(d.ProgressBytes, t->Received.load());
+    EXPECT_LT(t->Received, 64u * 1024 * 1024);
+    EXPECT_EQ(std::filesystem::file_size(t->TargetPath), t->Received.load());
+}
+
+TEST_F(CInetFileTest, StallEndsWithinTheStallLimitAndCancelDoesNotWaitForIt) {
+    Server.Route("/stall", Response{.Body = std::string(4096, 's'), .StallAfter = 1024});
+    Server.Route("/silent", Response{.Body = "x", .StallBeforeHeaders = true});
+    for (const char* path : {"/stall", "/silent"}) {
+        SCOPED_TRACE(path);
+        auto t = Make(Server.Url(path));
+        t->StallLimit = 300ms;
+        const auto start = Clock::now();
+        EXPECT_EQ(Fetch(*t).Code, kResultConnect);
+        const auto took = Clock::now() - start;
+        EXPECT_GE(took, 300ms);
+        EXPECT_LT(took, 3s);
+    }
+
+    auto t = Make(Server.Url("/stall"));
+    const auto start = Clock::now();
+    ASSERT_TRUE(t->Start());
+    const DrainedTransfer d = Sink.Drain(20s, [&](const PostedMessage&) { t->Cancel = true; });
+    EXPECT_EQ(d.Code, kResultCancelled);
+    EXPECT_LT(Clock::now() - start, 3s);
+}
+
+TEST_F(CInetFileTest, DestroyingARunningTransferCancelsAndJoinsIt) {
+    Server.Route("/stall", Response{.Body = std::string(4096, 's'), .StallAfter = 0});
+    auto t = Make(Server.Url("/stall"));
+    ASSERT_TRUE(t->Start());
+    ASSERT_TRUE(Server.WaitForRequests(1, 10s));
+    const auto start = Clock::now();
+    t.reset();
+    EXPECT_LT(Clock::now() - start, 3s);
+    const auto m = Sink.Next(0ms);  // already posted: the worker has ended
+    ASSERT_TRUE(m.has_value());
+    EXPECT_EQ(m->Message, WM_DOWNLOAD_COMPLETE);
+    EXPECT_EQ(LowWord(m->WParam), static_cast<uint32_t>(kResultCancelled));
+}
+
+TEST_F(CInetFileTest, AFullDiskEndsWithCode7) {
+    Server.Route("/big", Response{.GeneratedLength = 2 * 1024 * 1024});
+    auto t = Make(Server.Url("/big"));
+    // The file size limit is process-wide: set it only around this transfer, and restore it.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 100 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    ASSERT_TRUE(t->Start());
+    t->Join();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler);
+
+    const DrainedTransfer d = Sink.Drain(1s);
+    EXPECT_EQ(d.Code, kResultLocalFile);
+    EXPECT_EQ(t->GetErrorText(), ResultCodeText(kResultLocalFile));
+}
+
+}  // namespace
+}  // namespace toval::test
