@@ -1,0 +1,202 @@
+// The catalogue reader on real files: which elements it reads, the value rules, the encoding,
+// and entries whose paths would leave their directory.
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "tests/catalog/catalog_test_util.h"
+
+namespace toval::test {
+namespace {
+
+class CatalogReader : public ::testing::Test, public CatalogueFixture {
+  protected:
+    // Loads one File element with the given children and hands back its record.
+    std::unique_ptr<CFileEntry> ReadOne(const std::string& children) {
+        EXPECT_TRUE(LoadText(CatalogueText("<File>" + children + "</File>")));
+        EXPECT_EQ(Catalog.Count(), 1u);
+        return Catalog.TakeFirst();
+    }
+};
+
+TEST_F(CatalogReader, NumbersFollowTheNumberRule) {
+    constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+    struct Case {
+        const char* Text;
+        uint64_t Length;
+        uint32_t DateWord;
+    };
+    const Case cases[] = {
+        {"12abc", 12, 12},
+        {"-5", kMax - 4, 0xFFFFFFFBu},
+        {"", 0, 0},
+        {"abc", 0, 0},
+        {" \t\r\n+42", 42, 42},
+        {"3000000000", 3000000000u, 3000000000u},         // over 2^31: no sign flip
+        {"4294967296", 4294967296u, 0},                   // over 2^32: the date word wraps
+        {"5000000000", 5000000000u, 705032704u},          //
+        {"18446744073709551615", kMax, 4294967295u},      // the largest 64-bit length
+        {"18446744073709551616", kMax, 0},                // past 64 bits: no wrap to 0
+        {"99999999999999999999999", kMax, 0xF67FFFFFu},   // 10^23 - 1 mod 2^32
+        {"-99999999999999999999999", kMax, 0x09800001u},  // never a real size, sign or not
+        {"+-1", 0, 0},                                    // one sign only
+        {"\xA1\xA1\x37", 0, 0},                           // an ideographic space is no space
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Text);
+        const std::string t = c.Text;
+        auto e =
+            ReadOne("<Length>" + t + "</Length><FileDateLow>" + t + "</FileDateLow><FileDateHigh>" +
+                    t + "</FileDateHigh><FileName>a</FileName>");
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->Length, c.Length);
+        EXPECT_EQ(e->FileDate.dwLowDateTime, c.DateWord);
+        EXPECT_EQ(e->FileDate.dwHighDateTime, c.DateWord);
+    }
+}
+
+TEST_F(CatalogReader, FlagsAreSetOnlyByYes) {
+    const std::pair<const char*, bool> cases[] = {
+        {"YES", true}, {"yes", true},   {"Yes", true},       {"NO", false},   {"", false},
+        {"1", false},  {"TRUE", false}, {"REGISTER", false}, {" YES", false}, {"YES ", false},
+    };
+    for (const auto& [text, set] : cases) {
+        SCOPED_TRACE(text);
+        const std::string t = text;
+        auto e =
+            ReadOne("<Register>" + t + "</Register><ZipFile>" + t + "</ZipFile><ForceOverwrite>" +
+                    t + "</ForceOverwrite><Execute>" + t + "</Execute>");
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->Register, set);
+        EXPECT_EQ(e->ZipFile, set);
+        EXPECT_EQ(e->ForceOverwrite, set);
+        EXPECT_EQ(e->Execute, set);
+    }
+}
+
+TEST_F(CatalogReader, ReadsEveryFieldAndResolvesThePath) {
+    auto e = ReadOne(
+        "<FileName>a.dll</FileName><FileVersion>1.2.3.4</FileVersion>"
+        "<ProductVersion>5.6.7.8</ProductVersion><Length>10</Length><FileDateLow>1</FileDateLow>"
+        "<FileDateHigh>2</FileDateHigh><InstallDir>windowsdir</InstallDir><Register>YES</Register>"
+        "<ExecutePar>-q &amp; &lt;x&gt;</ExecutePar><LocalPath>data\\maps</LocalPath>"
+        "<URL>http://h/a.dll</URL><UserName>u</UserName><Password>p</Password>"
+        "<unknown>x</unknown><!-- note -->text");
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->FileName, "a.dll");
+    EXPECT_EQ(e->FileVersion, "1.2.3.4");
+    EXPECT_EQ(e->ProductVersion, "5.6.7.8");
+    EXPECT_EQ(e->Length, 10u);
+    EXPECT_EQ(FileTimeToU64(e->FileDate), (uint64_t{2} << 32) | 1);
+    EXPECT_EQ(e->InstallDir, "windowsdir");
+    EXPECT_TRUE(e->Register);
+    EXPECT_EQ(e->ExecutePar, "-q & <x>");
+    EXPECT_EQ(e->LocalPath, "data\\maps");
+    EXPECT_EQ(e->URL, "http://h/a.dll");
+    EXPECT_EQ(e->UserName, "u");
+    EXPECT_EQ(e->Password, "p");
+    EXPECT_EQ(e->FullPath, Temp / "win/data/maps/a.dll");
+}
+
+TEST_F(CatalogReader, DefaultsNamesAndDuplicates) {
+    // Only FileName and URL: every other field keeps its default.
+    auto e = ReadOne("<FileName>a.dll</FileName><URL>http://h/a</URL>");
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->InstallDir, "CURRENTDIR");
+    EXPECT_FALSE(e->Register || e->ZipFile || e->ForceOverwrite || e->Execute);
+    EXPECT_EQ(e->Length, 0u);
+    EXPECT_EQ(FileTimeToU64(e->FileDate), 0u);
+    EXPECT_EQ(e->FullPath, Temp / "prog/a.dll");
+
+    // Child names ignore ASCII case; the last duplicate wins; CDATA and text both count.
+    e = ReadOne("<FILENAME>b</FILENAME><url>http://1</url><Url>http://<![CDATA[2&]]></Url>");
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->FileName, "b");
+    EXPECT_EQ(e->URL, "http://2&");
+
+    // Text is taken as it stands, white space included.
+    e = ReadOne("<FileName> c </FileName><ExecutePar>\n</ExecutePar>");
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->FileName, " c ");
+    EXPECT_EQ(e->ExecutePar, "\n");
+}
+
+TEST_F(CatalogReader, FindsFileElementsAnywhereInDocumentOrder) {
+    const std::string doc =
+        "<?xml version=\"1.0\"?><Root>"
+        "<File><FileName>1</FileName></File>"      // directly under the root, no Product
+        "<file><FileName>lower</FileName></file>"  // not a File element
+        "<x:File xmlns:x=\"urn:x\"><FileName>ns</FileName></x:File>"
+        "<deep><deeper><File><FileName>2</FileName></File></deeper></deep>"
+        "<Product><File><FileName>3</FileName></File><File><FileName>3</FileName></File></Product>"
+        "</Root>";
+    ASSERT_TRUE(LoadText(doc));
+    std::vector<std::string> names;
+    while (auto e = Catalog.TakeFirst()) names.push_back(e->FileName);
+    EXPECT_EQ(names, (std::vector<std::string>{"1", "2", "3", "3"}));
+
+    // A document without File elements is a valid, empty catalogue.
+    EXPECT_TRUE(LoadText("<?xml version=\"1.0\"?><xmlRoot/>"));
+    EXPECT_EQ(Catalog.Count(), 0u);
+}
+
+TEST_F(CatalogReader, DecodesGb2312AsCodePage936) {
+    // 镕 E9 46, 眾 B1 8A, 臺 C5 5F: in code page 936 but not in strict GB2312.
+    const std::string gbk = "\xE9\x46\xB1\x8A\xC5\x5F";
+    ASSERT_TRUE(LoadText(CatalogueText("<File><FileName>" + gbk + ".dat</FileName><LocalPath>" +
+                                       gbk + "\\\xB5\xD8\xCD\xBC</LocalPath></File>")));
+    auto e = Catalog.TakeFirst();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->FileName, "镕眾臺.dat");
+    EXPECT_EQ(e->LocalPath, "镕眾臺\\地图");
+    EXPECT_EQ(e->FullPath, Temp / "prog/镕眾臺/地图/镕眾臺.dat");
+
+    // Any case of the name, as publishers write it.
+    ASSERT_TRUE(LoadText("<?xml version=\"1.0\" encoding=\"gb2312\"?><r><File><FileName>" + gbk +
+                         "</FileName></File></r>"));
+    EXPECT_EQ(Catalog.TakeFirst()->FileName, "镕眾臺");
+}
+
+TEST_F(CatalogReader, DropsEntriesThatLeaveTheirDirectory) {
+    ASSERT_TRUE(LoadText(
+        CatalogueText("<File><FileName>ok1</FileName></File>"
+                      "<File><FileName>..\\..\\etc\\passwd</FileName></File>"
+                      "<File><FileName>a</FileName><LocalPath>..</LocalPath></File>"
+                      "<File><FileName>a</FileName><LocalPath>data\\..\\..\\x</LocalPath></File>"
+                      "<File><FileName>/etc/passwd</FileName></File>"
+                      "<File><FileName>a</FileName><LocalPath>\\tmp</LocalPath></File>"
+                      "<File><FileName>a</FileName><LocalPath>C:\\Windows</LocalPath></File>"
+                      "<File><FileName>ok2</FileName><LocalPath>sub</LocalPath></File>")));
+    std::vector<std::string> paths;
+    while (auto e = Catalog.TakeFirst()) paths.push_back(e->FullPath);
+    EXPECT_EQ(paths, (std::vector<std::string>{Temp / "prog/ok1", Temp / "prog/sub/ok2"}));
+}
+
+TEST_F(CatalogReader, AFailedLoadLeavesTheCatalogueEmpty) {
+    const std::string full = CatalogueText("<File><FileName>a</FileName></File>");
+    const std::pair<const char*, std::string> failures[] = {
+        {"not well-formed", "<?xml version=\"1.0\"?><r><File></r>"},
+        {"truncated", full.substr(0, full.size() / 2)},
+        {"unknown encoding", "<?xml version=\"1.0\" encoding=\"X-NOPE\"?><r><File/></r>"},
+        {"no root", "<?xml version=\"1.0\"?>"},
+        {"empty", ""},
+        {"binary", std::string("\x00\xFF\xFE\x01\x89PNG\r\n", 10)},
+        {"bad bytes for the encoding", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r>\xFF</r>"},
+    };
+    for (const auto& [what, text] : failures) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(LoadText(full));
+        ASSERT_EQ(Catalog.Count(), 1u);
+        EXPECT_FALSE(LoadText(text));
+        EXPECT_EQ(Catalog.Count(), 0u);
+    }
+    ASSERT_TRUE(LoadText(full));
+    EXPECT_FALSE(Catalog.Load(Temp / "missing.xml"));
+    EXPECT_EQ(Catalog.Count(), 0u);
+    EXPECT_FALSE(Catalog.Load(Temp.Path()));  // a directory
+    EXPECT_EQ(Catalog.Count(), 0u);
+}
+
+}  // namespace
+}  // namespace toval::test

@@ -1,0 +1,117 @@
+// The three owned collections: order, ownership (each object destroyed exactly once), and the
+// narrowing of the catalogue against real files.
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "catalog/CDownloadQueue.h"
+#include "catalog/CServerList.h"
+#include "tests/catalog/catalog_test_util.h"
+
+namespace toval::test {
+namespace {
+
+// A real transfer that counts its destructions under its own number (addresses are reused).
+class CountedTransfer : public CInetFile {
+  public:
+    CountedTransfer(std::map<int, int>& deaths, int id) : Deaths(deaths), Id(id) {}
+    ~CountedTransfer() override { ++Deaths[Id]; }
+
+  private:
+    std::map<int, int>& Deaths;
+    int Id;
+};
+
+TEST(DownloadQueue, KeepsOrderAndDestroysEachTransferOnce) {
+    std::map<int, int> deaths;
+    auto* a = new CountedTransfer(deaths, 1);
+    auto* b = new CountedTransfer(deaths, 2);
+    auto* c = new CountedTransfer(deaths, 3);
+    {
+        CDownloadQueue queue;
+        EXPECT_EQ(queue.Front(), nullptr);
+        queue.Push(a);
+        queue.Push(b);
+        queue.Push(a);  // queued twice
+        queue.Push(c);
+        queue.Push(nullptr);
+        EXPECT_EQ(queue.Count(), 4u);
+        EXPECT_EQ(queue.Front(), a);
+
+        queue.Remove(a);  // both nodes go, the transfer dies once
+        EXPECT_EQ(queue.Count(), 2u);
+        EXPECT_EQ(queue.Front(), b);
+        EXPECT_EQ(deaths[1], 1);
+
+        queue.Remove(new CountedTransfer(deaths, 4));  // not queued: still destroyed
+        EXPECT_EQ(deaths[4], 1);
+        EXPECT_EQ(queue.Count(), 2u);
+
+        queue.Push(c);  // twice again; the destructor must not free it twice
+    }
+    EXPECT_EQ(deaths, (std::map<int, int>{{1, 1}, {2, 1}, {3, 1}, {4, 1}}));
+}
+
+TEST(ServerList, FirstIsTheFirstAddedAndStays) {
+    CServerList servers;
+    EXPECT_EQ(servers.First(), nullptr);
+    EXPECT_TRUE(servers.Add("Toval更新服务器", "http://h/update/update.xml"));
+    EXPECT_TRUE(servers.Add("second", "http://x"));
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_NE(servers.First(), nullptr);
+        EXPECT_EQ(servers.First()->Name, "Toval更新服务器");
+        EXPECT_EQ(servers.First()->Url, "http://h/update/update.xml");
+    }
+    servers.Clear();
+    EXPECT_EQ(servers.First(), nullptr);
+}
+
+class Catalogue : public ::testing::Test, public CatalogueFixture {
+  protected:
+    // A File element for `name` in the program directory with the given length.
+    static std::string Entry(const std::string& name, uint64_t length) {
+        return "<File><FileName>" + name + "</FileName><Length>" + std::to_string(length) +
+               "</Length></File>";
+    }
+};
+
+TEST_F(Catalogue, RetainOutdatedKeepsTheOutdatedInOrder) {
+    EXPECT_EQ(Catalog.RetainOutdated(), 0u);
+    Temp.Write("prog/current1", "abc");
+    Temp.Write("prog/current2", "");
+    Temp.Write("prog/longer", "abcdef");
+    ASSERT_TRUE(
+        LoadText(CatalogueText(Entry("missing1", 1) + Entry("current1", 3) + Entry("longer", 2) +
+                               Entry("current2", 0) + Entry("missing2", 7))));
+    EXPECT_EQ(Catalog.RetainOutdated(), 3u);
+    EXPECT_EQ(Catalog.OutdatedLength(), 1u + 2u + 7u);
+    std::vector<std::string> names;
+    while (auto e = Catalog.TakeFirst()) {
+        EXPECT_TRUE(e->NeedsUpdate);
+        names.push_back(e->FileName);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"missing1", "longer", "missing2"}));
+    EXPECT_EQ(Catalog.TakeFirst(), nullptr);
+
+    // All current: nothing kept.
+    ASSERT_TRUE(LoadText(CatalogueText(Entry("current1", 3) + Entry("current2", 0))));
+    EXPECT_EQ(Catalog.RetainOutdated(), 0u);
+    EXPECT_EQ(Catalog.Count(), 0u);
+}
+
+TEST_F(Catalogue, OutdatedLengthIsSixtyFourBitAndNeverWraps) {
+    constexpr uint64_t kGiB = uint64_t{1} << 30;
+    ASSERT_TRUE(LoadText(CatalogueText(Entry("a", 3 * kGiB) + Entry("b", 2 * kGiB))));
+    Catalog.RetainOutdated();
+    EXPECT_EQ(Catalog.OutdatedLength(), 5 * kGiB);
+
+    // "-5" reads as 2^64 - 5; with another entry the sum stops at the top.
+    ASSERT_TRUE(LoadText(
+        CatalogueText(Entry("a", 10) + "<File><FileName>b</FileName><Length>-5</Length></File>")));
+    Catalog.RetainOutdated();
+    EXPECT_EQ(Catalog.OutdatedLength(), std::numeric_limits<uint64_t>::max());
+}
+
+}  // namespace
+}  // namespace toval::test

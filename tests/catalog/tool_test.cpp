@@ -1,0 +1,206 @@
+// toval-catalog, run as the publisher runs it, and its catalogue read back by the updater's reader.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/file_time.h"
+#include "tests/catalog/catalog_test_util.h"
+#include "tests/support/PeBuilder.h"
+
+namespace toval::test {
+namespace {
+
+struct ToolRun {
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+};
+
+std::string Quote(const std::string& arg) {
+    std::string q = "'";
+    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+class CatalogTool : public ::testing::Test {
+  protected:
+    ToolRun Run(const std::vector<std::string>& args) {
+        std::string command = Quote(std::string(TOVAL_BIN_DIR) + "/toval-catalog");
+        for (const auto& a : args) command += " " + Quote(a);
+        command += " >" + Quote(Work / "out") + " 2>" + Quote(Work / "err");
+        const int raw = std::system(command.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(Work / "out"),
+                ReadFile(Work / "err")};
+    }
+
+    // Loads `catalogue` with the client directory as the program directory.
+    void Load(const std::string& catalogue) {
+        Reader = std::make_unique<CUpdateCatalog>(BaseDirectories{Client.Path(), "/w", "/s"});
+        InitXmlParser();
+        ASSERT_TRUE(Reader->Load(catalogue));
+    }
+
+    std::vector<std::unique_ptr<CFileEntry>> TakeAll() {
+        std::vector<std::unique_ptr<CFileEntry>> all;
+        while (auto e = Reader->TakeFirst()) all.push_back(std::move(e));
+        return all;
+    }
+
+    TempDir Client;
+    TempDir Work;
+    std::unique_ptr<CUpdateCatalog> Reader;
+};
+
+TEST_F(CatalogTool, RoundTripThroughTheReader) {
+    PeOptions pe;
+    pe.FileVersion = {1, 2, 3, 40000};
+    pe.ProductVersion = {5, 0, 0, 65535};
+    ASSERT_TRUE(WritePeFile(Client / "game.exe", pe));
+    pe.Pe64 = true;
+    pe.FileVersion = {2, 0, 0, 12};
+    std::filesystem::create_directories(Client / "bin/x64");
+    ASSERT_TRUE(WritePeFile(Client / "bin/x64/镕眾臺.dll", pe));
+    Client.Write("地图/第一关/map 1#.dat", std::string(70000, 'm'));
+    Client.Write("empty", "");
+    Client.Write("Zeta", "z");
+
+    const std::string out = Work / "update.xml";
+    const ToolRun run = Run({"-o", out, Client.Path(), "http://h.example/up/"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    Load(out);
+    const auto all = TakeAll();
+    // Byte order of the relative path: upper case before lower, ASCII before Chinese.
+    const std::vector<std::string> rels = {"Zeta", "bin/x64/镕眾臺.dll", "empty", "game.exe",
+                                           "地图/第一关/map 1#.dat"};
+    ASSERT_EQ(all.size(), rels.size());
+    for (std::size_t i = 0; i < rels.size(); ++i) {
+        SCOPED_TRACE(rels[i]);
+        const CFileEntry& e = *all[i];
+        const std::string path = Client / rels[i];
+        struct stat info {};
+        ASSERT_EQ(stat(path.c_str(), &info), 0);
+        EXPECT_EQ(e.FullPath, path);
+        EXPECT_EQ(e.Length, static_cast<uint64_t>(info.st_size));
+        EXPECT_EQ(FileTimeToU64(e.FileDate), FileTimeToU64(FileTimeFromTimespec(info.st_mtim)));
+        EXPECT_EQ(e.InstallDir, "CURRENTDIR");
+        EXPECT_FALSE(e.Register || e.Execute || e.ZipFile || e.ForceOverwrite);
+    }
+    EXPECT_EQ(all[3]->FileVersion, "1.2.3.40000");
+    EXPECT_EQ(all[3]->ProductVersion, "5.0.0.65535");
+    EXPECT_EQ(all[1]->FileVersion, "2.0.0.12");
+    EXPECT_EQ(all[1]->LocalPath, "bin\\x64");
+    EXPECT_EQ(all[4]->LocalPath, "地图\\第一关");
+    EXPECT_EQ(all[2]->FileVersion, "");
+    EXPECT_EQ(all[4]->URL,
+              "http://h.example/up/%E5%9C%B0%E5%9B%BE/%E7%AC%AC%E4%B8%80%E5%85%B3/map%201%23.dat");
+
+    // The files it describes are the files on disk: nothing to update.
+    Load(out);
+    EXPECT_EQ(Reader->RetainOutdated(), 0u);
+
+    // Standard output carries the same catalogue.
+    const ToolRun toStdout = Run({Client.Path(), "http://h.example/up"});
+    ASSERT_EQ(toStdout.Status, 0) << toStdout.Err;
+    const std::string written = ReadFile(out);
+    const auto dateAt = written.find("createdate=");
+    EXPECT_EQ(toStdout.Out.substr(0, dateAt), written.substr(0, dateAt));
+    EXPECT_EQ(toStdout.Out.substr(dateAt + 33), written.substr(dateAt + 33));
+}
+
+TEST_F(CatalogTool, OptionsShapeTheEntries) {
+    Client.Write("setup.exe", "s");
+    Client.Write("com.dll", "c");
+    Client.Write("sys/d3d/x.dll", "x");
+    Client.Write("sys/y.dll", "y");
+    Client.Write("win/one.ini", "w");
+    Client.Write("logs/a.log", "l");
+    Client.Write("logs.txt", "t");
+    const ToolRun run =
+        Run({"--product", "Toval 产品", "--execute", "setup.exe=/S /D=x", "--register=com.dll",
+             "--install-dir", "sys=SYSTEMDIR", "--install-dir", "./win/one.ini=windowsdir",
+             "--exclude", "logs/", "-o", Client / "update.xml", Client.Path(), "http://h"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_NE(ReadFile(Client / "update.xml").find("productname=\"Toval \xB2\xFA\xC6\xB7\""),
+              std::string::npos);
+    Load(Client / "update.xml");
+    std::map<std::string, std::unique_ptr<CFileEntry>> byName;
+    for (auto& e : TakeAll()) byName[e->FileName] = std::move(e);
+    // logs/ is excluded, logs.txt is not; the catalogue does not list itself.
+    ASSERT_EQ(byName.size(), 6u);
+    EXPECT_TRUE(byName.count("logs.txt"));
+    EXPECT_TRUE(byName["setup.exe"]->Execute);
+    EXPECT_EQ(byName["setup.exe"]->ExecutePar, "/S /D=x");
+    EXPECT_TRUE(byName["com.dll"]->Register);
+    EXPECT_EQ(byName["x.dll"]->InstallDir, "SYSTEMDIR");
+    EXPECT_EQ(byName["x.dll"]->LocalPath, "d3d");
+    EXPECT_EQ(byName["x.dll"]->URL, "http://h/sys/d3d/x.dll");
+    EXPECT_EQ(byName["y.dll"]->LocalPath, "");
+    EXPECT_EQ(byName["one.ini"]->InstallDir, "WINDOWSDIR");
+    EXPECT_EQ(byName["one.ini"]->LocalPath, "");
+    EXPECT_EQ(byName["one.ini"]->FullPath, "/w/one.ini");
+}
+
+TEST_F(CatalogTool, LinksAndSpecialFiles) {
+    Client.Write("real/a.dat", "aaaa");
+    TempDir outside;
+    outside.Write("b.dat", "bb");
+    ASSERT_EQ(symlink((outside / "b.dat").c_str(), (Client / "b-link.dat").c_str()), 0);
+    ASSERT_EQ(symlink((Client / "real").c_str(), (Client / "dir-link").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", (Client / "dangling").c_str()), 0);
+    ASSERT_EQ(mkfifo((Client / "fifo").c_str(), 0600), 0);
+    const ToolRun run = Run({"-o", Work / "c.xml", Client.Path(), "http://h"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    Load(Work / "c.xml");
+    const auto all = TakeAll();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0]->FileName, "b-link.dat");  // a link to a file stands for the file
+    EXPECT_EQ(all[0]->Length, 2u);
+    EXPECT_EQ(all[1]->FullPath, Client / "real/a.dat");  // the directory link is not followed
+}
+
+TEST_F(CatalogTool, ExitStatusesAndMessages) {
+    Client.Write("a.dat", "a");
+    struct Case {
+        std::vector<std::string> Args;
+        int Status;
+        const char* Says;
+    };
+    const std::string dir = Client.Path();
+    const Case cases[] = {
+        {{"--help"}, 0, ""},
+        {{}, 2, "expected CLIENT_DIR and BASE_URL"},
+        {{dir}, 2, "expected CLIENT_DIR and BASE_URL"},
+        {{"--bogus", dir, "http://h"}, 2, "unknown option '--bogus'"},
+        {{dir, "ftp://h"}, 2, "http://"},
+        {{"-o"}, 2, "-o needs a value"},
+        {{"--install-dir", "a.dat=D:\\", dir, "http://h"}, 2, "is not CURRENTDIR"},
+        {{"--install-dir", "a.dat", dir, "http://h"}, 2, "REL=MACRO"},
+        {{"--execute", "../x", dir, "http://h"}, 2, "not a path inside"},
+        {{"--register", "missing.dll", dir, "http://h"}, 2, "no file 'missing.dll'"},
+        {{Work / "none", "http://h"}, 1, "not a directory"},
+        {{"-o", Work / "no/such/dir/c.xml", dir, "http://h"}, 1, "cannot create"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Args.empty() ? "(none)" : c.Args[0]);
+        const ToolRun run = Run(c.Args);
+        EXPECT_EQ(run.Status, c.Status);
+        EXPECT_NE(run.Err.find(c.Says), std::string::npos) << run.Err;
+    }
+    EXPECT_NE(Run({"--help"}).Out.find("Usage: toval-catalog"), std::string::npos);
+
+    // A name the catalogue cannot carry stops the run and leaves no partial output behind.
+    Client.Write("bad\x01name", "x");
+    const ToolRun run = Run({"-o", Work / "c.xml", dir, "http://h"});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_NE(run.Err.find("--exclude"), std::string::npos) << run.Err;
+    EXPECT_FALSE(std::filesystem::exists(Work / "c.xml"));
+    EXPECT_EQ(Run({"--exclude", "bad\x01name", "-o", Work / "c.xml", dir, "http://h"}).Status, 0);
+}
+
+}  // namespace
+}  // namespace toval::test
