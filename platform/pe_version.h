@@ -15,10 +15,28 @@ namespace toval {
 
 // Positional reads from an image; returns false when the range is not wholly available.
 class ImageSource {
-public:
+  public:
     virtual ~ImageSource() = default;
     virtual bool ReadAt(uint64_t offset, void* buffer, std::size_t size) = 0;
     virtual uint64_t Size() const = 0;
+};
+
+// Reads through pread from a descriptor that the caller keeps open. A small window of the file is
+// kept in memory, so that the headers, the section table and a compact resource section cost one
+// or two reads in all.
+class FdImageSource : public ImageSource {
+  public:
+    FdImageSource(int fd, uint64_t size) : Fd(fd), FileSize(size) {}
+    bool ReadAt(uint64_t offset, void* buffer, std::size_t size) override;
+    uint64_t Size() const override { return FileSize; }
+
+  private:
+    static constexpr std::size_t kWindowSize = 4096;
+    int Fd;
+    uint64_t FileSize;
+    uint64_t WindowOffset = 0;
+    std::size_t WindowLength = 0;
+    uint8_t Window[kWindowSize];
 };
 
 // Status 0 and `out` filled, or a negative status (see status.h) when the image has no readable

@@ -1,0 +1,81 @@
+#include "catalog/install_path.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "catalog/CFileEntry.h"
+#include "platform/directories.h"
+
+namespace toval {
+
+namespace {
+
+bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto fold = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
+               return fold(x) == fold(y);
+           });
+}
+
+std::string WithSlashes(std::string text) {
+    std::replace(text.begin(), text.end(), '\\', '/');
+    return text;
+}
+
+// A catalogue path part may only name something below its base: not absolute, no drive, no
+// "..", and no NUL that would cut the path short where the system reads it.
+bool StaysInside(std::string_view part) {
+    if (part.empty()) return true;
+    if (part.front() == '/') return false;
+    const auto c = static_cast<unsigned char>(part[0]);
+    if (part.size() >= 2 && part[1] == ':' && ((c | 0x20) >= 'a' && (c | 0x20) <= 'z'))
+        return false;
+    if (part.find('\0') != std::string_view::npos) return false;
+    std::size_t start = 0;
+    while (start <= part.size()) {
+        std::size_t end = part.find('/', start);
+        if (end == std::string_view::npos) end = part.size();
+        if (part.substr(start, end - start) == "..") return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+// "data\\maps\\" + "a.dll" joins to "data//maps//a.dll" as the catalogue spells it; runs of
+// separators are folded to one so the path reads as it will be shown.
+std::string CollapseSeparators(const std::string& path) {
+    std::string out;
+    out.reserve(path.size());
+    for (char c : path)
+        if (c != '/' || out.empty() || out.back() != '/') out += c;
+    return out;
+}
+
+}  // namespace
+
+BaseDirectories BaseDirectories::FromSystem() {
+    return BaseDirectories{ProgramDirectory(), WindowsDirectory(), SystemDirectory()};
+}
+
+const std::string& BaseForInstallDir(const BaseDirectories& dirs, const std::string& installDir) {
+    if (EqualsAsciiNoCase(installDir, "WINDOWSDIR")) return dirs.WindowsDir;
+    if (EqualsAsciiNoCase(installDir, "SYSTEMDIR")) return dirs.SystemDir;
+    return dirs.ProgramDir;
+}
+
+bool BuildFullPath(CFileEntry& entry, const BaseDirectories& dirs) {
+    entry.FullPath.clear();
+    const std::string& base = BaseForInstallDir(dirs, entry.InstallDir);
+    // An unknown base would turn every catalogue path into one from the root directory.
+    if (base.empty()) return false;
+    const std::string local = WithSlashes(entry.LocalPath);
+    const std::string name = WithSlashes(entry.FileName);
+    if (!StaysInside(local) || !StaysInside(name)) return false;
+    // An empty FileName leaves the base (or LocalPath) followed by a separator: a directory,
+    // which the probe never takes for a file.
+    const std::string relative = local.empty() ? name : local + "/" + name;
+    entry.FullPath = CollapseSeparators(base + "/" + relative);
+    return true;
+}
+
+}  // namespace toval
