@@ -1,0 +1,95 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace toval {
+namespace {
+
+constexpr const char* kUrl = "http://127.0.0.1:8080/update/update.xml";
+
+struct Row {
+    const char* Arguments;
+    std::string Url;  // empty: the default URL stays
+    uint32_t Caller;
+};
+
+TEST(CommandLine, ArgumentStringTable) {
+    const std::string url = kUrl;
+    const std::vector<Row> rows = {
+        {"", "", 0},
+        {kUrl, "", 0},  // no comma: ignored as a whole
+        {",12345", "", 0},
+        {"http://x/u.xml,12345", "http://x/u.xml", 12345},
+        {"http://x/u.xml,", "http://x/u.xml", 0},
+        {"http://x/u.xml, 12345", "http://x/u.xml", 12345},
+        {"http://x/u.xml,\t\n 77", "http://x/u.xml", 77},
+        {"http://x/u.xml,12345,678", "http://x/u.xml", 12345},
+        {"http://x/u.xml,0x1F", "http://x/u.xml", 0},
+        {"http://x/u.xml,4294967297", "http://x/u.xml", 1},
+        {"http://x/u.xml,-1", "http://x/u.xml", 0xFFFFFFFFu},
+        {"http://x/u.xml,+42", "http://x/u.xml", 42},
+        {"http://x/u.xml,- 5", "http://x/u.xml", 0},  // no digits right after the sign
+        {"http://x/u.xml ,5", "http://x/u.xml ", 5},
+        {"\"http://x/u.xml\",5", "\"http://x/u.xml\"", 5},  // quotes stay
+        {"a,b,c", "a", 0},
+        // Wraps modulo 2^64 before the low 32 bits are taken: 2^64 + 7.
+        {"u,18446744073709551623", "u", 7},
+        // Unicode decimal digits: full-width, Arabic-Indic, Devanagari, mathematical bold.
+        {"u,１２３", "u", 123},
+        {"u,٤٢", "u", 42},
+        {"u,९9", "u", 99},
+        {"u,𝟏𝟎", "u", 10},
+        {"u,１２x３", "u", 12},
+        // Not digits: a superscript two, a CJK numeral, a broken UTF-8 sequence.
+        {"u,5²", "u", 5},
+        {"u,七", "u", 0},
+        {"u,4\xEF\xBC", "u", 4},
+        {"u,\xC0\xB1", "u", 0},  // an overlong '1' is not a digit
+    };
+    for (const Row& row : rows) {
+        CommandLine line;
+        ParseArgumentString(row.Arguments, line);
+        EXPECT_EQ(line.UpdateUrl, row.Url.empty() ? std::string(kDefaultUpdateUrl) : row.Url)
+            << "arguments: " << row.Arguments;
+        EXPECT_EQ(line.CallerWindow, row.Caller) << "arguments: " << row.Arguments;
+    }
+}
+
+TEST(CommandLine, DefaultUrlIsPlainHttpWithTheCataloguePath) {
+    const std::string url(kDefaultUpdateUrl);
+    EXPECT_EQ(url.rfind("http://", 0), 0u);
+    EXPECT_EQ(url.substr(url.size() - 18), "/update/update.xml");
+}
+
+TEST(CommandLine, ConsoleIsRemovedAndTheRestJoinedByBlanks) {
+    struct Case {
+        std::vector<const char*> Argv;
+        std::string Joined;
+        bool Console;
+    };
+    const std::vector<Case> cases = {
+        {{"toval-updater"}, "", false},
+        {{"toval-updater", "--console"}, "", true},
+        {{"toval-updater", "--console", "http://h/u.xml,5"}, "http://h/u.xml,5", true},
+        {{"toval-updater", "http://h/u.xml", "--console", ",5"}, "http://h/u.xml ,5", true},
+        {{"toval-updater", "a", "", "b"}, "a  b", false},
+        {{"toval-updater", "--console=1"}, "--console=1", false},
+    };
+    for (const Case& c : cases) {
+        bool console = false;
+        EXPECT_EQ(ArgumentString(static_cast<int>(c.Argv.size()), c.Argv.data(), console),
+                  c.Joined);
+        EXPECT_EQ(console, c.Console);
+    }
+
+    const char* argv[] = {"toval-updater", "http://h/u.xml", "--console", ",5"};
+    const CommandLine line = ParseCommandLine(4, argv);
+    EXPECT_TRUE(line.Console);
+    EXPECT_EQ(line.UpdateUrl, "http://h/u.xml ");
+    EXPECT_EQ(line.CallerWindow, 5u);
+}
+
+}  // namespace
+}  // namespace toval

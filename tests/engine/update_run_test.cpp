@@ -1,0 +1,329 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "engine/CUpdateRun.h"
+#include "engine/status_texts.h"
+#include "tests/engine/TestHost.h"
+#include "tests/support/Nginx.h"
+#include "tests/support/TempDir.h"
+
+namespace toval::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+
+struct File {
+    std::string Name;
+    std::string Content;
+    bool OnServer = true;
+    bool CurrentLocally = false;  // the client already has this content
+};
+
+std::string Catalogue(const std::vector<File>& files, const Nginx& web) {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xmlRoot><Product>\n";
+    for (const File& f : files) {
+        xml += "<File><FileName>" + f.Name +
+               "</FileName><FileVersion></FileVersion>"
+               "<ProductVersion></ProductVersion><Length>" +
+               std::to_string(f.Content.size()) +
+               "</Length><FileDateLow>0</FileDateLow><FileDateHigh>0</FileDateHigh>"
+               "<InstallDir>CURRENTDIR</InstallDir><LocalPath></LocalPath><URL>" +
+               web.Url("files/" + f.Name) + "</URL></File>\n";
+    }
+    return xml + "</Product></xmlRoot>\n";
+}
+
+bool WaitForFile(const std::string& path, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (fs::exists(path) && fs::file_size(path) > 0) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+int CountTempCatalogues(const std::string& dir) {
+    int n = 0;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().filename().string().rfind("Xml", 0) == 0) ++n;
+    return n;
+}
+
+class UpdateRunTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Web = std::make_unique<Nginx>(Server.Path());
+        ASSERT_TRUE(Web->Running()) << Web->Failure();
+        fs::create_directories(Tmp.Path());
+        SavedTmp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+        setenv("TMPDIR", Tmp.Path().c_str(), 1);
+        SavedCwd = fs::current_path();
+        // The lobby is looked for in the current directory (nothing of the kind stands beside
+        // the test program); it writes its arguments where the test can read them.
+        Work.Write("lobby.exe", "#!/bin/sh\necho \"$@\" > " + (Work / "lobby.txt") + "\n");
+        fs::permissions(Work / "lobby.exe", fs::perms::owner_all);
+        fs::current_path(Work.Path());
+    }
+    void TearDown() override {
+        fs::current_path(SavedCwd);
+        if (SavedTmp.empty())
+            unsetenv("TMPDIR");
+        else
+            setenv("TMPDIR", SavedTmp.c_str(), 1);
+    }
+
+    void Publish(const std::vector<File>& files) {
+        for (const File& f : files) {
+            if (f.OnServer) Server.Write("files/" + f.Name, f.Content);
+            if (f.CurrentLocally) Client.Write(f.Name, f.Content);
+        }
+        Server.Write("update.xml", Catalogue(files, *Web));
+    }
+
+    std::unique_ptr<CUpdateRun> MakeRun(uint32_t caller = 77) {
+        auto run = std::make_unique<CUpdateRun>(
+            *Host, BaseDirectories{Client.Path(), Client / "windows", Client / "system32"});
+        run->CallerWindow = caller;
+        return run;
+    }
+
+    // Opens the run and lets it go to its end.
+    void Drive(CUpdateRun& run, const std::string& path = "update.xml", bool ticks = true) {
+        run.StartRun(Web->Url(path));
+        run.OnTimer(WM_TIMER_REPAINT);
+        ASSERT_TRUE(Host->RunUntilQuit(run, ticks));
+    }
+
+    std::vector<std::string> FilesRequested() {
+        std::vector<std::string> out;
+        for (const std::string& r : Web->Requests())
+            if (r.rfind("/files/", 0) == 0) out.push_back(r);
+        return out;
+    }
+
+    bool LobbyStarted() { return WaitForFile(Work / "lobby.txt", std::chrono::milliseconds(3000)); }
+    bool LobbyStayedAway() {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return !fs::exists(Work / "lobby.txt");
+    }
+
+    TempDir Client, Server, Work, Tmp;
+    std::unique_ptr<Nginx> Web;
+    std::unique_ptr<TestHost> Host = std::make_unique<TestHost>();
+    std::string SavedTmp;
+    fs::path SavedCwd;
+    const std::string Connecting = FillText(kTextConnecting, {kServerName});
+    const std::string Fetched = FillText(kTextCatalogueFetched, {kServerName});
+};
+
+TEST_F(UpdateRunTest, ThreeOutdatedFilesAreInstalledInOrderThenTheLobbyStarts) {
+    const std::vector<File> files = {{"a.dat", std::string(1536, 'a')},
+                                     {"b.dat", std::string(1024, 'b')},
+                                     {"c.dat", std::string(511, 'c')}};
+    Publish(files);
+    Client.Write("b.dat", "old copy");  // replaced in place
+    auto run = MakeRun();
+    Drive(*run);
+
+    EXPECT_THAT(
+        Host->Events,
+        ElementsAre("status " + Connecting, "status " + Fetched, "result 3",
+                    "status 需更新文件总数: 3, 文件总长度: 2 KB", "status a.dat",
+                    "status 下载文件成功 [a.dat]", "status b.dat", "status 下载文件成功 [b.dat]",
+                    "status c.dat", "status 下载文件成功 [c.dat]", "status 更新完毕", "quit"));
+    EXPECT_THAT(Host->Results, ElementsAre(std::make_pair(77u, 3u)));
+    EXPECT_THAT(FilesRequested(),
+                ElementsAre("/files/a.dat 200", "/files/b.dat 200", "/files/c.dat 200"));
+    for (const File& f : files) {
+        EXPECT_EQ(ReadFile(Client / f.Name), f.Content);
+        EXPECT_FALSE(fs::exists(Client / (f.Name + ".update")));
+    }
+    EXPECT_EQ(run->RunOutcome(), CUpdateRun::Outcome::Finished);
+    EXPECT_EQ(run->FileCount, 3u);
+    EXPECT_EQ(run->TotalBytes, 3071u);
+    // Coalesced notifications still add up to every byte of the files.
+    EXPECT_EQ(run->ReceivedBytes, 3071u);
+    EXPECT_EQ(run->Figures.TotalPercent, 100);
+    EXPECT_GT(Host->ProgressFrames, 0);
+    EXPECT_EQ(CountTempCatalogues(Tmp.Path()), 0);
+    ASSERT_TRUE(LobbyStarted());
+    EXPECT_EQ(ReadFile(Work / "lobby.txt"), "gameToval\n");
+}
+
+TEST_F(UpdateRunTest, EverythingCurrentEndsWithoutDownloadsOrLobby) {
+    Publish({{"a.dat", "aaaa", true, true}, {"b.dat", "bb", true, true}});
+    for (uint32_t caller : {77u, 0u}) {
+        Host = std::make_unique<TestHost>();
+        auto run = MakeRun(caller);
+        Drive(*run);
+        const std::vector<std::string> withResult = {"status " + Connecting, "status " + Fetched,
+                                                     "status 你当前的版本是最新的", "result 0",
+                                                     "quit"};
+        std::vector<std::string> expected = withResult;
+        if (caller == 0) expected.erase(expected.begin() + 3);  // no caller, no result message
+        EXPECT_THAT(Host->Events, ElementsAreArray(expected)) << "caller " << caller;
+        EXPECT_EQ(run->RunOutcome(), CUpdateRun::Outcome::UpToDate);
+    }
+    EXPECT_TRUE(FilesRequested().empty());
+    EXPECT_TRUE(LobbyStayedAway());
+}
+
+TEST_F(UpdateRunTest, AFailedFileEndsTheRunWithoutTheLobby) {
+    struct Case {
+        int Missing;  // index of the file the server lacks
+    };
+    for (const Case c : {Case{1}, Case{2}}) {
+        SCOPED_TRACE("missing file " + std::to_string(c.Missing));
+        const std::string tag = std::to_string(c.Missing);
+        std::vector<File> files = {
+            {"a" + tag + ".dat", "A"}, {"b" + tag + ".dat", "BB"}, {"c" + tag + ".dat", "CCC"}};
+        files[c.Missing].OnServer = false;
+        Publish(files);
+        Host = std::make_unique<TestHost>();
+        const size_t requestsBefore = FilesRequested().size();
+        auto run = MakeRun();
+        CUpdateRun* raw = run.get();
+        // A tick while the box is open repaints and starts nothing: the failed transfer still
+        // stands at the front of the queue.
+        Host->DuringBox = [&] {
+            const size_t before = Web->Requests().size();
+            const int repaints = Host->Invalidates;
+            raw->OnTimer(WM_TIMER_REPAINT);
+            raw->OnTimer(WM_TIMER_PUMP);
+            EXPECT_EQ(Host->Invalidates, repaints + 1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            EXPECT_EQ(Web->Requests().size(), before);
+        };
+        Drive(*run);
+
+        const std::string failed = "下载文件失败 [" + files[c.Missing].Name + "], 错误代码 [6]";
+        ASSERT_EQ(Host->Boxes.size(), 1u);
+        EXPECT_EQ(Host->Boxes[0].Text, "可能由于网络原因，" + failed + " ");
+        EXPECT_EQ(Host->Boxes[0].Caption, "");
+        EXPECT_EQ(Host->Boxes[0].Type, MB_OK);
+        const std::vector<std::string> statuses = Statuses(Host->Events);
+        EXPECT_EQ(statuses.back(), failed);
+        EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "更新完毕"), 0);
+        EXPECT_EQ(Host->Events.back(), "quit");
+        EXPECT_EQ(run->RunOutcome(), CUpdateRun::Outcome::Failed);
+        EXPECT_EQ(FilesRequested().size() - requestsBefore, static_cast<size_t>(c.Missing + 1))
+            << "nothing after the failed file is requested";
+        EXPECT_TRUE(LobbyStayedAway());
+    }
+}
+
+TEST_F(UpdateRunTest, ACatalogueThatCannotBeFetchedOrReadEndsTheRun) {
+    Server.Write("error.html", "<html><body><h1>Welcome</h1><p>maintenance");
+    struct Case {
+        std::string Path;
+        std::string Text;
+        bool TempFileStays;
+    };
+    const std::vector<Case> cases = {
+        {"missing.xml", ResultCodeText(kResultHttpStatus), true},
+        {"error.html", std::string(kTextCatalogueUnreadable), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Path);
+        fs::remove_all(Tmp.Path());
+        fs::create_directories(Tmp.Path());
+        Host = std::make_unique<TestHost>();
+        auto run = MakeRun();
+        Drive(*run, c.Path);
+        ASSERT_EQ(Host->Boxes.size(), 1u);
+        EXPECT_EQ(Host->Boxes[0].Text, c.Text);
+        EXPECT_EQ(Host->Boxes[0].Caption, "系统提示");
+        EXPECT_EQ(Host->Boxes[0].Type, MB_ICONERROR | MB_OK);
+        EXPECT_EQ(Statuses(Host->Events).back(), c.Text + "：" + std::string(kServerName));
+        EXPECT_THAT(Host->Results, ElementsAre(std::make_pair(77u, 0u)));
+        EXPECT_EQ(Host->Events.back(), "quit");
+        EXPECT_EQ(run->RunOutcome(), CUpdateRun::Outcome::Failed);
+        EXPECT_EQ(CountTempCatalogues(Tmp.Path()), c.TempFileStays ? 1 : 0);
+    }
+    EXPECT_TRUE(LobbyStayedAway());
+}
+
+TEST_F(UpdateRunTest, ADirectoryInTheFilesPlaceIsReportedAndTheRunGoesOn) {
+    Publish({{"a.dat", "new a"}, {"b.dat", "new b"}});
+    fs::create_directories(Client / "a.dat");
+    auto run = MakeRun();
+    Drive(*run);
+    const std::vector<std::string> statuses = Statuses(Host->Events);
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "删除文件失败 [a.dat]"), statuses.end());
+    EXPECT_TRUE(fs::is_directory(Client / "a.dat"));
+    EXPECT_EQ(ReadFile(Client / "a.dat.update"), "new a");
+    EXPECT_EQ(ReadFile(Client / "b.dat"), "new b");
+    EXPECT_EQ(statuses.back(), "更新完毕");
+    EXPECT_TRUE(LobbyStarted());
+}
+
+TEST_F(UpdateRunTest, EachCompletionStartsTheNextFileWithoutWaitingForATick) {
+    std::vector<File> files;
+    for (int i = 0; i < 30; ++i) files.push_back({"f" + std::to_string(i) + ".dat", "x"});
+    Publish(files);
+    auto run = MakeRun();
+    run->StartRun(Web->Url("update.xml"));
+    run->OnTimer(WM_TIMER_PUMP);  // the one tick: starts the catalogue
+    ASSERT_TRUE(Host->RunUntilQuit(*run, false));
+    EXPECT_EQ(run->RunOutcome(), CUpdateRun::Outcome::Finished);
+    std::vector<std::string> expected;
+    for (const File& f : files) expected.push_back("/files/" + f.Name + " 200");
+    EXPECT_EQ(FilesRequested(), expected);
+}
+
+TEST_F(UpdateRunTest, CommandsQueueAnotherCatalogueOrDoNothing) {
+    auto run = MakeRun();
+    run->Connect();  // no server yet: nothing queued, nothing shown
+    EXPECT_EQ(run->DownloadQueue.Count(), 0u);
+    EXPECT_TRUE(Host->Events.empty());
+
+    run->StartRun(Web->Url("update.xml"));
+    run->OnCommand(kCommandNothing);
+    EXPECT_EQ(run->DownloadQueue.Count(), 1u);
+    run->Dispatch(WM_COMMAND, kCommandConnect, nullptr);
+    EXPECT_EQ(run->DownloadQueue.Count(), 2u);
+    EXPECT_THAT(Host->Events, ElementsAre("status " + Connecting, "status " + Connecting));
+    EXPECT_EQ(CountTempCatalogues(Tmp.Path()), 2);
+    // Each catalogue transfer has its own empty temporary file, created before any request.
+    EXPECT_TRUE(Web->Requests().empty());
+}
+
+TEST_F(UpdateRunTest, TheRepaintTickWritesItsMarkerAndAsksForARepaint) {
+    auto run = MakeRun();
+    run->OnTimer(WM_TIMER_REPAINT);
+    run->OnTimer(WM_TIMER_PUMP);
+    run->OnTimer(42);
+    EXPECT_THAT(Host->Debug, ElementsAre("asdfasdf"));
+    EXPECT_EQ(Host->Invalidates, 1);
+    // A progress notification without a transfer changes nothing.
+    EXPECT_EQ(run->OnDownloadProgress(MakeNotifyParam(2, 1024), nullptr), 0u);
+    EXPECT_EQ(run->ReceivedBytes, 0u);
+    EXPECT_EQ(Host->ProgressFrames, 0);
+}
+
+TEST(InstallFile, AMissingDownloadIsReportedAsARenameFailure) {
+    TempDir client;
+    TestHost host;
+    CUpdateRun run(host, BaseDirectories{client.Path(), client.Path(), client.Path()});
+    client.Write("game.dat", "old");
+    CInetFile transfer;
+    transfer.TargetPath = client / "game.dat";
+    transfer.FileName = "game.dat";
+    run.InstallFile(transfer);
+    EXPECT_EQ(run.StatusText, "重命名文件失败 [game.dat]");
+    EXPECT_EQ(ReadFile(client / "game.dat"), "old");  // the old copy is never lost
+}
+
+}  // namespace
+}  // namespace toval::test

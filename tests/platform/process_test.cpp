@@ -1,0 +1,86 @@
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "tests/support/TempDir.h"
+
+namespace toval {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::TempDir;
+
+std::string WaitForContent(const std::string& path) {
+    for (int i = 0; i < 300; ++i) {
+        if (fs::exists(path) && fs::file_size(path) > 0) return ReadFile(path);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return {};
+}
+
+TEST(Process, ClassifiesByContentAndPermission) {
+    TempDir dir;
+    struct Row {
+        const char* Name;
+        std::string Content;
+        bool Executable;
+        ProgramKind Kind;
+    };
+    const Row rows[] = {
+        {"script", "#!/bin/sh\n", true, ProgramKind::Native},
+        {"script-no-x", "#!/bin/sh\n", false, ProgramKind::Other},
+        {"elf",
+         std::string("\x7f"
+                     "ELF\x02\x01",
+                     6),
+         true, ProgramKind::Native},
+        {"game.exe", "MZ\x90\x00", false, ProgramKind::Windows},
+        {"readme.txt", "hello", true, ProgramKind::Other},
+        {"empty", "", false, ProgramKind::Other},
+    };
+    for (const Row& row : rows) {
+        const std::string path = dir.Write(row.Name, row.Content);
+        fs::permissions(path, row.Executable ? fs::perms::owner_all : fs::perms::owner_read);
+        EXPECT_EQ(ClassifyProgram(path), row.Kind) << row.Name;
+    }
+    EXPECT_EQ(ClassifyProgram(dir / "absent"), ProgramKind::Missing);
+    EXPECT_EQ(ClassifyProgram(dir.Path()), ProgramKind::Missing);
+}
+
+TEST(Process, StartsDetachedWithArgumentsAsTheyAreAndLeavesNoChild) {
+    TempDir dir;
+    const std::string out = dir / "args.txt";
+    const std::string script = dir.Write(
+        "record", "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done > \"" + out + "\"\n");
+    fs::permissions(script, fs::perms::owner_all);
+    ASSERT_TRUE(StartDetached(script, {"a b", "$HOME", "", "'q'"}));
+    EXPECT_EQ(WaitForContent(out), "[a b][$HOME][]['q']");
+    // The program was adopted elsewhere: we have no child left to reap.
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+
+    EXPECT_FALSE(StartDetached(dir / "absent", {}));
+}
+
+TEST(Process, FindsProgramsOnPath) {
+    TempDir dir;
+    const std::string tool = dir.Write("toval-tool", "#!/bin/sh\n");
+    fs::permissions(tool, fs::perms::owner_all);
+    dir.Write("not-executable", "#!/bin/sh\n");
+    const std::string saved = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", ("/nonexistent:" + dir.Path()).c_str(), 1);
+    EXPECT_EQ(FindInPath("toval-tool"), tool);
+    EXPECT_EQ(FindInPath("not-executable"), "");
+    EXPECT_EQ(FindInPath("../toval-tool"), "");
+    setenv("PATH", saved.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace toval

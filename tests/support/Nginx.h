@@ -1,0 +1,45 @@
+#pragma once
+// A real nginx serving one directory on a free port of 127.0.0.1, with its own prefix and
+// configuration in a temporary directory; stopped when the object goes. Its access log records
+// every request, so tests can check what was fetched and in which order.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/support/TempDir.h"
+
+namespace toval::test {
+
+class Nginx {
+  public:
+    // Serves `root`. Running() is false when nginx could not be started (the reason is in
+    // Failure()).
+    explicit Nginx(const std::string& root);
+    ~Nginx();
+    Nginx(const Nginx&) = delete;
+    Nginx& operator=(const Nginx&) = delete;
+
+    bool Running() const { return Pid > 0; }
+    const std::string& Failure() const { return Reason; }
+    uint16_t Port() const { return ListenPort; }
+    // "http://127.0.0.1:PORT/" followed by `path`.
+    std::string Url(const std::string& path) const;
+    // The decoded paths of the requests logged so far, each with its status: "/a.dat 200".
+    std::vector<std::string> Requests() const;
+    // The directory that holds the configuration, logs and nginx's own temporary files.
+    const std::string& Prefix() const { return Work.Path(); }
+
+  private:
+    bool Start(const std::string& root);
+    void Stop();
+
+    TempDir Work;
+    pid_t Pid = -1;
+    uint16_t ListenPort = 0;
+    std::string Reason;
+};
+
+}  // namespace toval::test
