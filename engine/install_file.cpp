@@ -1,5 +1,7 @@
 // Moving a downloaded file into place and acting on its install options.
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "engine/CUpdateRun.h"
@@ -9,9 +11,26 @@
 
 namespace toval {
 
+namespace {
+
+// A downloaded file is created with default permissions. It takes over the permissions of the
+// copy it replaces, so that an updated program stays executable; a file the catalogue asks to
+// run gets execute permission wherever it may be read, or it could not be started.
+void CarryPermissions(const std::string& source, const std::string& target, bool execute) {
+    struct stat st {};
+    if (::lstat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    mode_t mode = st.st_mode & 0777;
+    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 0777;
+    if (execute) mode |= (mode & 0444) >> 2;
+    ::chmod(source.c_str(), mode);
+}
+
+}  // namespace
+
 void CUpdateRun::InstallFile(CInetFile& transfer) {
     const std::string& target = transfer.TargetPath;
     const std::string source = target + ".update";
+    CarryPermissions(source, target, transfer.Execute);
     // rename(2) swaps the new file in atomically: at every moment either the old or the new
     // file stands at the target, so a crash or a failure never loses the player's copy.
     if (std::rename(source.c_str(), target.c_str()) != 0) {

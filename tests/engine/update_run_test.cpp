@@ -132,7 +132,8 @@ TEST_F(UpdateRunTest, ThreeOutdatedFilesAreInstalledInOrderThenTheLobbyStarts) {
                                      {"b.dat", std::string(1024, 'b')},
                                      {"c.dat", std::string(511, 'c')}};
     Publish(files);
-    Client.Write("b.dat", "old copy");  // replaced in place
+    Client.Write("b.dat", "old copy");  // replaced in place, keeping its permissions
+    fs::permissions(Client / "b.dat", fs::perms::owner_all | fs::perms::group_read);
     auto run = MakeRun();
     Drive(*run);
 
@@ -149,6 +150,8 @@ TEST_F(UpdateRunTest, ThreeOutdatedFilesAreInstalledInOrderThenTheLobbyStarts) {
         EXPECT_EQ(ReadFile(Client / f.Name), f.Content);
         EXPECT_FALSE(fs::exists(Client / (f.Name + ".update")));
     }
+    EXPECT_EQ(fs::status(Client / "b.dat").permissions(),
+              fs::perms::owner_all | fs::perms::group_read);
     EXPECT_EQ(run->RunOutcome(), CUpdateRun::Outcome::Finished);
     EXPECT_EQ(run->FileCount, 3u);
     EXPECT_EQ(run->TotalBytes, 3071u);
