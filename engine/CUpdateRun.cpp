@@ -1,5 +1,6 @@
 #include "engine/CUpdateRun.h"
 
+#include <filesystem>
 #include <memory>
 
 #include "engine/status_texts.h"
@@ -70,7 +71,15 @@ void CUpdateRun::PumpStep() {
     if (QuitPosted || RunningTransfers >= TransferLimit) return;
     CInetFile* front = DownloadQueue.Front();
     if (!front || front->StartCount != 0) return;
-    if (front->Kind == 2) SetStatus(FillText("%s", {front->FileName}));
+    if (front->Kind == 2) {
+        SetStatus(FillText("%s", {front->FileName}));
+        // A file new to this version may live in a directory the client does not have yet.
+        // Its path has been checked to stay inside its base directory; if the directory cannot
+        // be made, the transfer reports that it could not create its file.
+        std::error_code ignored;
+        std::filesystem::create_directories(std::filesystem::path(front->TargetPath).parent_path(),
+                                            ignored);
+    }
     if (front->Start()) {
         ++RunningTransfers;
     } else {

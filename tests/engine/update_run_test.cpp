@@ -24,10 +24,18 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
 struct File {
+    File(std::string name, std::string content, bool onServer = true, bool current = false,
+         std::string dir = {})
+        : Name(std::move(name)),
+          Content(std::move(content)),
+          OnServer(onServer),
+          CurrentLocally(current),
+          Dir(std::move(dir)) {}
     std::string Name;
     std::string Content;
-    bool OnServer = true;
-    bool CurrentLocally = false;  // the client already has this content
+    bool OnServer;
+    bool CurrentLocally;  // the client already has this content
+    std::string Dir;      // sub-directory below the client's directory
 };
 
 std::string Catalogue(const std::vector<File>& files, const Nginx& web) {
@@ -38,8 +46,8 @@ std::string Catalogue(const std::vector<File>& files, const Nginx& web) {
                "<ProductVersion></ProductVersion><Length>" +
                std::to_string(f.Content.size()) +
                "</Length><FileDateLow>0</FileDateLow><FileDateHigh>0</FileDateHigh>"
-               "<InstallDir>CURRENTDIR</InstallDir><LocalPath></LocalPath><URL>" +
-               web.Url("files/" + f.Name) + "</URL></File>\n";
+               "<InstallDir>CURRENTDIR</InstallDir><LocalPath>" +
+               f.Dir + "</LocalPath><URL>" + web.Url("files/" + f.Name) + "</URL></File>\n";
     }
     return xml + "</Product></xmlRoot>\n";
 }
@@ -269,6 +277,14 @@ TEST_F(UpdateRunTest, ADirectoryInTheFilesPlaceIsReportedAndTheRunGoesOn) {
     EXPECT_EQ(ReadFile(Client / "b.dat"), "new b");
     EXPECT_EQ(statuses.back(), "更新完毕");
     EXPECT_TRUE(LobbyStarted());
+}
+
+TEST_F(UpdateRunTest, AFileInADirectoryNewToTheClientIsInstalled) {
+    Publish({{"map.dat", "new map", true, false, "data/maps"}});
+    auto run = MakeRun();
+    Drive(*run);
+    EXPECT_EQ(ReadFile(Client / "data/maps/map.dat"), "new map");
+    EXPECT_EQ(run->RunOutcome(), CUpdateRun::Outcome::Finished);
 }
 
 TEST_F(UpdateRunTest, EachCompletionStartsTheNextFileWithoutWaitingForATick) {
