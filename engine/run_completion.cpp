@@ -74,9 +74,10 @@ void CUpdateRun::CatalogueCompleted(CInetFile& transfer) {
     SetStatus(FillText(kTextCatalogueFetched, {transfer.ServerName}));
     const bool loaded = UpdateCatalog.Load(transfer.TargetPath);
     std::remove(transfer.TargetPath.c_str());
-    if (!loaded) {
-        // An error page served as the catalogue: end the run the way a failed download does,
-        // rather than leave the player looking at a window that will never move again.
+    // A catalogue lists every file of the client, so one that lists none is not a catalogue but,
+    // say, a well-formed error page. Either way the run ends as a failed download does, rather
+    // than stall for good or tell the player that an unknown version is current.
+    if (!loaded || UpdateCatalog.Count() == 0) {
         CatalogueFailed(transfer, std::string(kTextCatalogueUnreadable));
         return;
     }

@@ -236,6 +236,7 @@ TEST_F(UpdateRunTest, AFailedFileEndsTheRunWithoutTheLobby) {
 
 TEST_F(UpdateRunTest, ACatalogueThatCannotBeFetchedOrReadEndsTheRun) {
     Server.Write("error.html", "<html><body><h1>Welcome</h1><p>maintenance");
+    Server.Write("empty.xml", "<?xml version=\"1.0\"?><html><body>Maintenance</body></html>");
     struct Case {
         std::string Path;
         std::string Text;
@@ -244,6 +245,7 @@ TEST_F(UpdateRunTest, ACatalogueThatCannotBeFetchedOrReadEndsTheRun) {
     const std::vector<Case> cases = {
         {"missing.xml", ResultCodeText(kResultHttpStatus), true},
         {"error.html", std::string(kTextCatalogueUnreadable), false},
+        {"empty.xml", std::string(kTextCatalogueUnreadable), false},  // well-formed, no files
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Path);
