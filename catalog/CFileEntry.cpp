@@ -1,6 +1,6 @@
 #include "catalog/CFileEntry.h"
 
-#include <cstdio>
+#include <charconv>
 #include <utility>
 
 #include "catalog/file_probe.h"
@@ -24,17 +24,20 @@ void SetVersionTexts(CFileEntry& entry, const VS_FIXEDFILEINFO& info) {
 }
 
 // Probe's work on a file that is already open, so that a decision opens its file only once.
-// The time of an open file is always readable, so an open file always probes successfully.
-bool ProbeOpenFile(CFileEntry& entry, const LocalFile& file) {
+// The time of an open file is always readable, so an open file always probes successfully; the
+// version resource is read only when `withVersion`, since nothing else depends on it.
+bool ProbeOpenFile(CFileEntry& entry, const LocalFile& file, bool withVersion) {
     const auto size = static_cast<uint64_t>(file.Stat().st_size);
     entry.Length = size;
     const std::size_t slash = entry.FullPath.rfind('/');
     entry.FileName = slash == std::string::npos ? entry.FullPath : entry.FullPath.substr(slash + 1);
-    FdImageSource image(file.Descriptor(), size);
-    VS_FIXEDFILEINFO info;
-    if (ReadFixedFileInfo(image, info) == 0) {
-        entry.FixedFileInfo = info;
-        SetVersionTexts(entry, info);
+    if (withVersion) {
+        FdImageSource image(file.Descriptor(), size);
+        VS_FIXEDFILEINFO info;
+        if (ReadFixedFileInfo(image, info) == 0) {
+            entry.FixedFileInfo = info;
+            SetVersionTexts(entry, info);
+        }
     }
     entry.FileDate = FileTimeFromTimespec(file.Stat().st_mtim);
     return true;
@@ -50,7 +53,7 @@ bool CFileEntry::Probe() {
     if (FullPath.empty()) return false;
     // A file that does not open has no readable time either, so nothing can be probed.
     const LocalFile file(FullPath);
-    return file.IsOpen() && ProbeOpenFile(*this, file);
+    return file.IsOpen() && ProbeOpenFile(*this, file, true);
 }
 
 int32_t CFileEntry::ReadVersion(const std::string& path, VS_FIXEDFILEINFO& info) {
@@ -69,8 +72,10 @@ bool CFileEntry::CheckNeedsUpdate() {
         NeedsUpdate = true;
         return NeedsUpdate;
     }
+    // Without a catalogue version only the time and the length are compared, so the local
+    // version resource, which could not change the verdict, is not read.
     CFileEntry local(FullPath);
-    if (ProbeOpenFile(local, file)) {
+    if (ProbeOpenFile(local, file, !FileVersion.empty())) {
         if (FileVersion.empty()) {
             if (FileTimeToU64(local.FileDate) < FileTimeToU64(FileDate)) NeedsUpdate = true;
         } else if (CompareVersionTexts(local.FileVersion, FileVersion) < 0) {

@@ -31,7 +31,7 @@ class FdImageSource : public ImageSource {
     uint64_t Size() const override { return FileSize; }
 
   private:
-    static constexpr std::size_t kWindowSize = 4096;
+    static constexpr std::size_t kWindowSize = 1024;
     int Fd;
     uint64_t FileSize;
     uint64_t WindowOffset = 0;
