@@ -1,0 +1,173 @@
+// The arithmetic of the progress display: percentages, speed, bar widths and file position.
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "engine/progress_figures.h"
+#include "ui/tray_animation.h"
+#include "ui/x11_command_filter.h"
+
+namespace toval {
+namespace {
+
+struct Notification {
+    int32_t Kind;
+    uint64_t Chunk;
+    uint64_t Received;
+    uint64_t Expected;
+    int32_t NowMs;
+};
+
+struct FiguresCase {
+    const char* Name;
+    uint64_t TotalBytes;
+    std::vector<Notification> Notifications;
+    int32_t FilePercent;
+    int32_t TotalPercent;
+    uint64_t ReceivedBytes;
+    uint64_t BytesPerSecond;
+    uint64_t LastReceived;
+};
+
+TEST(ProgressFigures, NotificationsGiveTheDesignedFigures) {
+    const std::vector<FiguresCase> cases = {
+        {"catalogue transfers change no figure",
+         1000,
+         {{1, 1024, 1024, 0, 100}, {1, 1024, 2048, 0, 200}},
+         0,
+         0,
+         0,
+         0,
+         0},
+        {"a catalogue with a known length moves only the file percentage",
+         1000,
+         {{1, 512, 512, 1024, 100}},
+         50,
+         0,
+         0,
+         0,
+         0},
+        {"half of 100,000,000 bytes, half of the run's 300,000,000",
+         300'000'000,
+         {{2, 150'000'000, 50'000'000, 100'000'000, 1000}},
+         50,
+         50,
+         150'000'000,
+         150'000'000,
+         150'000'000},
+        {"an equal clock reading changes neither speed nor the last count",
+         10'000,
+         {{2, 1000, 1000, 4000, 500}, {2, 1000, 2000, 4000, 500}},
+         50,
+         20,
+         2000,
+         2000,
+         1000},
+        {"bytes of an equal reading count in the next measurement",
+         10'000,
+         {{2, 1000, 1000, 4000, 500}, {2, 1000, 2000, 4000, 500}, {2, 1000, 3000, 4000, 1500}},
+         75,
+         30,
+         3000,
+         2000,
+         3000},
+        {"more bytes than expected is not clamped",
+         1000,
+         {{2, 1500, 1500, 1000, 10}},
+         150,
+         150,
+         1500,
+         150'000,
+         1500},
+        {"no total leaves the total and the speed alone while bytes still sum",
+         0,
+         {{2, 700, 700, 1000, 10}, {2, 300, 1000, 1000, 20}},
+         100,
+         0,
+         1000,
+         0,
+         0},
+        {"a clock that ran backwards is no measurement",
+         10'000,
+         {{2, 1000, 1000, 10'000, 1000}, {2, 1000, 2000, 10'000, 400}},
+         20,
+         20,
+         2000,
+         1000,
+         1000},
+        {"lengths beyond 32 bits stay exact",
+         10'000'000'000,
+         {{2, 5'000'000'000, 5'000'000'000, 10'000'000'000, 1000}},
+         50,
+         50,
+         5'000'000'000,
+         5'000'000'000,
+         5'000'000'000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ProgressFigures figures;
+        uint64_t receivedBytes = 0;
+        for (const auto& n : c.Notifications) {
+            figures.OnProgress(n.Kind, n.Chunk, n.Received, n.Expected, receivedBytes, c.TotalBytes,
+                               n.NowMs);
+        }
+        EXPECT_EQ(figures.FilePercent, c.FilePercent);
+        EXPECT_EQ(figures.TotalPercent, c.TotalPercent);
+        EXPECT_EQ(receivedBytes, c.ReceivedBytes);
+        EXPECT_EQ(figures.BytesPerSecond, c.BytesPerSecond);
+        EXPECT_EQ(figures.LastReceived, c.LastReceived);
+    }
+}
+
+TEST(ProgressFigures, BarWidthSpeedAndPosition) {
+    const std::pair<int32_t, int32_t> widths[] = {
+        {0, 0}, {1, 3}, {50, 199}, {100, 399}, {120, 478}, {-5, -19},
+    };
+    for (auto [percent, width] : widths) EXPECT_EQ(ProgressFigures::BarWidth(percent), width);
+
+    ProgressFigures figures;
+    figures.BytesPerSecond = 1023;
+    EXPECT_EQ(figures.KilobytesPerSecond(), 0);
+    figures.BytesPerSecond = 1536;
+    EXPECT_EQ(figures.KilobytesPerSecond(), 1);
+
+    EXPECT_EQ(ProgressFigures::FilePosition(0, 1), 0);  // only the catalogue queued
+    EXPECT_EQ(ProgressFigures::FilePosition(10, 10), 1);
+    EXPECT_EQ(ProgressFigures::FilePosition(10, 8), 3);
+}
+
+TEST(TrayTip, NamesTheFileAndTheTotalWithinTheLimit) {
+    EXPECT_EQ(TransferTip(1, "ignored", 40), kTrayTipIdle);
+    EXPECT_EQ(TransferTip(2, "data\\maps\\town.pak", 45),
+              QStringLiteral("正在自动更新: town.pak 45%"));
+    EXPECT_EQ(TransferTip(2, "/srv/game/lobby.exe", 3),
+              QStringLiteral("正在自动更新: lobby.exe 3%"));
+
+    const QString tip = TransferTip(2, std::string(200, 'a') + "tail.dat", 99);
+    EXPECT_EQ(tip.size(), kTrayTipLimit);
+    EXPECT_TRUE(tip.endsWith(QStringLiteral("tail.dat 99%"))) << tip.toStdString();
+    EXPECT_TRUE(tip.contains(QStringLiteral("…")));
+
+    // A name of characters outside the basic plane is never cut inside one of them.
+    std::string wide;
+    for (int i = 0; i < 60; ++i) wide += "\xF0\x9F\x8E\xAE";  // U+1F3AE
+    const QString cut = TransferTip(2, wide, 7);
+    EXPECT_LE(cut.size(), kTrayTipLimit);
+    for (qsizetype i = 0; i < cut.size(); ++i) {
+        if (cut.at(i).isLowSurrogate()) {
+            ASSERT_TRUE(i > 0 && cut.at(i - 1).isHighSurrogate());
+        }
+    }
+}
+
+TEST(X11Commands, OnlyMenuAndAcceleratorCommandsCarryAnId) {
+    EXPECT_EQ(X11CommandFilter::CommandId(1005), 1005u);
+    EXPECT_EQ(X11CommandFilter::CommandId((1u << 16) | 1005), 1005u);
+    EXPECT_EQ(X11CommandFilter::CommandId((2u << 16) | 1005), 0u);
+    EXPECT_EQ(X11CommandFilter::CommandId(1004), 1004u);
+}
+
+}  // namespace
+}  // namespace toval

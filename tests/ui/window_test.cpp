@@ -1,0 +1,222 @@
+// The window on a real X server with a real tray: placement, title, tray icon, the caller's
+// result message, outside commands, message boxes, the ways the window ends.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QTimer>
+#include <cstdlib>
+#include <memory>
+#include <set>
+
+#include "tests/support/HttpServer.h"
+#include "tests/support/TempDir.h"
+#include "tests/ui/ui_test_app.h"
+#include "tests/ui/x11_probe.h"
+#include "ui/CUpdateDialog.h"
+
+namespace toval {
+namespace {
+
+using test::HttpServer;
+using test::Response;
+using test::WaitUntil;
+using namespace std::chrono_literals;
+
+const QString kTitle = QStringLiteral("自动升级-正在下载文件");
+
+std::string Display() { return test::TestDisplay().Display(); }
+
+// A catalogue of missing files under the Wine system directory (WINEPREFIX points into a
+// temporary directory), each served from `server` at /files/NAME.
+std::string Catalogue(const HttpServer& server, const std::vector<std::string>& names) {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xmlRoot><Product>\n";
+    for (const auto& name : names) {
+        xml += "<File><FileName>" + name +
+               "</FileName><Length>4</Length>"
+               "<InstallDir>SYSTEMDIR</InstallDir><LocalPath>toval</LocalPath><URL>" +
+               server.Url("/files/" + name) + "</URL></File>\n";
+    }
+    return xml + "</Product></xmlRoot>\n";
+}
+
+struct WindowTest : ::testing::Test {
+    void SetUp() override {
+        REQUIRE_TEST_APPLICATION();
+        setenv("WINEPREFIX", Wine.Path().c_str(), 1);
+    }
+    std::unique_ptr<CUpdateDialog> Open(const std::string& path, uint32_t caller = 0) {
+        auto dialog = std::make_unique<CUpdateDialog>(StartOptions{Server.Url(path), caller});
+        dialog->open();
+        return dialog;
+    }
+    test::TempDir Wine;
+    HttpServer Server;
+};
+
+TEST_F(WindowTest, OpensOffScreenWithItsTitleAndTrayIconAndRefusesToMinimise) {
+    Server.Route("/update.xml", Response{.StallBeforeHeaders = true});
+    auto dialog = Open("/update.xml");
+    ASSERT_TRUE(WaitUntil(
+        [&] { return dialog->isVisible() && dialog->frameGeometry().size() == QSize(420, 250); }));
+    EXPECT_EQ(dialog->windowTitle(), kTitle);
+    EXPECT_EQ(dialog->frameGeometry().topLeft(), QPoint(10000, 0));
+    EXPECT_FALSE(dialog->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_EQ(test::FindTopLevel(Display(), kTitle.toStdString()), dialog->winId());
+    EXPECT_TRUE(WaitUntil([] { return test::DockedTrayIcons(Display()) == 1; }));
+
+    dialog->showMinimized();
+    EXPECT_TRUE(WaitUntil([&] { return !dialog->isMinimized() && dialog->isVisible(); }));
+    Server.ReleaseStalls();
+}
+
+TEST_F(WindowTest, TheStandardCommandsEndTheWindowAndTakeTheTrayIconAway) {
+    Server.Route("/update.xml", Response{.StallBeforeHeaders = true});
+    const std::pair<const char*, std::function<void(CUpdateDialog&)>> ways[] = {
+        {"Esc",
+         [](CUpdateDialog& d) {
+             QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+             QCoreApplication::sendEvent(&d, &key);
+         }},
+        {"Enter",
+         [](CUpdateDialog& d) {
+             QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+             QCoreApplication::sendEvent(&d, &key);
+         }},
+        {"close", [](CUpdateDialog& d) { d.close(); }},
+    };
+    for (const auto& [name, end] : ways) {
+        SCOPED_TRACE(name);
+        auto dialog = Open("/update.xml");
+        ASSERT_TRUE(WaitUntil([] { return test::DockedTrayIcons(Display()) == 1; }));
+        end(*dialog);
+        EXPECT_TRUE(WaitUntil([&] { return !dialog->isVisible(); }));
+        EXPECT_TRUE(WaitUntil([] { return test::DockedTrayIcons(Display()) == 0; }));
+        // Destroying the window cancels and joins the transfer still waiting for its answer.
+        dialog.reset();
+    }
+    Server.ReleaseStalls();
+}
+
+TEST_F(WindowTest, TrayIconTurnsOneFramePerHandledNotification) {
+    Server.Route("/update.xml", Response{.StallBeforeHeaders = true});
+    auto dialog = Open("/update.xml");
+    ASSERT_TRUE(WaitUntil([&] { return dialog->Run().DownloadQueue.Front() != nullptr; }));
+    CInetFile* catalogue = dialog->Run().DownloadQueue.Front();
+    ASSERT_TRUE(WaitUntil([&] { return catalogue->StartCount == 1; }));
+
+    auto shows = [&](int id) {
+        const QImage expected =
+            QIcon(QStringLiteral(":/toval/tray_%1.png").arg(id)).pixmap(32).toImage();
+        return dialog->Tray().Icon().icon().pixmap(32).toImage() == expected;
+    };
+    EXPECT_TRUE(shows(130));
+    int frame = dialog->Tray().Frame();
+    // The path a worker takes: a posted notification, handled on the window's thread.
+    for (int id : {131, 132, 130, 131}) {
+        dialog->PostMessage(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(1, 0), catalogue);
+        ASSERT_TRUE(WaitUntil([&] { return dialog->Tray().Frame() != frame; }));
+        frame = dialog->Tray().Frame();
+        EXPECT_TRUE(shows(id)) << id;
+    }
+    // A notification without a transfer changes nothing; the one after it still turns.
+    dialog->PostMessage(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(1, 0), nullptr);
+    dialog->PostMessage(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(1, 0), catalogue);
+    ASSERT_TRUE(WaitUntil([&] { return dialog->Tray().Frame() != frame; }));
+    EXPECT_TRUE(shows(132));
+    EXPECT_EQ(dialog->Tray().Icon().toolTip(), kTrayTipIdle);
+    Server.ReleaseStalls();
+}
+
+TEST_F(WindowTest, CallerHearsTheCountAndCommand1005QueuesAnotherCatalogue) {
+    test::MessageWindow caller(Display());
+    ASSERT_NE(caller.Id(), 0u);
+    Server.Route("/update.xml", Response{.Body = Catalogue(Server, {"a.dat", "b.dat"})});
+    Server.Route("/files/a.dat", Response{.Body = "aaaa", .StallBeforeHeaders = true});
+    Server.Route("/files/b.dat", Response{.Body = "bbbb"});
+    test::MessageBoxCloser boxes;
+    auto dialog = Open("/update.xml", caller.Id());
+
+    std::optional<std::array<uint32_t, 5>> result;
+    ASSERT_TRUE(
+        WaitUntil([&] { return (result = caller.Next("WM_UPDATE_RESULT", 0ms)).has_value(); }));
+    EXPECT_EQ((*result)[0], 2u);
+    EXPECT_EQ((*result)[1], dialog->winId());
+
+    // a.dat is stalled at the front; 1004 changes nothing, 1005 queues a catalogue behind b.dat.
+    ASSERT_TRUE(WaitUntil([&] { return dialog->Run().DownloadQueue.Count() == 2; }));
+    ASSERT_TRUE(test::SendCommand(Display(), dialog->winId(), 1004));
+    ASSERT_TRUE(test::SendCommand(Display(), dialog->winId(), 1005));
+    EXPECT_TRUE(WaitUntil([&] { return dialog->Run().DownloadQueue.Count() == 3; }));
+    Server.ReleaseStalls();
+    auto catalogueRequests = [&] {
+        int n = 0;
+        for (const auto& r : Server.Requests()) n += r.Target == "/update.xml";
+        return n;
+    };
+    EXPECT_TRUE(WaitUntil([&] { return catalogueRequests() == 2; }));
+    EXPECT_EQ(test::ReadFile(Wine.Path() + "/drive_c/windows/system32/toval/b.dat"), "bbbb");
+    EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+TEST_F(WindowTest, FailureShowsItsMessageBoxAndTheRunEndsTheWindow) {
+    Server.Route("/update.xml", Response{.Status = 404, .Body = "gone"});
+    test::MessageBoxCloser boxes;
+    CUpdateDialog dialog(StartOptions{Server.Url("/update.xml"), 0});
+    QTimer::singleShot(60s, &dialog, [&] { dialog.reject(); });  // never hang the suite
+    dialog.exec();
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].Title, QStringLiteral("系统提示"));
+    EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Critical);
+    EXPECT_FALSE(boxes.Boxes()[0].Text.isEmpty());
+    EXPECT_EQ(dialog.result(), 0);
+    EXPECT_TRUE(WaitUntil([] { return test::DockedTrayIcons(Display()) == 0; }));
+}
+
+TEST_F(WindowTest, ReleaseOnTheCloseSpotEndsTheProcessWithStatusZero) {
+    Server.Route("/update.xml", Response{.StallBeforeHeaders = true});
+    const std::string program = std::string(TOVAL_BIN_DIR) + "/toval-updater";
+    const std::string arguments = Server.Url("/update.xml") + ",0";
+    const char* argv[] = {program.c_str(), arguments.c_str(), nullptr};
+    const pid_t child = test::SpawnOnDisplay(Display(), argv);
+    ASSERT_GT(child, 0);
+
+    xcb_window_t window = 0;
+    ASSERT_TRUE(WaitUntil([&] {
+        window = test::FindTopLevel(Display(), kTitle.toStdString());
+        return window != 0 && test::DockedTrayIcons(Display()) == 1;
+    }));
+    ASSERT_TRUE(test::SendClick(Display(), window, 350, 5));
+    int status = -1;
+    const bool ended = WaitUntil([&] { return waitpid(child, &status, WNOHANG) == child; });
+    if (!ended) test::StopProcess(child);
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(WaitUntil([] { return test::DockedTrayIcons(Display()) == 0; }));
+    Server.ReleaseStalls();
+}
+
+TEST_F(WindowTest, PaintsTheRunsFiguresAndCanSaveAScreenshot) {
+    Server.Route("/update.xml", Response{.StallBeforeHeaders = true});
+    auto dialog = Open("/update.xml");
+    CUpdateRun& run = dialog->Run();
+    run.StatusText = "town_textures.pak";
+    run.Figures.FilePercent = 62;
+    run.Figures.TotalPercent = 38;
+    run.Figures.BytesPerSecond = 1'499'136;
+    run.FileCount = 12;
+    const QImage shot = dialog->grab().toImage();
+    const QImage bar = QImage(QStringLiteral(":/toval/bar_141.png"));
+    const int fileBar = ProgressFigures::BarWidth(62);
+    EXPECT_EQ(shot.pixel(12 + fileBar - 1, 110), bar.pixel(fileBar - 1, 6));
+    EXPECT_NE(shot.pixel(12 + fileBar, 110), bar.pixel(fileBar, 6));
+    if (const char* path = std::getenv("TOVAL_WINDOW_SCREENSHOT")) {
+        EXPECT_TRUE(shot.save(QString::fromLocal8Bit(path)));
+    }
+    Server.ReleaseStalls();
+}
+
+}  // namespace
+}  // namespace toval
