@@ -202,7 +202,7 @@ TEST_F(WindowTest, PaintsTheRunsFiguresAndCanSaveAScreenshot) {
     Server.Route("/update.xml", Response{.StallBeforeHeaders = true});
     auto dialog = Open("/update.xml");
     CUpdateRun& run = dialog->Run();
-    run.StatusText = "town_textures.pak";
+    run.StatusText = "maps.pak";
     run.Figures.FilePercent = 62;
     run.Figures.TotalPercent = 38;
     run.Figures.BytesPerSecond = 1'499'136;
