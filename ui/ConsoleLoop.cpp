@@ -82,7 +82,9 @@ void ConsoleLoop::Run(CUpdateRun& run) {
     using Clock = std::chrono::steady_clock;
     const auto period = std::chrono::milliseconds(kTimerPeriodMs);
     ActiveRun = &run;
-    auto nextTick = Clock::now() + period;
+    // The first tick comes at once: nobody is watching a window appear, so the catalogue
+    // transfer starts without waiting a period for nothing.
+    auto nextTick = Clock::now();
     while (!QuitPosted && run.RunOutcome() != CUpdateRun::Outcome::Stopped) {
         // Ticks are due every 100 ms however busy the queue is, so the repaint never starves.
         if (Clock::now() >= nextTick) {
