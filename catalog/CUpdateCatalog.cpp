@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "catalog/XmlDocument.h"
+#include "catalog/XmlReader.h"
 #include "catalog/catalog_reader.h"
 
 namespace toval {
@@ -25,9 +25,8 @@ void CUpdateCatalog::Clear() {
 bool CUpdateCatalog::Load(const std::string& path) {
     Clear();
     std::lock_guard guard(Lock);
-    const XmlDocument doc = XmlDocument::ReadFile(path);
-    if (!doc) return false;
-    return ReadCatalogEntries(doc, Dirs, Entries);
+    XmlReader reader;
+    return reader.OpenFile(path) && ReadCatalogEntries(reader, Dirs, Entries);
 }
 
 uint32_t CUpdateCatalog::RetainOutdated() {

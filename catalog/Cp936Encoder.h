@@ -28,8 +28,4 @@ class Cp936Encoder {
     iconv_t Handle = kInvalid;
 };
 
-// Length of the UTF-8 sequence at the front of `text` and its code point; 0 when the front is
-// not a well-formed sequence (overlong forms, surrogates and values past U+10FFFF included).
-std::size_t DecodeUtf8(std::string_view text, char32_t& codePoint);
-
 }  // namespace toval

@@ -1,9 +1,12 @@
 #include "catalog/catalog_reader.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "catalog/catalog_values.h"
+#include "catalog/xml_text.h"
 
 namespace toval {
 
@@ -13,67 +16,104 @@ std::string_view Chars(const xmlChar* text) {
     return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
 }
 
-// The element's name as written, prefix included, so that "x:File" is not "File".
-std::string QualifiedName(const xmlNode* node) {
-    std::string name;
-    if (node->ns && node->ns->prefix) {
-        name = Chars(node->ns->prefix);
-        name += ':';
-    }
-    name += Chars(node->name);
-    return name;
-}
+// One File element still open. File elements may nest, so several can be open at once; each
+// collects the text of the one child element it is inside, if any.
+struct OpenFile {
+    int Depth;
+    std::list<std::unique_ptr<CFileEntry>>::iterator Slot;  // keeps document order of start tags
+    std::optional<CatalogField> Field;
+    std::string Text;
+};
 
-bool IsElementNamed(const xmlNode* node, std::string_view name) {
-    if (node->type != XML_ELEMENT_NODE) return false;
-    if (node->ns && node->ns->prefix) return QualifiedName(node) == name;
-    return Chars(node->name) == name;
-}
+class CatalogStream {
+  public:
+    CatalogStream(const BaseDirectories& dirs, std::list<std::unique_ptr<CFileEntry>>& out)
+        : Dirs(dirs), Out(out) {}
 
-// Pre-order successor of `node` within the subtree of `top`, not entering entity references:
-// their content is the entity's own, shared by every reference, and expanding it is exactly what
-// an entity bomb relies on.
-const xmlNode* NextInSubtree(const xmlNode* node, const xmlNode* top) {
-    if (node->children && node->type != XML_ENTITY_REF_NODE) return node->children;
-    while (node != top) {
-        if (node->next) return node->next;
-        node = node->parent;
-    }
-    return nullptr;
-}
-
-// The text content of an element: its text and CDATA descendants, in order.
-std::string ElementText(const xmlNode* element) {
-    std::string text;
-    for (const xmlNode* n = element->children; n; n = NextInSubtree(n, element)) {
-        if (n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE) {
-            text += Chars(n->content);
+    void StartElement(std::string_view name, int depth, bool empty) {
+        if (!Open.empty() && depth == Open.back().Depth + 1) {
+            if (const auto field = MatchCatalogField(name)) {
+                Open.back().Field = field;
+                Open.back().Text.clear();
+                if (empty) EndField(Open.back());
+            }
+        }
+        // The name as written, prefix included, so "x:File" is not "File"; the root never is.
+        if (depth >= 1 && name == "File") {
+            Open.push_back({depth, Out.insert(Out.end(), std::make_unique<CFileEntry>()), {}, {}});
+            if (empty) EndFile();
         }
     }
-    return text;
-}
 
-std::unique_ptr<CFileEntry> ReadFileElement(const xmlNode* file, const BaseDirectories& dirs) {
-    auto entry = std::make_unique<CFileEntry>();
-    for (const xmlNode* child = file->children; child; child = child->next) {
-        if (child->type != XML_ELEMENT_NODE) continue;
-        const std::optional<CatalogField> field = MatchCatalogField(QualifiedName(child));
-        if (field) StoreCatalogField(*entry, *field, ElementText(child));
+    void EndElement(int depth) {
+        if (Open.empty()) return;
+        if (depth == Open.back().Depth) {
+            EndFile();
+        } else if (depth == Open.back().Depth + 1 && Open.back().Field) {
+            EndField(Open.back());
+        }
     }
-    if (!BuildFullPath(*entry, dirs)) return nullptr;
-    return entry;
-}
+
+    // Text belongs to every open child element it stands in: an element's text is that of all
+    // its descendants.
+    void Text(std::string_view text) {
+        for (OpenFile& file : Open) {
+            if (file.Field) file.Text += text;
+        }
+    }
+
+  private:
+    void EndField(OpenFile& file) {
+        StoreCatalogField(**file.Slot, *file.Field, file.Text);
+        file.Field.reset();
+    }
+
+    void EndFile() {
+        const auto slot = Open.back().Slot;
+        Open.pop_back();
+        if (!BuildFullPath(**slot, Dirs)) Out.erase(slot);
+    }
+
+    const BaseDirectories& Dirs;
+    std::list<std::unique_ptr<CFileEntry>>& Out;
+    std::vector<OpenFile> Open;
+};
 
 }  // namespace
 
-bool ReadCatalogEntries(const XmlDocument& doc, const BaseDirectories& dirs,
+bool ReadCatalogEntries(XmlReader& reader, const BaseDirectories& dirs,
                         std::list<std::unique_ptr<CFileEntry>>& out) {
-    const xmlNode* root = doc.Root();
-    if (!root) return false;
-    for (const xmlNode* n = root->children; n; n = NextInSubtree(n, root)) {
-        if (!IsElementNamed(n, "File")) continue;
-        if (auto entry = ReadFileElement(n, dirs)) out.push_back(std::move(entry));
+    // Read into a list of its own: an error near the end must not leave half a catalogue.
+    std::list<std::unique_ptr<CFileEntry>> read;
+    CatalogStream stream(dirs, read);
+    xmlTextReaderPtr r = reader.Get();
+    int status;
+    while ((status = reader.Read()) == 1) {
+        switch (xmlTextReaderNodeType(r)) {
+            case XML_READER_TYPE_ELEMENT:
+                stream.StartElement(Chars(xmlTextReaderConstName(r)), xmlTextReaderDepth(r),
+                                    xmlTextReaderIsEmptyElement(r) == 1);
+                break;
+            case XML_READER_TYPE_END_ELEMENT:
+                stream.EndElement(xmlTextReaderDepth(r));
+                break;
+            case XML_READER_TYPE_TEXT:
+            case XML_READER_TYPE_CDATA:
+            case XML_READER_TYPE_WHITESPACE:
+            case XML_READER_TYPE_SIGNIFICANT_WHITESPACE: {
+                // The streaming parser lets some malformed UTF-8 through in CDATA sections
+                // (overlong forms); such a document is not well-formed, whatever it says.
+                const std::string_view text = Chars(xmlTextReaderConstValue(r));
+                if (!IsXmlText(text)) return false;
+                stream.Text(text);
+                break;
+            }
+            default:
+                break;  // comments, processing instructions, entity references, the DTD
+        }
     }
+    if (status != 0) return false;
+    out.splice(out.end(), read);
     return true;
 }
 

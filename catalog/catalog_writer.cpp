@@ -4,17 +4,13 @@
 
 #include "catalog/Cp936Encoder.h"
 #include "catalog/catalog_values.h"
+#include "catalog/xml_text.h"
 
 namespace toval {
 
 namespace {
 
 constexpr std::string_view kEol = "\r\n";
-
-bool IsXmlChar(char32_t c) {
-    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
-           (c >= 0xE000 && c <= 0xFFFD) || c >= 0x10000;
-}
 
 // Markup characters, and the white space that a parser would otherwise fold or normalise, as
 // references so that every text reads back exactly.
@@ -116,16 +112,6 @@ std::string FormatCreateDate(const std::tm& time) {
                   static_cast<unsigned>(time.tm_hour), static_cast<unsigned>(time.tm_min),
                   static_cast<unsigned>(time.tm_sec));
     return text;
-}
-
-bool IsXmlText(std::string_view text) {
-    while (!text.empty()) {
-        char32_t c = 0;
-        const std::size_t size = DecodeUtf8(text, c);
-        if (size == 0 || !IsXmlChar(c)) return false;
-        text.remove_prefix(size);
-    }
-    return true;
 }
 
 bool WriteCatalog(std::ostream& out, const CatalogProduct& product,

@@ -20,9 +20,6 @@ struct CatalogProduct {
 // "YYYY-MM-DD hh:mm:ss" of a broken-down time.
 std::string FormatCreateDate(const std::tm& time);
 
-// True when `text` is valid UTF-8 holding only characters XML 1.0 can carry.
-bool IsXmlText(std::string_view text);
-
 // Writes the whole catalogue to `out`. On failure returns false and says why in `error`: a text
 // that XML cannot carry, no code page 936 converter, or a stream that failed.
 bool WriteCatalog(std::ostream& out, const CatalogProduct& product,

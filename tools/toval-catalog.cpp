@@ -21,6 +21,7 @@
 #include "catalog/CFileEntry.h"
 #include "catalog/catalog_values.h"
 #include "catalog/catalog_writer.h"
+#include "catalog/xml_text.h"
 #include "platform/file_time.h"
 #include "platform/pe_version.h"
 

@@ -183,6 +183,9 @@ TEST_F(CatalogReader, AFailedLoadLeavesTheCatalogueEmpty) {
         {"empty", ""},
         {"binary", std::string("\x00\xFF\xFE\x01\x89PNG\r\n", 10)},
         {"bad bytes for the encoding", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r>\xFF</r>"},
+        {"overlong UTF-8 in CDATA",
+         "<?xml version=\"1.0\"?><r><File><FileName><![CDATA[\xC1\x8A]]></FileName></File></r>"},
+        {"content after the root", full + "<File><FileName>b</FileName></File>"},
     };
     for (const auto& [what, text] : failures) {
         SCOPED_TRACE(what);
