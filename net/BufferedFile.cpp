@@ -22,7 +22,8 @@ bool BufferedFile::Open(const std::string& path) {
 bool BufferedFile::Append(const char* data, size_t size) {
     if (Failed || !IsOpen()) return false;
     if (Used + size > Capacity && !Flush()) return false;
-    if (size >= Capacity) return WriteAll(data, size);  // nothing gained by copying it first
+    // A block this large is as good a write as a full buffer: it goes out without a copy.
+    if (Used == 0 && size >= Capacity / 4) return WriteAll(data, size);
     std::memcpy(Buffer.get() + Used, data, size);
     Used += size;
     return true;

@@ -19,6 +19,9 @@ namespace {
 constexpr size_t kChunkBytes = 1024;  // the unit of progress and of the cancel check
 constexpr size_t kWriteBufferBytes = 256 * 1024;
 constexpr long kMaxRedirects = 20;
+// The shortest time between two progress notifications: fast enough for a smooth display and
+// animation, slow enough that a fast download does not keep the receiver's thread awake.
+constexpr std::chrono::milliseconds kProgressInterval{10};
 // How long the transfer loop waits for the network before looking at Cancel and the stall clock.
 constexpr std::chrono::milliseconds kPollSlice{50};
 
@@ -56,13 +59,16 @@ class CInetFile::Transfer {
     static size_t OnBody(char* data, size_t size, size_t count, void* self);
     static int OnConnected(void* self, char*, char*, int, int);
 
-    void Configure(CURL* easy, CURLU* url, curl_slist* headers);
+    // False when libcurl refuses an option, so that no restriction is silently dropped.
+    bool Configure(CURL* easy, CURLU* url, curl_slist* headers);
     // libcurl callbacks cannot throw; they stop the transfer and leave the code here.
     size_t Stop(int32_t code) {
         PendingCode = code;
         return 0;
     }
-    bool OpenLocalFile() { return File.Open(LocalPath); }
+    // A transfer without a target has nowhere to write; it must not fall back to the current
+    // directory.
+    bool OpenLocalFile() { return !Owner.TargetPath.empty() && File.Open(LocalPath); }
     [[noreturn]] void Fail(int32_t code);
 
     CInetFile& Owner;
@@ -70,7 +76,7 @@ class CInetFile::Transfer {
     BufferedFile File;
     int32_t PendingCode = kResultOk;
     long Status = 0;  // of the response whose headers are being read or were read last
-    bool AwaitingConnection = true;
+    bool AwaitingConnection = true;  // until the first connection; ConnectTimeout governs it
     Clock::time_point LastActivity = Clock::now();
 };
 
@@ -105,7 +111,7 @@ void CInetFile::Transfer::Perform() {
     CurlEasy easy(curl_easy_init());
     CurlMulti multi(curl_multi_init());
     if (!easy || !multi) Fail(kResultConnect);
-    Configure(easy.get(), url.get(), headers.Get());
+    if (!Configure(easy.get(), url.get(), headers.Get())) Fail(kResultConnect);
     CurlMultiAttachment attachment(multi.get(), easy.get());
     if (!attachment.Ok()) Fail(kResultConnect);
 
@@ -118,6 +124,8 @@ void CInetFile::Transfer::Perform() {
         if (curl_multi_perform(multi.get(), &running) != CURLM_OK) Fail(kResultConnect);
         if (running == 0) break;
         if (Owner.Cancel.load(std::memory_order_relaxed)) Fail(kResultCancelled);
+        // Bytes held back by the progress interval are reported even while the body stalls.
+        Owner.PostProgress(Clock::now(), false);
         auto wait = kPollSlice;
         if (Owner.StallLimit.count() > 0 && !AwaitingConnection) {
             const auto idle =
@@ -143,27 +151,22 @@ void CInetFile::Transfer::Perform() {
     if (!File.Close()) Owner.Raise(kResultLocalFile);
 }
 
-void CInetFile::Transfer::Configure(CURL* easy, CURLU* url, curl_slist* headers) {
-    curl_easy_setopt(easy, CURLOPT_CURLU, url);
-    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, "Renewer - MFC App");
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(Owner.ConnectTimeout.count()));
-    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(kWriteBufferBytes));
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Transfer::OnConnected);
-    curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
+bool CInetFile::Transfer::Configure(CURL* easy, CURLU* url, curl_slist* headers) {
+    const auto set = [easy](CURLoption option, auto value) {
+        return curl_easy_setopt(easy, option, value) == CURLE_OK;
+    };
+    const long connectMs = static_cast<long>(Owner.ConnectTimeout.count());
+    return set(CURLOPT_CURLU, url) && set(CURLOPT_HTTPGET, 1L) &&
+           set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0)) &&
+           set(CURLOPT_USERAGENT, "Renewer - MFC App") && set(CURLOPT_HTTPHEADER, headers) &&
+           set(CURLOPT_PROTOCOLS_STR, "http,https") && set(CURLOPT_FOLLOWLOCATION, 1L) &&
+           set(CURLOPT_MAXREDIRS, kMaxRedirects) &&
+           set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https") && set(CURLOPT_NOSIGNAL, 1L) &&
+           set(CURLOPT_CONNECTTIMEOUT_MS, connectMs) && set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) &&
+           set(CURLOPT_BUFFERSIZE, static_cast<long>(kWriteBufferBytes)) &&
+           set(CURLOPT_HEADERFUNCTION, &Transfer::OnHeader) && set(CURLOPT_HEADERDATA, this) &&
+           set(CURLOPT_WRITEFUNCTION, &Transfer::OnBody) && set(CURLOPT_WRITEDATA, this) &&
+           set(CURLOPT_PREREQFUNCTION, &Transfer::OnConnected) && set(CURLOPT_PREREQDATA, this);
 }
 
 void CInetFile::Transfer::Fail(int32_t code) {
@@ -194,10 +197,9 @@ size_t CInetFile::Transfer::OnHeader(char* data, size_t size, size_t count, void
         // The file is created here, not at the first body byte, so an empty body still makes one.
         return t.OpenLocalFile() ? total : t.Stop(kResultLocalFile);
     }
-    if (t.Status >= 300 && t.Status < 400) {
-        t.AwaitingConnection = true;  // libcurl follows it; the next connection has its own limit
-        return total;
-    }
+    // A redirect is followed by libcurl (a final one fails after the transfer); the stall clock,
+    // restarted by every header line, also bounds the connection to the new location.
+    if (t.Status >= 300 && t.Status < 400) return total;
     if (t.Status >= 100 && t.Status < 200) return total;  // an interim response
     return t.Stop(kResultHttpStatus);
 }
@@ -210,13 +212,22 @@ size_t CInetFile::Transfer::OnBody(char* data, size_t size, size_t count, void* 
         if (t.Status != 200) return t.Stop(kResultHttpStatus);
         if (!t.OpenLocalFile()) return t.Stop(kResultLocalFile);
     }
-    t.LastActivity = Clock::now();
-    for (size_t offset = 0; offset < total; offset += kChunkBytes) {
-        const size_t n = std::min(kChunkBytes, total - offset);
-        if (!t.File.Append(data + offset, n)) return t.Stop(kResultLocalFile);
-        t.Owner.ReportChunk(static_cast<uint32_t>(n));
-        if (t.Owner.Cancel.load(std::memory_order_relaxed)) return t.Stop(kResultCancelled);
+    const auto now = Clock::now();
+    t.LastActivity = now;
+    // The block is counted chunk by chunk first and then handed to the file in one piece, so a
+    // large block goes to the disk without being copied. Only chunks up to the one after which
+    // Cancel was seen are written; the receiver cannot tell the order apart, since it never sees
+    // the buffer, and a failed write ends the transfer with code 7 either way.
+    size_t accepted = 0;
+    bool cancelled = false;
+    while (accepted < total && !cancelled) {
+        const size_t n = std::min(kChunkBytes, total - accepted);
+        accepted += n;
+        t.Owner.ReportChunk(static_cast<uint32_t>(n), now);
+        cancelled = t.Owner.Cancel.load(std::memory_order_relaxed);
     }
+    if (!t.File.Append(data, accepted)) return t.Stop(kResultLocalFile);
+    if (cancelled) return t.Stop(kResultCancelled);
     return total;
 }
 
@@ -234,6 +245,7 @@ bool CInetFile::Start() {
     Cancel.store(false);
     UnreportedBytes.store(0);
     ProgressOutstanding.store(false);
+    LastProgressPost = {};
     return StartThread();
 }
 
@@ -245,21 +257,31 @@ void CInetFile::Raise(int32_t code) {
 }
 
 // Why no byte is lost between the worker (W) and the receiver (R):
-// W adds a chunk to UnreportedBytes, then exchanges ProgressOutstanding to true, posting when it
-// was false. R exchanges ProgressOutstanding to false, then takes UnreportedBytes. If W's exchange
-// saw true, it comes before R's exchange in ProgressOutstanding's order; both are read-modify-
-// writes, so R's exchange reads W's value (or a later one in W's release sequence) and acquires
-// W's release: W's addition happens before R's take, which therefore includes it. If W's exchange
-// saw false, W posts a notification of its own, handled later, whose take includes the addition.
-// Either way every byte is taken by a notification handled before the completion, which W posts
-// after its last addition. A take may find 0 when an earlier one already took the bytes.
-void CInetFile::ReportChunk(uint32_t bytes) {
+// W adds a chunk to UnreportedBytes, then (unless the interval holds it back) exchanges
+// ProgressOutstanding to true, posting when it was false. R exchanges ProgressOutstanding to false,
+// then takes UnreportedBytes. If W's exchange saw true, it comes before R's exchange in
+// ProgressOutstanding's order; both are read-modify-writes, so R's exchange reads W's value (or a
+// later one in W's release sequence) and acquires W's release: W's additions before its exchange
+// happen before R's take, which therefore includes them. If W's exchange saw false, W posts a
+// notification of its own, handled later, whose take includes them. Before the completion W
+// exchanges once more whenever bytes remain, so every byte is taken by a notification handled
+// before the completion. W's load of UnreportedBytes sees its own additions; when it reads 0, a
+// take has already included them. A take may find 0 when an earlier one took the bytes.
+void CInetFile::ReportChunk(uint32_t bytes, Clock::time_point now) {
     // Only this thread writes Received; readers need a whole value, not an ordering.
     Received.store(Received.load(std::memory_order_relaxed) + bytes, std::memory_order_relaxed);
     if (!NotifyWindow) return;
     UnreportedBytes.fetch_add(bytes, std::memory_order_relaxed);
-    if (!ProgressOutstanding.exchange(true, std::memory_order_acq_rel))
-        NotifyWindow->PostMessage(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(Kind, bytes), this);
+    LastChunk = bytes;
+    PostProgress(now, false);
+}
+
+void CInetFile::PostProgress(Clock::time_point now, bool force) {
+    if (!NotifyWindow || (!force && now - LastProgressPost < kProgressInterval)) return;
+    if (UnreportedBytes.load(std::memory_order_relaxed) == 0) return;
+    if (ProgressOutstanding.exchange(true, std::memory_order_acq_rel)) return;
+    LastProgressPost = now;
+    NotifyWindow->PostMessage(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(Kind, LastChunk), this);
 }
 
 uint64_t CInetFile::TakeProgress() {
@@ -276,9 +298,10 @@ void CInetFile::Run() {
         transfer.Perform();
     } catch (const CInetFileException& e) {
         code = e.Code;
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {  // out of memory, in practice
         code = kResultConnect;
     }
+    PostProgress(Clock::now(), true);  // nothing held back behind the completion
     if (NotifyWindow)
         NotifyWindow->PostMessage(WM_DOWNLOAD_COMPLETE, MakeNotifyParam(Kind, code), this);
 }

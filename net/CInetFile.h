@@ -46,10 +46,11 @@ class CInetFile : public CWorkerThread {
     std::string GetErrorText() const;
 
     // Bytes received since the receiver last took them, and re-arms the progress notification.
-    // A progress notification is posted only while none is outstanding, so the receiver is never
-    // flooded; summing what this returns gives exactly the bytes written. Call it once per handled
-    // WM_DOWNLOAD_PROGRESS; it may return 0 when an earlier call already took the bytes. By the
-    // time WM_DOWNLOAD_COMPLETE is handled, every byte of the transfer has been taken.
+    // A progress notification is posted only while none is outstanding, and at most one per
+    // progress interval (a few milliseconds), so the receiver is never flooded; summing what this
+    // returns gives exactly the bytes written. Call it once per handled WM_DOWNLOAD_PROGRESS; it
+    // may return 0 when an earlier call already took the bytes. By the time WM_DOWNLOAD_COMPLETE is
+    // handled, every byte of the transfer has been taken.
     uint64_t TakeProgress();
 
     std::string ErrorText = kInitialErrorText;
@@ -82,10 +83,16 @@ class CInetFile : public CWorkerThread {
     class Transfer;  // the state of one run, owning its libcurl handles and local file
 
     [[noreturn]] void Raise(int32_t code);
-    void ReportChunk(uint32_t bytes);
+    void ReportChunk(uint32_t bytes, std::chrono::steady_clock::time_point now);
+    // Posts WM_DOWNLOAD_PROGRESS for bytes not yet taken, unless one is outstanding or (without
+    // `force`) one was posted less than a progress interval ago.
+    void PostProgress(std::chrono::steady_clock::time_point now, bool force);
 
     std::atomic<uint64_t> UnreportedBytes{0};
     std::atomic<bool> ProgressOutstanding{false};
+    // The worker's own: when it last posted progress, and the size of its last chunk.
+    std::chrono::steady_clock::time_point LastProgressPost{};
+    uint32_t LastChunk = 0;
 };
 
 }  // namespace toval

@@ -327,6 +327,35 @@ TEST_F(CInetFileTest, StallEndsWithinTheStallLimitAndCancelDoesNotWaitForIt) {
     EXPECT_LT(Clock::now() - start, 3s);
 }
 
+TEST_F(CInetFileTest, BytesHeldBackAreReportedWhileTheBodyStalls) {
+    // The first piece is reported at once; the next two arrive within the progress interval and
+    // wait for it, and then the server goes silent.
+    Server.Route("/stall", Response{.Body = std::string(8192, 's'),
+                                    .StallAfter = 3000,
+                                    .TricklePiece = 1000,
+                                    .TrickleGap = 2ms});
+    auto t = Make(Server.Url("/stall"));
+    ASSERT_TRUE(t->Start());
+    uint64_t seen = 0;
+    while (seen < 3000) {
+        const auto m = Sink.Next(5s);
+        ASSERT_TRUE(m.has_value()) << "only " << seen << " bytes reported";
+        ASSERT_EQ(m->Message, WM_DOWNLOAD_PROGRESS);
+        seen += t->TakeProgress();
+    }
+    EXPECT_EQ(seen, 3000u);
+    t->Cancel = true;
+    EXPECT_EQ(Sink.Drain().Code, kResultCancelled);
+}
+
+TEST_F(CInetFileTest, WithoutATargetNothingIsWritten) {
+    Server.Route("/f", Response{200, "x"});
+    auto t = Make(Server.Url("/f"), 2);
+    t->TargetPath.clear();
+    EXPECT_EQ(Fetch(*t).Code, kResultLocalFile);
+    EXPECT_FALSE(std::filesystem::exists(".update"));
+}
+
 TEST_F(CInetFileTest, DestroyingARunningTransferCancelsAndJoinsIt) {
     Server.Route("/stall", Response{.Body = std::string(4096, 's'), .StallAfter = 0});
     auto t = Make(Server.Url("/stall"));

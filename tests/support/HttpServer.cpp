@@ -116,6 +116,7 @@ struct HttpServer::Connection {
     size_t HeadSent = 0;
     uint64_t BodyDue = 0;  // body bytes to send before closing
     uint64_t BodySent = 0;
+    std::chrono::steady_clock::time_point NextPiece{};  // when a trickled body may go on
 
     ~Connection() {
         if (Fd >= 0) ::close(Fd);
@@ -220,8 +221,9 @@ void HttpServer::Answer(Connection& c) {
     c.Responding = true;
 }
 
-bool HttpServer::CanSend(const Connection& c) const {
+bool HttpServer::CanSend(const Connection& c, std::chrono::steady_clock::time_point now) const {
     if (!c.Responding || c.Finished) return false;
+    if (c.HeadSent == c.Head.size() && now < c.NextPiece) return false;
     if (ReleasedSeen) return true;
     if (c.Reply.StallBeforeHeaders) return false;
     return !(c.HeadSent == c.Head.size() && c.Reply.StallAfter &&
@@ -239,6 +241,10 @@ bool HttpServer::SendSome(Connection& c) {
     }
     uint64_t limit = c.BodyDue;
     if (!ReleasedSeen && c.Reply.StallAfter) limit = std::min(limit, *c.Reply.StallAfter);
+    if (c.Reply.TricklePiece) {
+        const uint64_t pieceEnd = (c.BodySent / c.Reply.TricklePiece + 1) * c.Reply.TricklePiece;
+        limit = std::min(limit, pieceEnd);
+    }
     if (c.BodySent < limit) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(limit - c.BodySent, 64 * 1024));
         const char* data;
@@ -253,6 +259,8 @@ bool HttpServer::SendSome(Connection& c) {
         const ssize_t n = ::send(c.Fd, data, want, MSG_NOSIGNAL);
         if (n < 0) return errno == EAGAIN || errno == EINTR;
         c.BodySent += static_cast<uint64_t>(n);
+        if (c.Reply.TricklePiece && c.BodySent % c.Reply.TricklePiece == 0)
+            c.NextPiece = std::chrono::steady_clock::now() + c.Reply.TrickleGap;
     }
     if (c.BodySent >= c.BodyDue) {
         // Half-close: the client sees the end of the response, and its close ends the connection.
@@ -272,12 +280,20 @@ void HttpServer::Serve() {
             ReleasedSeen = Released;
         }
         fds.assign({{ListenFd, POLLIN, 0}, {WakeFd, POLLIN, 0}});
+        auto now = std::chrono::steady_clock::now();
+        int timeoutMs = -1;  // until something happens, unless a trickled body is due
         for (const auto& c : connections) {
             short events = POLLIN;  // a request, or the client closing
-            if (CanSend(*c)) events |= POLLOUT;
+            if (CanSend(*c, now)) events |= POLLOUT;
             fds.push_back({c->Fd, events, 0});
+            if (c->Responding && !c->Finished && c->NextPiece > now) {
+                const auto wait = std::chrono::ceil<std::chrono::milliseconds>(c->NextPiece - now);
+                const int ms = static_cast<int>(wait.count());
+                timeoutMs = timeoutMs < 0 ? ms : std::min(timeoutMs, ms);
+            }
         }
-        if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) return;
+        if (::poll(fds.data(), fds.size(), timeoutMs) < 0 && errno != EINTR) return;
+        now = std::chrono::steady_clock::now();
         if (fds[1].revents & POLLIN) {
             uint64_t count;
             [[maybe_unused]] ssize_t n = ::read(WakeFd, &count, sizeof count);
@@ -305,7 +321,7 @@ void HttpServer::Serve() {
                     }
                 }
             }
-            if (keep && CanSend(c)) keep = SendSome(c);
+            if (keep && CanSend(c, now)) keep = SendSome(c);
             if (!keep) connections[i].reset();
         }
         std::erase(connections, nullptr);

@@ -54,6 +54,10 @@ struct Response {
     bool StallBeforeHeaders = false;  // the request is read, then nothing until released
     // This many body bytes are sent, then the connection is closed.
     std::optional<uint64_t> CloseAfter{};
+    // A slow server: when TricklePiece is set, the body goes out in pieces of that many bytes
+    // with TrickleGap between them.
+    uint64_t TricklePiece = 0;
+    std::chrono::milliseconds TrickleGap{0};
 
     static Response Redirect(std::string location, int status = 302);
 };
@@ -88,7 +92,7 @@ class HttpServer {
     void Wake();
     void Answer(Connection& c);
     bool SendSome(Connection& c);
-    bool CanSend(const Connection& c) const;
+    bool CanSend(const Connection& c, std::chrono::steady_clock::time_point now) const;
 
     int ListenFd = -1;
     int WakeFd = -1;
