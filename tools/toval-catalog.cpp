@@ -21,6 +21,7 @@
 #include "catalog/CFileEntry.h"
 #include "catalog/catalog_values.h"
 #include "catalog/catalog_writer.h"
+#include "catalog/install_path.h"
 #include "catalog/xml_text.h"
 #include "platform/file_time.h"
 #include "platform/pe_version.h"
@@ -311,6 +312,18 @@ Stop DescribeFile(const fs::path& root, const std::string& rel, const Options& o
     entry->Register =
         std::find(options.Register.begin(), options.Register.end(), rel) != options.Register.end();
     entry->URL = options.BaseUrl + "/" + PercentEncodePath(rel);
+
+    // The updater drops entries whose paths look absolute or climbing ("c:x" reads as a drive);
+    // better to say so here than to publish a file that never arrives.
+    const BaseDirectories anywhere{"/p", "/w", "/s"};
+    CFileEntry check;
+    check.FileName = entry->FileName;
+    check.LocalPath = entry->LocalPath;
+    if (!BuildFullPath(check, anywhere)) {
+        return Failed(
+            "'" + rel +
+            "': the updater would refuse this path; rename it or leave it out with --exclude");
+    }
     return {};
 }
 

@@ -200,6 +200,10 @@ TEST_F(CatalogTool, ExitStatusesAndMessages) {
     EXPECT_NE(run.Err.find("--exclude"), std::string::npos) << run.Err;
     EXPECT_FALSE(std::filesystem::exists(Work / "c.xml"));
     EXPECT_EQ(Run({"--exclude", "bad\x01name", "-o", Work / "c.xml", dir, "http://h"}).Status, 0);
+
+    // So does a name the updater would take for a drive.
+    Client.Write("sub/c:x", "x");
+    EXPECT_EQ(Run({"--exclude", "bad\x01name", "-o", Work / "d.xml", dir, "http://h"}).Status, 1);
 }
 
 }  // namespace
