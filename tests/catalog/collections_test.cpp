@@ -1,12 +1,11 @@
-// The three owned collections: order, ownership (each object destroyed exactly once), and the
-// narrowing of the catalogue against real files.
+// The owned collections: order, ownership (each object destroyed exactly once), and the narrowing
+// of the catalogue against real files.
 
 #include <gtest/gtest.h>
 
 #include <map>
 
 #include "catalog/CDownloadQueue.h"
-#include "catalog/CServerList.h"
 #include "tests/catalog/catalog_test_util.h"
 
 namespace toval::test {
@@ -51,20 +50,6 @@ TEST(DownloadQueue, KeepsOrderAndDestroysEachTransferOnce) {
         queue.Push(c);  // twice again; the destructor must not free it twice
     }
     EXPECT_EQ(deaths, (std::map<int, int>{{1, 1}, {2, 1}, {3, 1}, {4, 1}}));
-}
-
-TEST(ServerList, FirstIsTheFirstAddedAndStays) {
-    CServerList servers;
-    EXPECT_EQ(servers.First(), nullptr);
-    EXPECT_TRUE(servers.Add("Toval更新服务器", "http://h/update/update.xml"));
-    EXPECT_TRUE(servers.Add("second", "http://x"));
-    for (int i = 0; i < 2; ++i) {
-        ASSERT_NE(servers.First(), nullptr);
-        EXPECT_EQ(servers.First()->Name, "Toval更新服务器");
-        EXPECT_EQ(servers.First()->Url, "http://h/update/update.xml");
-    }
-    servers.Clear();
-    EXPECT_EQ(servers.First(), nullptr);
 }
 
 class Catalogue : public ::testing::Test, public CatalogueFixture {
