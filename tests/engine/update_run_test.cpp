@@ -227,6 +227,10 @@ TEST_F(UpdateRunTest, AFailedFileEndsTheRunWithoutTheLobby) {
         EXPECT_EQ(statuses.back(), failed);
         EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "更新完毕"), 0);
         EXPECT_EQ(Host->Events.back(), "quit");
+        // The handler went on after asking to quit: the failed transfer is gone, the later
+        // ones wait unstarted.
+        EXPECT_EQ(run->DownloadQueue.Count(), static_cast<uint32_t>(2 - c.Missing));
+        EXPECT_EQ(run->RunningTransfers, 0u);
         EXPECT_EQ(run->RunOutcome(), CUpdateRun::Outcome::Failed);
         EXPECT_EQ(FilesRequested().size() - requestsBefore, static_cast<size_t>(c.Missing + 1))
             << "nothing after the failed file is requested";
