@@ -1,6 +1,7 @@
 #include "catalog/CFileEntry.h"
 
 #include <charconv>
+#include <string_view>
 #include <utility>
 
 #include "catalog/file_probe.h"
@@ -12,35 +13,25 @@ namespace toval {
 
 namespace {
 
+// "%u.%u.%u.%u" of the four 16-bit parts: decimal, without padding. Returns the text's end.
+char* FormatVersion(char (&text)[24], uint32_t ms, uint32_t ls) {
+    char* end = text;
+    const uint32_t parts[4] = {ms >> 16, ms & 0xFFFFu, ls >> 16, ls & 0xFFFFu};
+    for (int i = 0; i < 4; ++i) {
+        if (i) *end++ = '.';
+        end = std::to_chars(end, text + sizeof text, parts[i]).ptr;
+    }
+    return end;
+}
+
 std::string VersionText(uint32_t ms, uint32_t ls) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", ms >> 16, ms & 0xFFFFu, ls >> 16, ls & 0xFFFFu);
-    return text;
+    char text[24];
+    return std::string(text, FormatVersion(text, ms, ls));
 }
 
 void SetVersionTexts(CFileEntry& entry, const VS_FIXEDFILEINFO& info) {
     entry.FileVersion = VersionText(info.dwFileVersionMS, info.dwFileVersionLS);
     entry.ProductVersion = VersionText(info.dwProductVersionMS, info.dwProductVersionLS);
-}
-
-// Probe's work on a file that is already open, so that a decision opens its file only once.
-// The time of an open file is always readable, so an open file always probes successfully; the
-// version resource is read only when `withVersion`, since nothing else depends on it.
-bool ProbeOpenFile(CFileEntry& entry, const LocalFile& file, bool withVersion) {
-    const auto size = static_cast<uint64_t>(file.Stat().st_size);
-    entry.Length = size;
-    const std::size_t slash = entry.FullPath.rfind('/');
-    entry.FileName = slash == std::string::npos ? entry.FullPath : entry.FullPath.substr(slash + 1);
-    if (withVersion) {
-        FdImageSource image(file.Descriptor(), size);
-        VS_FIXEDFILEINFO info;
-        if (ReadFixedFileInfo(image, info) == 0) {
-            entry.FixedFileInfo = info;
-            SetVersionTexts(entry, info);
-        }
-    }
-    entry.FileDate = FileTimeFromTimespec(file.Stat().st_mtim);
-    return true;
 }
 
 }  // namespace
@@ -53,7 +44,19 @@ bool CFileEntry::Probe() {
     if (FullPath.empty()) return false;
     // A file that does not open has no readable time either, so nothing can be probed.
     const LocalFile file(FullPath);
-    return file.IsOpen() && ProbeOpenFile(*this, file, true);
+    if (!file.IsOpen()) return false;
+    const struct stat& st = file.Stat();
+    Length = static_cast<uint64_t>(st.st_size);
+    const std::size_t slash = FullPath.rfind('/');
+    FileName = slash == std::string::npos ? FullPath : FullPath.substr(slash + 1);
+    FdImageSource image(file.Descriptor(), Length);
+    VS_FIXEDFILEINFO info;
+    if (ReadFixedFileInfo(image, info) == 0) {
+        FixedFileInfo = info;
+        SetVersionTexts(*this, info);
+    }
+    FileDate = FileTimeFromTimespec(st.st_mtim);
+    return true;
 }
 
 int32_t CFileEntry::ReadVersion(const std::string& path, VS_FIXEDFILEINFO& info) {
@@ -72,17 +75,27 @@ bool CFileEntry::CheckNeedsUpdate() {
         NeedsUpdate = true;
         return NeedsUpdate;
     }
-    // Without a catalogue version only the time and the length are compared, so the local
-    // version resource, which could not change the verdict, is not read.
-    CFileEntry local(FullPath);
-    if (ProbeOpenFile(local, file, !FileVersion.empty())) {
-        if (FileVersion.empty()) {
-            if (FileTimeToU64(local.FileDate) < FileTimeToU64(FileDate)) NeedsUpdate = true;
-        } else if (CompareVersionTexts(local.FileVersion, FileVersion) < 0) {
+    // The file opened, so the probe succeeds (its time is always readable) and both tests apply.
+    // The probe is made in place, from the one open descriptor and without a probe record: the
+    // local version is read only when the catalogue gives one, and its text is never stored.
+    const struct stat& st = file.Stat();
+    const auto localLength = static_cast<uint64_t>(st.st_size);
+    if (FileVersion.empty()) {
+        if (FileTimeToU64(FileTimeFromTimespec(st.st_mtim)) < FileTimeToU64(FileDate))
             NeedsUpdate = true;
-        }
-        if (local.Length != Length) NeedsUpdate = true;
+    } else {
+        FdImageSource image(file.Descriptor(), localLength);
+        VS_FIXEDFILEINFO info;
+        char text[24];
+        // A file without a readable version has an empty version text, which sorts first.
+        const std::string_view local =
+            ReadFixedFileInfo(image, info) == 0
+                ? std::string_view(text,
+                                   FormatVersion(text, info.dwFileVersionMS, info.dwFileVersionLS))
+                : std::string_view();
+        if (CompareVersionTexts(local, FileVersion) < 0) NeedsUpdate = true;
     }
+    if (localLength != Length) NeedsUpdate = true;
     return NeedsUpdate;
 }
 
