@@ -13,7 +13,7 @@
 namespace toval {
 
 class CUpdateCatalog {
-public:
+  public:
     // Reads the base directories once, from the system.
     CUpdateCatalog();
     explicit CUpdateCatalog(BaseDirectories dirs);
@@ -22,12 +22,12 @@ public:
     CUpdateCatalog& operator=(const CUpdateCatalog&) = delete;
 
     void Clear();
-    // Reads the catalogue file at `path`; false when it is not a readable catalogue. Entries whose
-    // paths would leave their base directory are dropped.
+    // Clears, then reads the catalogue file at `path`; false, and empty, when it is not a
+    // readable catalogue. Entries whose paths would leave their base directory are dropped.
     bool Load(const std::string& path);
     // Keeps the entries whose files need an update, in order; returns how many.
     uint32_t RetainOutdated();
-    // Sum of Length over the kept entries.
+    // Sum of Length over the entries marked NeedsUpdate; stops at UINT64_MAX instead of wrapping.
     uint64_t OutdatedLength();
     // The front entry, handed over; null when empty.
     std::unique_ptr<CFileEntry> TakeFirst();
@@ -35,7 +35,7 @@ public:
 
     const BaseDirectories& Directories() const { return Dirs; }
 
-private:
+  private:
     std::list<std::unique_ptr<CFileEntry>> Entries;
     std::recursive_mutex Lock;
     BaseDirectories Dirs;
