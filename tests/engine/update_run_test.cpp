@@ -271,20 +271,6 @@ TEST_F(UpdateRunTest, ACatalogueThatCannotBeFetchedOrReadEndsTheRun) {
     EXPECT_TRUE(LobbyStayedAway());
 }
 
-TEST_F(UpdateRunTest, ADirectoryInTheFilesPlaceIsReportedAndTheRunGoesOn) {
-    Publish({{"a.dat", "new a"}, {"b.dat", "new b"}});
-    fs::create_directories(Client / "a.dat");
-    auto run = MakeRun();
-    Drive(*run);
-    const std::vector<std::string> statuses = Statuses(Host->Events);
-    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "删除文件失败 [a.dat]"), statuses.end());
-    EXPECT_TRUE(fs::is_directory(Client / "a.dat"));
-    EXPECT_EQ(ReadFile(Client / "a.dat.update"), "new a");
-    EXPECT_EQ(ReadFile(Client / "b.dat"), "new b");
-    EXPECT_EQ(statuses.back(), "更新完毕");
-    EXPECT_TRUE(LobbyStarted());
-}
-
 TEST_F(UpdateRunTest, AFileInADirectoryNewToTheClientIsInstalled) {
     Publish({{"map.dat", "new map", true, false, "data/maps"}});
     auto run = MakeRun();
