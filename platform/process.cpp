@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -105,6 +106,14 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
         }
         ::dup2(2, 1);
         CloseInheritedDescriptors();
+        // Ignored signals and the signal mask survive exec; the program starts with neither of
+        // ours (the updater ignores SIGPIPE for itself).
+        struct sigaction standard {};
+        standard.sa_handler = SIG_DFL;
+        ::sigaction(SIGPIPE, &standard, nullptr);
+        sigset_t none;
+        ::sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::execv(program.c_str(), argv.data());
         const int error = errno;
         ssize_t ignored = ::write(report[1], &error, sizeof error);
