@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
-#include <new>
+#include <exception>
 #include <string_view>
 
 #include "net/BufferedFile.h"
