@@ -29,6 +29,11 @@ std::string Quote(const std::string& arg) {
 
 class CatalogTool : public ::testing::Test {
   protected:
+    void SetUp() override {
+        ASSERT_TRUE(std::filesystem::exists(std::string(TOVAL_BIN_DIR) + "/toval-catalog"))
+            << "build the toval-catalog target first";
+    }
+
     ToolRun Run(const std::vector<std::string>& args) {
         std::string command = Quote(std::string(TOVAL_BIN_DIR) + "/toval-catalog");
         for (const auto& a : args) command += " " + Quote(a);
