@@ -72,6 +72,11 @@ CUpdateDialog::CUpdateDialog(const StartOptions& options)
     });
     PumpTimer.start();
     RepaintTimer.start();
+    // The first pump step comes as soon as the loop runs rather than a period later: the
+    // window lies off screen, so nobody gains from waiting before the catalogue is asked for.
+    QTimer::singleShot(0, this, [this] {
+        if (!Ended) UpdateRun->OnTimer(WM_TIMER_PUMP);
+    });
     UpdateRun->Figures.LastClock = 0;
     UpdateRun->Figures.LastReceived = 0;
 

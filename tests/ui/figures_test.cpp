@@ -30,16 +30,9 @@ struct FiguresCase {
     uint64_t LastReceived;
 };
 
-TEST(ProgressFigures, NotificationsGiveTheDesignedFigures) {
+TEST(ProgressFiguresCorners, NotificationsGiveTheDesignedFigures) {
     const std::vector<FiguresCase> cases = {
-        {"catalogue transfers change no figure",
-         1000,
-         {{1, 1024, 1024, 0, 100}, {1, 1024, 2048, 0, 200}},
-         0,
-         0,
-         0,
-         0,
-         0},
+        // The engine's own table covers the ordinary sequence; these are the corners around it.
         {"a catalogue with a known length moves only the file percentage",
          1000,
          {{1, 512, 512, 1024, 100}},
@@ -48,23 +41,7 @@ TEST(ProgressFigures, NotificationsGiveTheDesignedFigures) {
          0,
          0,
          0},
-        {"half of 100,000,000 bytes, half of the run's 300,000,000",
-         300'000'000,
-         {{2, 150'000'000, 50'000'000, 100'000'000, 1000}},
-         50,
-         50,
-         150'000'000,
-         150'000'000,
-         150'000'000},
-        {"an equal clock reading changes neither speed nor the last count",
-         10'000,
-         {{2, 1000, 1000, 4000, 500}, {2, 1000, 2000, 4000, 500}},
-         50,
-         20,
-         2000,
-         2000,
-         1000},
-        {"bytes of an equal reading count in the next measurement",
+        {"bytes of an equal clock reading count in the next measurement",
          10'000,
          {{2, 1000, 1000, 4000, 500}, {2, 1000, 2000, 4000, 500}, {2, 1000, 3000, 4000, 1500}},
          75,
@@ -72,22 +49,6 @@ TEST(ProgressFigures, NotificationsGiveTheDesignedFigures) {
          3000,
          2000,
          3000},
-        {"more bytes than expected is not clamped",
-         1000,
-         {{2, 1500, 1500, 1000, 10}},
-         150,
-         150,
-         1500,
-         150'000,
-         1500},
-        {"no total leaves the total and the speed alone while bytes still sum",
-         0,
-         {{2, 700, 700, 1000, 10}, {2, 300, 1000, 1000, 20}},
-         100,
-         0,
-         1000,
-         0,
-         0},
         {"a clock that ran backwards is no measurement",
          10'000,
          {{2, 1000, 1000, 10'000, 1000}, {2, 1000, 2000, 10'000, 400}},
@@ -121,7 +82,7 @@ TEST(ProgressFigures, NotificationsGiveTheDesignedFigures) {
     }
 }
 
-TEST(ProgressFigures, BarWidthSpeedAndPosition) {
+TEST(ProgressFiguresCorners, BarWidthSpeedAndPosition) {
     const std::pair<int32_t, int32_t> widths[] = {
         {0, 0}, {1, 3}, {50, 199}, {100, 399}, {120, 478}, {-5, -19},
     };
@@ -134,7 +95,6 @@ TEST(ProgressFigures, BarWidthSpeedAndPosition) {
     EXPECT_EQ(figures.KilobytesPerSecond(), 1);
 
     EXPECT_EQ(ProgressFigures::FilePosition(0, 1), 0);  // only the catalogue queued
-    EXPECT_EQ(ProgressFigures::FilePosition(10, 10), 1);
     EXPECT_EQ(ProgressFigures::FilePosition(10, 8), 3);
 }
 
