@@ -11,11 +11,13 @@
 #include <memory>
 #include <set>
 
+#include "platform/x11_caller.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/TempDir.h"
 #include "tests/ui/ui_test_app.h"
 #include "tests/ui/x11_probe.h"
 #include "ui/CUpdateDialog.h"
+#include "ui/front_end.h"
 
 namespace toval {
 namespace {
@@ -216,6 +218,59 @@ TEST_F(WindowTest, PaintsTheRunsFiguresAndCanSaveAScreenshot) {
         EXPECT_TRUE(shot.save(QString::fromLocal8Bit(path)));
     }
     Server.ReleaseStalls();
+}
+
+}  // namespace
+}  // namespace toval
+
+namespace toval {
+namespace {
+
+// Restores an environment variable when the test ends.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : Name(name) {
+        if (const char* old = std::getenv(name)) Old = old;
+        setenv(name, value, 1);
+    }
+    ~ScopedEnv() {
+        if (Old) {
+            setenv(Name, Old->c_str(), 1);
+        } else {
+            unsetenv(Name);
+        }
+    }
+
+  private:
+    const char* Name;
+    std::optional<std::string> Old;
+};
+
+TEST(WindowStart, WithoutAReachableDisplayTheWindowStepsAsideForTheConsole) {
+    ScopedEnv platform("QT_QPA_PLATFORM", "xcb");
+    char name[] = "toval-updater";
+    char* argv[] = {name, nullptr};
+    for (const char* display : {"", ":4093", "nonsense"}) {
+        SCOPED_TRACE(display);
+        ScopedEnv env("DISPLAY", display);
+        EXPECT_EQ(RunWindowFrontEnd(StartOptions{"http://127.0.0.1:9/update.xml", 0}, 1, argv), -1);
+    }
+}
+
+TEST(CallerMessage, RefusesTheSpecialDestinationsAndWindowsThatDoNotExist) {
+    REQUIRE_TEST_APPLICATION();
+    test::MessageWindow caller(test::TestDisplay().Display());
+    // 0 and 1 would reach the window under the pointer or the focus window instead.
+    EXPECT_FALSE(SendUpdateResultMessage(0, 3, 77));
+    EXPECT_FALSE(SendUpdateResultMessage(1, 3, 77));
+    EXPECT_FALSE(SendUpdateResultMessage(caller.Id() + 0x1000, 3, 77));
+    ASSERT_TRUE(SendUpdateResultMessage(caller.Id(), 3, 77));
+    const auto data = caller.Next("WM_UPDATE_RESULT", std::chrono::seconds(5));
+    ASSERT_TRUE(data.has_value());
+    EXPECT_EQ((*data)[0], 3u);
+    EXPECT_EQ((*data)[1], 77u);
+    ScopedEnv none("DISPLAY", "");
+    EXPECT_FALSE(SendUpdateResultMessage(caller.Id(), 3, 77));
 }
 
 }  // namespace
