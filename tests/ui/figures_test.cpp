@@ -30,7 +30,7 @@ struct FiguresCase {
     uint64_t LastReceived;
 };
 
-TEST(ProgressFiguresCorners, NotificationsGiveTheDesignedFigures) {
+TEST(ProgressFiguresCorners, CornersOfTheArithmetic) {
     const std::vector<FiguresCase> cases = {
         // The engine's own table covers the ordinary sequence; these are the corners around it.
         {"a catalogue with a known length moves only the file percentage",

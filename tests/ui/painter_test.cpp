@@ -1,5 +1,5 @@
 // The painted display, checked pixel by pixel against the pictures and against text drawn by
-// the same font at the designed places.
+// the same font at their places.
 
 #include <gtest/gtest.h>
 
