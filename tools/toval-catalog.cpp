@@ -245,11 +245,16 @@ Stop ListFiles(const fs::path& root, std::vector<std::string>& files) {
         if (ec) break;
         const fs::file_status target = fs::status(path, ec);
         const std::string rel = path.lexically_relative(root).generic_string();
-        if (ec || fs::is_directory(target)) {
+        if (ec && fs::is_symlink(own)) {
+            std::cerr << "toval-catalog: note: skipping '" << rel << "', a link to nothing\n";
+            ec.clear();
+            continue;
+        }
+        if (ec) break;  // a file that cannot be looked at must not vanish from the catalogue
+        if (fs::is_directory(target)) {
             if (fs::is_symlink(own)) {
                 std::cerr << "toval-catalog: note: not following link '" << rel << "'\n";
             }
-            ec.clear();
             continue;
         }
         if (!fs::is_regular_file(target)) {
