@@ -250,7 +250,8 @@ Stop ListFiles(const fs::path& root, std::vector<std::string>& files) {
             ec.clear();
             continue;
         }
-        if (ec) break;  // a file that cannot be looked at must not vanish from the catalogue
+        // A file that cannot be looked at must not vanish from the catalogue.
+        if (ec) return Failed(path.string() + ": " + ec.message());
         if (fs::is_directory(target)) {
             if (fs::is_symlink(own)) {
                 std::cerr << "toval-catalog: note: not following link '" << rel << "'\n";
