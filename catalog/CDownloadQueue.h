@@ -10,7 +10,7 @@
 namespace toval {
 
 class CDownloadQueue {
-public:
+  public:
     virtual ~CDownloadQueue();
     // Takes ownership. The same transfer may be pushed twice; Remove unlinks every occurrence.
     void Push(CInetFile* transfer);
@@ -22,7 +22,7 @@ public:
     void Remove(CInetFile* transfer);
     void Clear();
 
-private:
+  private:
     std::list<CInetFile*> Items;  // owned; a transfer may stand in the list more than once
     std::mutex Lock;
 };

@@ -9,7 +9,7 @@
 namespace toval {
 
 class CFileEntry {
-public:
+  public:
     explicit CFileEntry(std::string fullPath = {});
     virtual ~CFileEntry();
     CFileEntry(const CFileEntry&) = delete;

@@ -9,21 +9,21 @@
 namespace toval {
 
 class CServerEntry {
-public:
+  public:
     virtual ~CServerEntry() = default;
     std::string Name;
     std::string Url;
 };
 
 class CServerList {
-public:
+  public:
     virtual ~CServerList();
     bool Add(const std::string& name, const std::string& url);
     // Borrowed; stays in the list. Null when empty.
     CServerEntry* First();
     void Clear();
 
-private:
+  private:
     std::list<std::unique_ptr<CServerEntry>> Entries;
     std::mutex Lock;
 };

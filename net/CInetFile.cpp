@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <mutex>
 #include <exception>
+#include <mutex>
 #include <string_view>
 
 #include "net/BufferedFile.h"

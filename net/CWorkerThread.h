@@ -9,7 +9,7 @@
 namespace toval {
 
 class CWorkerThread {
-public:
+  public:
     CWorkerThread();
     // Does not join: a derived class joins in its own destructor, before its fields go.
     virtual ~CWorkerThread();
@@ -24,10 +24,10 @@ public:
 
     uint32_t ThreadId = 0;
 
-protected:
+  protected:
     virtual void Run() = 0;
 
-private:
+  private:
     void ThreadBody();
 
     std::mutex IdleMutex;

@@ -20,7 +20,7 @@ constexpr uint32_t HighWord(uint32_t v) { return v >> 16; }
 // Where a transfer's notifications go: the window or the console loop. Called from worker
 // threads, so implementations must be thread-safe; messages of one poster arrive in order.
 class IMessageSink {
-public:
+  public:
     virtual ~IMessageSink() = default;
     virtual void PostMessage(uint32_t message, uint32_t wParam, CInetFile* lParam) = 0;
 };

@@ -9,16 +9,26 @@ const char* const kInitialErrorText = "连接服务器失败, 请检查网络或
 
 const char* ResultCodeText(int32_t code) {
     switch (code) {
-        case kResultBadUrl: return "URL解析错误, 请选择其他服务器进行尝试";
-        case kResultConnect: return "服务器拒绝连接, 请选择其他服务器进行尝试";
-        case kResultRedirect: return "重定向失败, 请选择其他服务器进行尝试";
-        case kResultRedirectUrl: return "重定向URL解析错误, 请选择其他服务器进行尝试";
-        case kResultNotHttp: return "不是HTTP连接, 请选择其他服务器进行尝试";
-        case kResultHttpStatus: return "取得服务器文件失败, 请到官网下载最新版本 " TOVAL_OFFICIAL_SITE;
-        case kResultLocalFile: return "创建本地文件失败";
-        case kResultCancelled: return "主动取消连接";
-        case kResultEmptyUrl: return "URL不正确";
-        default: return "连接服务器失败, 请检查网络或联系管理员";
+        case kResultBadUrl:
+            return "URL解析错误, 请选择其他服务器进行尝试";
+        case kResultConnect:
+            return "服务器拒绝连接, 请选择其他服务器进行尝试";
+        case kResultRedirect:
+            return "重定向失败, 请选择其他服务器进行尝试";
+        case kResultRedirectUrl:
+            return "重定向URL解析错误, 请选择其他服务器进行尝试";
+        case kResultNotHttp:
+            return "不是HTTP连接, 请选择其他服务器进行尝试";
+        case kResultHttpStatus:
+            return "取得服务器文件失败, 请到官网下载最新版本 " TOVAL_OFFICIAL_SITE;
+        case kResultLocalFile:
+            return "创建本地文件失败";
+        case kResultCancelled:
+            return "主动取消连接";
+        case kResultEmptyUrl:
+            return "URL不正确";
+        default:
+            return "连接服务器失败, 请检查网络或联系管理员";
     }
 }
 

@@ -6,7 +6,7 @@
 namespace toval::test {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -18,7 +18,7 @@ public:
     // Writes `content` to `relative`, creating parent directories; returns the full path.
     std::string Write(const std::string& relative, const std::string& content) const;
 
-private:
+  private:
     std::string Root;
 };
 
