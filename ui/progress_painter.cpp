@@ -24,15 +24,16 @@ void PaintBar(QPainter& painter, QPoint at, int32_t percent, const QPixmap& bar)
     painter.drawPixmap(at, bar, QRect(0, 0, width, kBarHeight));
 }
 
+// The body colour of the background picture, for whatever of the client area lies beyond it.
+const QColor kBodyColour(240, 240, 240);
+
 void FillBeyond(QPainter& painter, QSize client, const QPixmap& background) {
-    const QColor body = background.isNull()
-                            ? QColor(240, 240, 240)
-                            : background.toImage().pixelColor(0, background.height() - 1);
     const int w = background.width();
     const int h = background.height();
-    if (client.width() > w) painter.fillRect(w, 0, client.width() - w, client.height(), body);
+    if (client.width() > w)
+        painter.fillRect(w, 0, client.width() - w, client.height(), kBodyColour);
     if (client.height() > h)
-        painter.fillRect(0, h, std::min(w, client.width()), client.height() - h, body);
+        painter.fillRect(0, h, std::min(w, client.width()), client.height() - h, kBodyColour);
 }
 }  // namespace
 

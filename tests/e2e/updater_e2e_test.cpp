@@ -174,9 +174,9 @@ TEST_F(UpdaterE2E, AFileMissingOnTheServerEndsTheRun) {
         EXPECT_EQ(Lines(r.Out).back(), failed);
         EXPECT_THAT(r.Out, ::testing::Not(HasSubstr("更新完毕")));
         EXPECT_THAT(r.Err, HasSubstr("可能由于网络原因，" + failed));
+        EXPECT_TRUE(LobbyStayedAway());
         const std::vector<std::string> all = FileRequests();
         EXPECT_EQ(std::vector<std::string>(all.begin() + before, all.end()), c.Requests);
-        EXPECT_TRUE(LobbyStayedAway());
         for (const auto& e : fs::directory_iterator(Root / "client"))
             if (e.path().extension() == ".dat") fs::remove(e.path());
     }

@@ -144,10 +144,22 @@ void Nginx::Stop() {
 }
 
 std::vector<std::string> Nginx::Requests() const {
-    std::vector<std::string> lines;
-    std::ifstream log(Work.Path() + "/access.log");
-    for (std::string line; std::getline(log, line);)
-        if (!line.empty()) lines.push_back(line);
+    const auto read = [this] {
+        std::vector<std::string> lines;
+        std::ifstream log(Work.Path() + "/access.log");
+        for (std::string line; std::getline(log, line);)
+            if (!line.empty()) lines.push_back(line);
+        return lines;
+    };
+    // nginx logs a request once it has answered it, which can be a moment after the client has
+    // read the whole answer; the log is taken once it has stopped growing.
+    std::vector<std::string> lines = read();
+    for (int i = 0; i < 20; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::vector<std::string> again = read();
+        if (again == lines) break;
+        lines = std::move(again);
+    }
     return lines;
 }
 

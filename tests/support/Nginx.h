@@ -27,7 +27,8 @@ class Nginx {
     uint16_t Port() const { return ListenPort; }
     // "http://127.0.0.1:PORT/" followed by `path`.
     std::string Url(const std::string& path) const;
-    // The decoded paths of the requests logged so far, each with its status: "/a.dat 200".
+    // The decoded paths of the requests logged so far, each with its status: "/a.dat 200";
+    // taken once the log has stopped growing, since nginx logs just after it has answered.
     std::vector<std::string> Requests() const;
     // The directory that holds the configuration, logs and nginx's own temporary files.
     const std::string& Prefix() const { return Work.Path(); }
