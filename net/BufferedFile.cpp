@@ -13,7 +13,8 @@ BufferedFile::~BufferedFile() { Close(); }
 bool BufferedFile::Open(const std::string& path) {
     if (IsOpen()) return true;
     if (!Buffer) Buffer = std::make_unique_for_overwrite<char[]>(Capacity);
-    Fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A link planted where the download goes must not redirect the write to another file.
+    Fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     Used = 0;
     Failed = false;
     return IsOpen();

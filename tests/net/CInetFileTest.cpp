@@ -220,6 +220,15 @@ TEST_F(CInetFileTest, UntrustedCertificateIsCode2) {
     EXPECT_FALSE(std::filesystem::exists(t->TargetPath));
 }
 
+TEST_F(CInetFileTest, ALinkWhereTheDownloadGoesIsNotFollowed) {
+    Server.Route("/a.dll", Response{200, "new contents"});
+    const std::string victim = Dir.Write("elsewhere.txt", "must stay");
+    std::filesystem::create_symlink(victim, Dir / "a.dll.update");
+    auto t = Make(Server.Url("/a.dll"), 2, "a.dll");
+    EXPECT_EQ(Fetch(*t).Code, kResultLocalFile);
+    EXPECT_EQ(ReadFile(victim), "must stay");
+}
+
 TEST_F(CInetFileTest, NotFoundLeavesAnEarlierUpdateFileAsItWas) {
     Server.Route("/a.dll", Response{404, "missing"});
     Dir.Write("a.dll.update", "from an earlier run");
