@@ -292,7 +292,9 @@ TEST_F(CInetFileTest, CancelBeforeStartIsForgotten) {
 }
 
 TEST_F(CInetFileTest, CancelAfterTheFirstChunkIsCode8AndKeepsWhatWasWritten) {
-    Server.Route("/big", Response{.GeneratedLength = 64 * 1024 * 1024});
+    // The server holds the rest of the body back, so the transfer cannot end on its own before
+    // the cancel is seen, however slowly this thread gets to set it.
+    Server.Route("/big", Response{.GeneratedLength = 64 * 1024 * 1024, .StallAfter = 256 * 1024});
     auto t = Make(Server.Url("/big"));
     ASSERT_TRUE(t->Start());
     const DrainedTransfer d = Sink.Drain(20s, [&](const PostedMessage&) { t->Cancel = true; });
