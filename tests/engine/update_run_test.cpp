@@ -120,7 +120,9 @@ class UpdateRunTest : public ::testing::Test {
         return out;
     }
 
-    bool LobbyStarted() { return WaitForFile(Work / "lobby.txt", std::chrono::milliseconds(3000)); }
+    // The lobby is started detached, so its note can only be waited for; the limit is generous
+    // because a loaded machine may take seconds to run a shell, and a pass costs no more for it.
+    bool LobbyStarted() { return WaitForFile(Work / "lobby.txt", std::chrono::seconds(20)); }
     bool LobbyStayedAway() {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         return !fs::exists(Work / "lobby.txt");
