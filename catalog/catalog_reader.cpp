@@ -1,5 +1,6 @@
 #include "catalog/catalog_reader.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -55,11 +56,21 @@ class CatalogStream {
     }
 
     // Text belongs to every open child element it stands in: an element's text is that of all
-    // its descendants.
-    void Text(std::string_view text) {
+    // its descendants. False when gathering it would pass the budget below.
+    bool Text(std::string_view text) {
+        std::size_t fields = 0;
+        for (const OpenFile& file : Open) fields += file.Field ? 1 : 0;
+        Seen += text.size();
+        Gathered += fields * text.size();
+        // Without nested File elements a text lands in one value at most. Nested ones make it
+        // land in every enclosing value as well: some 120 levels fit under the parser's depth
+        // limit, so a small document could claim gigabytes. Past twice the document's own text
+        // that is no catalogue, and it is refused before anything is copied.
+        if (Gathered > 2 * Seen + kGatherSlack) return false;
         for (OpenFile& file : Open) {
             if (file.Field) file.Text += text;
         }
+        return true;
     }
 
   private:
@@ -74,9 +85,13 @@ class CatalogStream {
         if (!BuildFullPath(**slot, Dirs)) Out.erase(slot);
     }
 
+    static constexpr uint64_t kGatherSlack = 1 << 20;
+
     const BaseDirectories& Dirs;
     std::list<std::unique_ptr<CFileEntry>>& Out;
     std::vector<OpenFile> Open;
+    uint64_t Seen = 0;      // text the document holds
+    uint64_t Gathered = 0;  // text copied into values
 };
 
 }  // namespace
@@ -104,8 +119,7 @@ bool ReadCatalogEntries(XmlReader& reader, const BaseDirectories& dirs,
                 // The streaming parser lets some malformed UTF-8 through in CDATA sections
                 // (overlong forms); such a document is not well-formed, whatever it says.
                 const std::string_view text = Chars(xmlTextReaderConstValue(r));
-                if (!IsXmlText(text)) return false;
-                stream.Text(text);
+                if (!IsXmlText(text) || !stream.Text(text)) return false;
                 break;
             }
             default:

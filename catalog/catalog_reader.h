@@ -14,7 +14,8 @@ namespace toval {
 // its full path resolved against `dirs`. A record whose path would leave its base directory is
 // dropped. Entity references other than the predefined ones contribute no text: a catalogue has
 // no use for them, and expanding them is what entity bombs rely on. False, with nothing
-// appended, when the document is not a well-formed XML document in an encoding the parser knows.
+// appended, when the document is not a well-formed XML document in an encoding the parser knows,
+// or when File elements nested in one another's values would copy its text many times over.
 bool ReadCatalogEntries(XmlReader& reader, const BaseDirectories& dirs,
                         std::list<std::unique_ptr<CFileEntry>>& out);
 

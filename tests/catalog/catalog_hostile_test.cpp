@@ -117,6 +117,25 @@ TEST_F(HostileCatalogue, HugeDocumentsHaveDefinedOutcomes) {
     EXPECT_FALSE(LoadText("<?xml version=\"1.0\"?><r>" + deep));
 }
 
+TEST_F(HostileCatalogue, NestedFilesCannotMultiplyTheirText) {
+    // A File inside another's value is two records, the outer value holding the inner's text.
+    ASSERT_TRUE(LoadText(
+        CatalogueText("<File><FileName>a<File><FileName>b</FileName></File></FileName></File>")));
+    ASSERT_EQ(Catalog.Count(), 2u);
+    EXPECT_EQ(Catalog.TakeFirst()->FileName, "ab");
+    EXPECT_EQ(Catalog.TakeFirst()->FileName, "b");
+
+    // A hundred such levels around 2 MB of text would copy it into every level: 400 MB.
+    std::string doc = "<?xml version=\"1.0\"?><r>";
+    for (int i = 0; i < 100; ++i) doc += "<File><FileName>";
+    doc += std::string(2'000'000, 'n');
+    for (int i = 0; i < 100; ++i) doc += "</FileName></File>";
+    const long before = PeakRssKiB();
+    EXPECT_FALSE(LoadText(doc + "</r>"));
+    EXPECT_EQ(Catalog.Count(), 0u);
+    EXPECT_LT(PeakRssKiB() - before, 100 * 1024);
+}
+
 TEST_F(HostileCatalogue, AFifoIsNotWaitedFor) {
     const std::string fifo = Temp / "fifo.xml";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
