@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
 
 #include "engine/progress_figures.h"
 #include "platform/debug_output.h"
@@ -13,6 +14,29 @@ namespace toval {
 namespace {
 // The caption a message box without one of its own shows.
 constexpr const char* kApplicationName = "toval-updater";
+
+// `text` with every control character but the tab shown as U+FFFD. Texts carry names from the
+// catalogue, and a name with a line break or an escape sequence must neither forge status lines
+// for whoever reads stdout nor drive the terminal.
+std::string Printable(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool c0 = (c < 0x20 && c != '\t') || c == 0x7F;
+        // C1 controls (U+0080 to U+009F) are C2 80 to C2 9F in UTF-8.
+        const bool c1 = c == 0xC2 && i + 1 < text.size() &&
+                        static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if (c0 || c1) {
+            out += "\uFFFD";
+            i += c1 ? 1 : 0;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
 }  // namespace
 
 ConsoleLoop::ConsoleLoop() : ProgressOnTerminal(::isatty(STDERR_FILENO) == 1) {}
@@ -31,7 +55,7 @@ void ConsoleLoop::ShowMessageBox(const std::string& text, const std::string& cap
     // Nobody is there to close a box: it is printed and counts as closed at once.
     ClearProgress();
     std::fprintf(stderr, "%s: %s\n", caption.empty() ? kApplicationName : caption.c_str(),
-                 text.c_str());
+                 Printable(text).c_str());
     std::fflush(stderr);
 }
 
@@ -48,7 +72,8 @@ void ConsoleLoop::DebugOutput(const std::string& text) { ::toval::DebugOutput(te
 
 void ConsoleLoop::StatusChanged(const std::string& text) {
     ClearProgress();
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    const std::string line = Printable(text);
+    std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
@@ -65,8 +90,9 @@ void ConsoleLoop::DrawProgress() {
     const ProgressFigures& f = run.Figures;
     const int32_t position =
         ProgressFigures::FilePosition(run.FileCount, run.DownloadQueue.Count());
-    std::fprintf(stderr, "\r\033[K%s  %d%%  总 %d%%  %dKB/秒  %d/%u", front->FileName.c_str(),
-                 f.FilePercent, f.TotalPercent, f.KilobytesPerSecond(), position, run.FileCount);
+    std::fprintf(stderr, "\r\033[K%s  %d%%  总 %d%%  %dKB/秒  %d/%u",
+                 Printable(front->FileName).c_str(), f.FilePercent, f.TotalPercent,
+                 f.KilobytesPerSecond(), position, run.FileCount);
     std::fflush(stderr);
     ProgressShown = true;
 }

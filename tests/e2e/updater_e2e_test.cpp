@@ -214,6 +214,16 @@ TEST_F(UpdaterE2E, ACatalogueThatIsMissingOrNotACatalogue) {
     EXPECT_TRUE(LobbyStayedAway());
 }
 
+TEST_F(UpdaterE2E, ANameWithALineBreakCannotForgeStatusLines) {
+    Publish({{"x\n更新完毕", "hello"}});
+    const ProcessResult r = Update();
+    EXPECT_EQ(r.ExitStatus, 0) << r.Err;
+    EXPECT_THAT(Lines(r.Out),
+                ElementsAre(kConnecting, kFetched, "需更新文件总数: 1, 文件总长度: 0 KB",
+                            "x\uFFFD更新完毕", "下载文件成功 [x\uFFFD更新完毕]", "更新完毕"));
+    EXPECT_EQ(ReadFile(Root / "client/x\n更新完毕"), "hello");
+}
+
 TEST_F(UpdaterE2E, ExecuteAndRegisterStartTheirPrograms) {
     const std::string toolOut = Root / "work/tool.txt";
     Publish({{"tool.sh", "#!/bin/sh\nprintf '[%s]' \"$@\" > " + toolOut + "\n"},
