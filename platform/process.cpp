@@ -99,12 +99,14 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
         const pid_t grandchild = ::fork();
         if (grandchild != 0) ::_exit(grandchild < 0 ? 127 : 0);
         ::close(report[0]);
-        const int devnull = ::open("/dev/null", O_RDONLY);
+        // The program gets none of our standard streams: a lobby that runs for hours must not
+        // hold open a pipe on which our caller waits for the end of our output, and what it
+        // prints cannot mix with the status lines.
+        const int devnull = ::open("/dev/null", O_RDWR);
         if (devnull >= 0) {
-            ::dup2(devnull, 0);
-            if (devnull != 0) ::close(devnull);
+            for (int fd = 0; fd <= 2; ++fd) ::dup2(devnull, fd);
+            if (devnull > 2) ::close(devnull);
         }
-        ::dup2(2, 1);
         CloseInheritedDescriptors();
         // Ignored signals and the signal mask survive exec; the program starts with neither of
         // ours (the updater ignores SIGPIPE for itself).

@@ -23,9 +23,8 @@ ProgramKind ClassifyProgram(const std::string& path);
 std::string FindInPath(const std::string& name);
 
 // Starts `program` (a path, not searched) with `args` as its arguments (argv[1] onwards) in a
-// new session, and returns at once. The child's stdin reads /dev/null and its stdout goes to our
-// stderr, so it can never mix with the status lines; our other descriptors are not inherited.
-// True when the program was executed.
+// new session, and returns at once. The program's standard streams are /dev/null and it inherits
+// none of our descriptors. True when the program was executed.
 bool StartDetached(const std::string& program, const std::vector<std::string>& args);
 
 // Starts `path`: a native program directly with `args`; a Windows program through wine (when on

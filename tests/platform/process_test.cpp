@@ -59,11 +59,18 @@ TEST(Process, ClassifiesByContentAndPermission) {
 TEST(Process, StartsDetachedWithArgumentsAsTheyAreAndLeavesNoChild) {
     TempDir dir;
     const std::string out = dir / "args.txt";
+    const std::string streams = dir / "streams.txt";
     const std::string script = dir.Write(
-        "record", "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done > \"" + out + "\"\n");
+        "record",
+        "#!/bin/sh\ns=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\n"
+        "printf '%s\\n' \"$s\" > \"" +
+            streams + "\"\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done > \"" + out + "\"\n");
     fs::permissions(script, fs::perms::owner_all);
     ASSERT_TRUE(StartDetached(script, {"a b", "$HOME", "", "'q'"}));
     EXPECT_EQ(WaitForContent(out), "[a b][$HOME][]['q']");
+    // None of our standard streams: a caller reading our output to its end does not wait for
+    // the program.
+    EXPECT_EQ(ReadFile(streams), "/dev/null\n/dev/null\n/dev/null\n");
     // The program was adopted elsewhere: we have no child left to reap.
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
 
