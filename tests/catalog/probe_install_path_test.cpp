@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "catalog/CFileEntry.h"
 
 namespace toval {
@@ -75,7 +77,7 @@ TEST(InstallPath, RefusesWhatItCannotPlace) {
 
 TEST(InstallPath, DirectoriesFromTheSystem) {
     const BaseDirectories dirs = BaseDirectories::FromSystem();
-    EXPECT_EQ(dirs.ProgramDir, TOVAL_BIN_DIR);
+    EXPECT_EQ(dirs.ProgramDir, std::filesystem::canonical(TOVAL_BIN_DIR).string());
     EXPECT_EQ(dirs.SystemDir, dirs.WindowsDir + "/system32");
 }
 
