@@ -247,21 +247,14 @@ def close_frames():
     d = ImageDraw.Draw(img)
     for y in range(19):
         d.line([(0, y), (103, y)], fill=banner_colour(y + 2))
-    looks = [  # (cross colour, button face or None)
-        ((110, 110, 110), None),
-        ((255, 255, 255), (215, 50, 40)),
-        ((235, 235, 235), (140, 20, 20)),
-        ((185, 185, 185), None),
-    ]
-    for i, (cross, face) in enumerate(looks):
+    # normal, pointer over it, pressed, disabled: the cross alone changes colour
+    crosses = [(110, 110, 110), (220, 35, 30), (140, 15, 15), (185, 185, 185)]
+    for i, cross in enumerate(crosses):
 
-        def draw(dd, s, cross=cross, face=face):
-            if face:
-                dd.rounded_rectangle((1 * s, 1 * s, 25 * s, 18 * s), radius=3 * s,
-                                     fill=face + (255,))
+        def draw(dd, s, cross=cross):
             for a, b in (((9, 5.5), (17, 13.5)), ((17, 5.5), (9, 13.5))):
                 dd.line([(a[0] * s, a[1] * s), (b[0] * s, b[1] * s)], fill=cross + (255,),
-                        width=round(1.8 * s))
+                        width=round(2.2 * s))
 
         frame = supersampled((26, 19), draw)
         img.paste(frame, (26 * i, 0), frame)
