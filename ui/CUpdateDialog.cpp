@@ -199,8 +199,9 @@ void CUpdateDialog::changeEvent(QEvent* event) {
 }
 
 void CUpdateDialog::keyPressEvent(QKeyEvent* event) {
-    // The window has no default button, so Enter simply ends it, as Esc does.
-    if (event->modifiers() == Qt::NoModifier &&
+    // The window has no default button, so Enter simply ends it, as Esc does; the keypad's
+    // Enter is the same key.
+    if ((event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
         (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
         accept();
         return;

@@ -87,6 +87,11 @@ TEST_F(WindowTest, TheStandardCommandsEndTheWindowAndTakeTheTrayIconAway) {
              QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
              QCoreApplication::sendEvent(&d, &key);
          }},
+        {"keypad Enter",
+         [](CUpdateDialog& d) {
+             QKeyEvent key(QEvent::KeyPress, Qt::Key_Enter, Qt::KeypadModifier);
+             QCoreApplication::sendEvent(&d, &key);
+         }},
         {"close", [](CUpdateDialog& d) { d.close(); }},
     };
     for (const auto& [name, end] : ways) {
