@@ -212,14 +212,20 @@ void CUpdateDialog::keyPressEvent(QKeyEvent* event) {
 void CUpdateDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     FitOuterSize();
-    // A window manager reports its frame only after it has framed the window.
-    QTimer::singleShot(200, this, [this] { FitOuterSize(); });
+}
+
+void CUpdateDialog::moveEvent(QMoveEvent* event) {
+    QDialog::moveEvent(event);
+    // A window manager frames the window some time after it has been shown, and the client area
+    // moves into the frame then. Only a new frame is acted on: a manager that keeps windows on
+    // screen would otherwise answer every move back to the designed place with another move.
+    if (frameGeometry().size() - geometry().size() != FittedFrame) FitOuterSize();
 }
 
 void CUpdateDialog::FitOuterSize() {
     // The outer size includes the frame; the client area is whatever remains of it.
-    const QSize frame = frameGeometry().size() - geometry().size();
-    setFixedSize(kOuterSize - frame);
+    FittedFrame = frameGeometry().size() - geometry().size();
+    setFixedSize(kOuterSize - FittedFrame);
     move(kPosition);
 }
 

@@ -59,6 +59,7 @@ class CUpdateDialog : public QDialog, public IRunHost {
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
   private:
     void FitOuterSize();
@@ -70,6 +71,7 @@ class CUpdateDialog : public QDialog, public IRunHost {
     QTimer PumpTimer;
     QTimer RepaintTimer;
     X11CommandFilter CommandFilter;
+    QSize FittedFrame;  // the frame the client size was last fitted to
     bool MouseDown = false;
     bool Ended = false;  // the modal run is over: messages still queued are dropped
     std::unique_ptr<CUpdateRun> UpdateRun;  // last: goes first, joining its transfers
