@@ -1,13 +1,6 @@
 #include "platform/file_time.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <limits>
-
-#include "platform/status.h"
 
 namespace toval {
 
@@ -37,18 +30,6 @@ timespec TimespecFromFileTime(const FILETIME& ft) {
                 static_cast<time_t>(kFileTimeUnixEpochSeconds);
     ts.tv_nsec = static_cast<long>(ticks % kTicksPerSecond) * kNanosecondsPerTick;
     return ts;
-}
-
-int32_t ReadLastWriteTime(const std::string& path, FILETIME& out) {
-    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer forever.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return LastErrorStatus();
-    struct stat st {};
-    const bool ok = fstat(fd, &st) == 0;
-    const int32_t status = ok ? 0 : LastErrorStatus();
-    close(fd);
-    if (ok) out = FileTimeFromTimespec(st.st_mtim);
-    return status;
 }
 
 }  // namespace toval

@@ -1,12 +1,10 @@
 #include "platform/file_time.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <cerrno>
 
 #include <gtest/gtest.h>
 
 #include "platform/status.h"
-#include "tests/support/TempDir.h"
 
 namespace toval {
 namespace {
@@ -35,19 +33,6 @@ TEST(FileTime, FromTimespec) {
     for (const Case& c : cases)
         EXPECT_EQ(FileTimeToU64(FileTimeFromTimespec(timespec{c.sec, c.nsec})), c.ticks)
             << c.sec << "." << c.nsec;
-}
-
-TEST(FileTime, ReadsTheLastWriteTimeOfAFile) {
-    test::TempDir dir;
-    const std::string path = dir.Write("f", "x");
-    const timespec times[2] = {{0, UTIME_OMIT}, {1700000000, 123456789}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-    FILETIME ft;
-    ASSERT_EQ(ReadLastWriteTime(path, ft), 0);
-    EXPECT_EQ(FileTimeToU64(ft), kUnixEpochTicks + 17000000001234567ull);
-    EXPECT_LT(ReadLastWriteTime(dir / "missing", ft), 0);
-    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
-    EXPECT_EQ(ReadLastWriteTime(dir / "fifo", ft), 0);  // does not wait for a writer
 }
 
 TEST(Status, FromError) {
