@@ -24,7 +24,6 @@
 #include "catalog/install_path.h"
 #include "catalog/xml_text.h"
 #include "platform/file_time.h"
-#include "platform/pe_version.h"
 
 namespace fs = std::filesystem;
 using namespace toval;
@@ -228,12 +227,6 @@ std::string PercentEncodePath(std::string_view rel) {
     return url;
 }
 
-std::string VersionText(uint32_t ms, uint32_t ls) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF);
-    return text;
-}
-
 // Relative paths of the regular files below `root`, in byte order.
 Stop ListFiles(const fs::path& root, std::vector<std::string>& files) {
     std::error_code ec;
@@ -286,11 +279,8 @@ Stop DescribeFile(const fs::path& root, const std::string& rel, const Options& o
     entry->FileName = slash == std::string::npos ? rel : rel.substr(slash + 1);
     entry->Length = static_cast<uint64_t>(info.st_size);
     entry->FileDate = FileTimeFromTimespec(info.st_mtim);
-    VS_FIXEDFILEINFO version{};
-    if (ReadFixedFileInfo(path, version) >= 0) {
-        entry->FileVersion = VersionText(version.dwFileVersionMS, version.dwFileVersionLS);
-        entry->ProductVersion = VersionText(version.dwProductVersionMS, version.dwProductVersionLS);
-    }
+    // The version texts stay empty for a file without a version resource.
+    entry->ReadVersion(path, entry->FixedFileInfo);
 
     // The deepest --install-dir that covers the file decides its macro and where its
     // sub-directory starts.
