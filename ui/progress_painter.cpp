@@ -9,6 +9,7 @@ namespace toval {
 
 namespace {
 constexpr int kTextRow = 67;  // top of the text cell
+constexpr int kTextCell = 15;
 constexpr int kStatusX = 75;
 constexpr int kSpeedX = 190;
 constexpr int kCountX = 300;
@@ -39,9 +40,13 @@ void FillBeyond(QPainter& painter, QSize client, const QPixmap& background) {
 
 QFont ProgressFont() {
     QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(15);
     font.setWeight(QFont::Normal);
     font.setStyleHint(QFont::SansSerif);
+    // The texts get a character cell (ascent plus descent) of 15 pixels. A pixel size names the
+    // em, which is smaller than the cell by the face's own leading, so it is scaled to fit.
+    font.setPixelSize(kTextCell);
+    const qreal cell = QFontMetricsF(font).height();
+    if (cell > 0) font.setPixelSize(std::max(1, qRound(kTextCell * kTextCell / cell)));
     return font;
 }
 

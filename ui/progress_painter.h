@@ -19,7 +19,8 @@ struct PaintedFigures {
     uint32_t FileCount = 0;
 };
 
-// "Arial" 15 pixels, normal weight; Chinese falls back to the system's CJK font.
+// "Arial" with a 15-pixel character cell, normal weight; Chinese falls back to the system's
+// CJK font.
 QFont ProgressFont();
 
 QString SpeedText(int32_t kilobytesPerSecond);                             // "%dKB/秒"

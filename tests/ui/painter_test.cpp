@@ -125,7 +125,7 @@ TEST(Painting, StatusTextCellStartsAtRow67AndIsNotClipped) {
     }
     EXPECT_GE(top, 67);
     EXPECT_LE(top, 71);
-    EXPECT_LE(bottom, 67 + 18);
+    EXPECT_LE(bottom, 81);  // the 15-pixel cell, rows 67 to 81
     EXPECT_GT(right, 300);  // runs under the speed and count texts
 }
 
