@@ -11,7 +11,8 @@ namespace toval {
 class CWorkerThread {
   public:
     CWorkerThread();
-    // Does not join: a derived class joins in its own destructor, before its fields go.
+    // A derived class joins in its own destructor, before its fields go; the join here only
+    // keeps a forgotten one from ending the process, and returns at once otherwise.
     virtual ~CWorkerThread();
     CWorkerThread(const CWorkerThread&) = delete;
     CWorkerThread& operator=(const CWorkerThread&) = delete;
