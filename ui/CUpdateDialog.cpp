@@ -35,7 +35,10 @@ QMessageBox::Icon BoxIcon(uint32_t type) {
 }  // namespace
 
 CUpdateDialog::CUpdateDialog(const StartOptions& options)
-    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    // An ordinary top-level window rather than a dialog: Qt makes a dialog without parent
+    // transient for its own hidden leader window, and taskbars leave such windows out, while
+    // this window's title is meant to stand in the taskbar.
+    : QDialog(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       Images(DialogImages::Load()),
       TextFont(ProgressFont()),

@@ -67,6 +67,8 @@ TEST_F(WindowTest, OpensOffScreenWithItsTitleAndTrayIconAndRefusesToMinimise) {
     EXPECT_EQ(dialog->frameGeometry().topLeft(), QPoint(10000, 0));
     EXPECT_FALSE(dialog->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_EQ(test::FindTopLevel(Display(), kTitle.toStdString()), dialog->winId());
+    // A transient window gets no taskbar button.
+    EXPECT_FALSE(test::HasWindowProperty(Display(), dialog->winId(), "WM_TRANSIENT_FOR"));
     EXPECT_TRUE(WaitUntil([] { return test::DockedTrayIcons(Display()) == 1; }));
 
     dialog->showMinimized();

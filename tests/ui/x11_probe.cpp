@@ -73,6 +73,11 @@ xcb_window_t FindTopLevel(const std::string& display, const std::string& title) 
     return 0;
 }
 
+bool HasWindowProperty(const std::string& display, xcb_window_t window, const char* name) {
+    XcbConnection x(display.c_str());
+    return x.Ok() && HasProperty(x.get(), window, x.InternAtom(name));
+}
+
 bool SendClick(const std::string& display, xcb_window_t window, int x, int y) {
     XcbConnection c(display.c_str());
     xcb_screen_t* screen = c.DefaultScreen();

@@ -21,6 +21,9 @@ int DockedTrayIcons(const std::string& display);
 // The top-level window whose _NET_WM_NAME is `title`; 0 when there is none.
 xcb_window_t FindTopLevel(const std::string& display, const std::string& title);
 
+// True when `window` carries the property `name`.
+bool HasWindowProperty(const std::string& display, xcb_window_t window, const char* name);
+
 // A left click (press and release) at `x`, `y` in `window`'s coordinates, sent to the client
 // that owns the window as the X server would deliver it.
 bool SendClick(const std::string& display, xcb_window_t window, int x, int y);
