@@ -97,6 +97,8 @@ bool Nginx::Start(const std::string& root) {
     conf.close();
     // Truncate the logs of an earlier attempt.
     std::ofstream(prefix + "/access.log", std::ios::trunc).close();
+    const std::string pidFile = prefix + "/nginx.pid";
+    ::unlink(pidFile.c_str());
 
     const std::string binary = NginxBinary();
     const std::string confPath = prefix + "/nginx.conf";
@@ -121,7 +123,9 @@ bool Nginx::Start(const std::string& root) {
             Reason = "nginx exited: " + text.str();
             return false;
         }
-        if (Accepts(ListenPort)) {
+        // nginx writes its pid file only once it has bound the port. Another program may have
+        // taken the port since it was picked, and would answer a connection just the same.
+        if (ReadFile(pidFile) == std::to_string(pid) + "\n" && Accepts(ListenPort)) {
             Pid = pid;
             return true;
         }
