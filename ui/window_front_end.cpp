@@ -17,12 +17,9 @@ namespace toval {
 namespace {
 // Qt aborts the process when its platform cannot start, so we look first. Platforms that need
 // no display are trusted; every other one (xcb, the default here) needs a reachable X server.
-bool WindowCanStart(int argc, char** argv) {
+bool WindowCanStart() {
     std::string_view platform;
     if (const char* env = std::getenv("QT_QPA_PLATFORM")) platform = env;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::string_view(argv[i]) == "-platform") platform = argv[i + 1];
-    }
     const std::string_view name = platform.substr(0, platform.find(':'));
     if (name == "offscreen" || name == "minimal") return true;
     return CanOpenDisplay();
@@ -30,8 +27,14 @@ bool WindowCanStart(int argc, char** argv) {
 }  // namespace
 
 int RunWindowFrontEnd(const StartOptions& options, int argc, char** argv) {
-    if (!WindowCanStart(argc, argv)) return -1;
-    QApplication app(argc, argv);
+    if (!WindowCanStart()) return -1;
+    // Qt sees the program's name alone: our arguments are the catalogue URL and the caller, and
+    // one that looked like a Qt option ("-platform", "-display") would otherwise be taken as one,
+    // and a bad value for it aborts the process.
+    static char fallbackName[] = "toval-updater";
+    int qtArgc = 1;
+    char* qtArgv[] = {argc > 0 && argv[0] ? argv[0] : fallbackName, nullptr};
+    QApplication app(qtArgc, qtArgv);
     QCoreApplication::setOrganizationName(QStringLiteral("Toval游戏"));
     CUpdateDialog dialog(options);
     // The modal result does not matter: the run always ends with status 0.
