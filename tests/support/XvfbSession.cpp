@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -77,11 +78,16 @@ void StopProcess(pid_t pid, std::chrono::milliseconds grace) {
 }
 
 XvfbSession::XvfbSession(Tray tray) {
-    // Starting a server while other test programs start and stop theirs now and then loses the
-    // display under a starting trayer; a fresh server on a fresh number then does the job.
+    // Each server takes its number by binding the number's abstract socket, which clients also
+    // connect through, and reports it only once it is ready, so parallel sessions cannot share
+    // or lose a display. A trayer that once failed to open its display under parallel starts
+    // has not been seen to again; a fresh server on a fresh number stays as a guard.
     for (int attempt = 0; attempt < 3; ++attempt) {
         Reason.clear();
         if (StartXvfb() && (tray == WithoutTray || StartTray())) return;
+        // Said even when a later attempt succeeds, so that the cause of a retry can be found.
+        std::fprintf(stderr, "XvfbSession: attempt %d on %s failed: %s\n", attempt + 1,
+                     Name.c_str(), Reason.c_str());
         StopProcess(TrayPid);
         StopProcess(XvfbPid);
         TrayPid = XvfbPid = -1;
