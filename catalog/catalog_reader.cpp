@@ -28,10 +28,12 @@ struct OpenFile {
 
 class CatalogStream {
   public:
-    CatalogStream(const BaseDirectories& dirs, std::list<std::unique_ptr<CFileEntry>>& out)
-        : Dirs(dirs), Out(out) {}
+    CatalogStream(const BaseDirectories& dirs, std::list<std::unique_ptr<CFileEntry>>& out,
+                  std::size_t maxEntries)
+        : Dirs(dirs), Out(out), MaxEntries(maxEntries) {}
 
-    void StartElement(std::string_view name, int depth, bool empty) {
+    // False when the document holds more File elements than a catalogue may.
+    bool StartElement(std::string_view name, int depth, bool empty) {
         if (!Open.empty() && depth == Open.back().Depth + 1) {
             if (const auto field = MatchCatalogField(name)) {
                 Open.back().Field = field;
@@ -41,9 +43,11 @@ class CatalogStream {
         }
         // The name as written, prefix included, so "x:File" is not "File"; the root never is.
         if (depth >= 1 && name == "File") {
+            if (++Files > MaxEntries) return false;
             Open.push_back({depth, Out.insert(Out.end(), std::make_unique<CFileEntry>()), {}, {}});
             if (empty) EndFile();
         }
+        return true;
     }
 
     void EndElement(int depth) {
@@ -89,6 +93,8 @@ class CatalogStream {
 
     const BaseDirectories& Dirs;
     std::list<std::unique_ptr<CFileEntry>>& Out;
+    const std::size_t MaxEntries;
+    std::size_t Files = 0;  // File elements met, dropped ones included
     std::vector<OpenFile> Open;
     uint64_t Seen = 0;      // text the document holds
     uint64_t Gathered = 0;  // text copied into values
@@ -97,17 +103,18 @@ class CatalogStream {
 }  // namespace
 
 bool ReadCatalogEntries(XmlReader& reader, const BaseDirectories& dirs,
-                        std::list<std::unique_ptr<CFileEntry>>& out) {
+                        std::list<std::unique_ptr<CFileEntry>>& out, std::size_t maxEntries) {
     // Read into a list of its own: an error near the end must not leave half a catalogue.
     std::list<std::unique_ptr<CFileEntry>> read;
-    CatalogStream stream(dirs, read);
+    CatalogStream stream(dirs, read, maxEntries);
     xmlTextReaderPtr r = reader.Get();
     int status;
     while ((status = reader.Read()) == 1) {
         switch (xmlTextReaderNodeType(r)) {
             case XML_READER_TYPE_ELEMENT:
-                stream.StartElement(Chars(xmlTextReaderConstName(r)), xmlTextReaderDepth(r),
-                                    xmlTextReaderIsEmptyElement(r) == 1);
+                if (!stream.StartElement(Chars(xmlTextReaderConstName(r)), xmlTextReaderDepth(r),
+                                         xmlTextReaderIsEmptyElement(r) == 1))
+                    return false;
                 break;
             case XML_READER_TYPE_END_ELEMENT:
                 stream.EndElement(xmlTextReaderDepth(r));

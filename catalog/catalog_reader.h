@@ -1,6 +1,7 @@
 #pragma once
 // Turns a catalogue document into file records as it streams past.
 
+#include <cstddef>
 #include <list>
 #include <memory>
 
@@ -16,7 +17,12 @@ namespace toval {
 // no use for them, and expanding them is what entity bombs rely on. False, with nothing
 // appended, when the document is not a well-formed XML document in an encoding the parser knows,
 // or when File elements nested in one another's values would copy its text many times over.
+// Also false when it holds more than `maxEntries` File elements: a record takes some hundred
+// bytes however short its element, so a document of nothing but "<File/>" would otherwise turn
+// tens of megabytes into gigabytes.
+constexpr std::size_t kMaxCatalogEntries = 500000;
 bool ReadCatalogEntries(XmlReader& reader, const BaseDirectories& dirs,
-                        std::list<std::unique_ptr<CFileEntry>>& out);
+                        std::list<std::unique_ptr<CFileEntry>>& out,
+                        std::size_t maxEntries = kMaxCatalogEntries);
 
 }  // namespace toval

@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include "catalog/catalog_reader.h"
 #include "tests/catalog/catalog_test_util.h"
 #include "tests/support/Nginx.h"
 
@@ -134,6 +135,19 @@ TEST_F(HostileCatalogue, NestedFilesCannotMultiplyTheirText) {
     EXPECT_FALSE(LoadText(doc + "</r>"));
     EXPECT_EQ(Catalog.Count(), 0u);
     EXPECT_LT(PeakRssKiB() - before, 100 * 1024);
+}
+
+TEST_F(HostileCatalogue, MoreFileElementsThanACatalogueHoldsAreRefused) {
+    // A record costs far more memory than "<File/>", so the count is capped; dropped entries
+    // count too, or a document of unsafe paths would slip past.
+    const std::string doc = CatalogueText("<File/><File><FileName>../x</FileName></File><File/>");
+    for (const auto& [cap, loads] : {std::pair<std::size_t, bool>{3, true}, {2, false}}) {
+        XmlReader reader;
+        std::list<std::unique_ptr<CFileEntry>> entries;
+        ASSERT_TRUE(reader.OpenMemory(doc));
+        EXPECT_EQ(ReadCatalogEntries(reader, Dirs(), entries, cap), loads) << cap;
+        EXPECT_EQ(entries.size(), loads ? 2u : 0u) << cap;
+    }
 }
 
 TEST_F(HostileCatalogue, AFifoIsNotWaitedFor) {
