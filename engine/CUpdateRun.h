@@ -44,8 +44,6 @@ class CUpdateRun {
 
     // How the run ended (the console's exit status follows it).
     Outcome RunOutcome() const { return Result; }
-    // True once the run has asked the host to quit; the pump starts nothing after that.
-    bool QuitRequested() const { return QuitPosted; }
 
     // Run state, read by the front ends when they paint.
     std::string StatusText;

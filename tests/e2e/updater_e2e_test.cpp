@@ -26,16 +26,6 @@ using ::testing::HasSubstr;
 const std::string kConnecting = "正在连接：Toval更新服务器";
 const std::string kFetched = "获取更新文件列表成功：Toval更新服务器";
 
-// Started programs are detached, so what they write can only be waited for. The limit is generous
-// because a loaded machine may take seconds to run a shell; a pass returns as soon as it appears.
-bool WaitForFile(const std::string& path) {
-    for (int i = 0; i < 2000; ++i) {
-        if (fs::exists(path) && fs::file_size(path) > 0) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
 // Every path below `root` with its size and modification time, for spotting stray writes.
 std::map<std::string, std::string> Snapshot(const std::string& root) {
     std::map<std::string, std::string> out;

@@ -52,15 +52,6 @@ std::string Catalogue(const std::vector<File>& files, const Nginx& web) {
     return xml + "</Product></xmlRoot>\n";
 }
 
-bool WaitForFile(const std::string& path, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (fs::exists(path) && fs::file_size(path) > 0) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
 int CountTempCatalogues(const std::string& dir) {
     int n = 0;
     for (const auto& e : fs::directory_iterator(dir))
@@ -122,7 +113,7 @@ class UpdateRunTest : public ::testing::Test {
 
     // The lobby is started detached, so its note can only be waited for; the limit is generous
     // because a loaded machine may take seconds to run a shell, and a pass costs no more for it.
-    bool LobbyStarted() { return WaitForFile(Work / "lobby.txt", std::chrono::seconds(20)); }
+    bool LobbyStarted() { return WaitForFile(Work / "lobby.txt"); }
     bool LobbyStayedAway() {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         return !fs::exists(Work / "lobby.txt");

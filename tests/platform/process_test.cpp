@@ -18,13 +18,8 @@ namespace fs = std::filesystem;
 using test::ReadFile;
 using test::TempDir;
 
-// Waits up to 20 s, generous for a loaded machine; returns as soon as the content is there.
 std::string WaitForContent(const std::string& path) {
-    for (int i = 0; i < 2000; ++i) {
-        if (fs::exists(path) && fs::file_size(path) > 0) return ReadFile(path);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return {};
+    return test::WaitForFile(path) ? ReadFile(path) : std::string();
 }
 
 TEST(Process, ClassifiesByContentAndPermission) {

@@ -1,6 +1,7 @@
 #pragma once
 // A fresh directory under $TMPDIR (or /tmp), removed with everything in it when the test ends.
 
+#include <chrono>
 #include <string>
 
 namespace toval::test {
@@ -23,5 +24,11 @@ class TempDir {
 };
 
 std::string ReadFile(const std::string& path);
+
+// Programs the updater starts are detached, so what they write can only be waited for. True as
+// soon as `path` exists and is not empty; the limit is generous because a loaded machine can take
+// seconds to start a shell.
+bool WaitForFile(const std::string& path,
+                 std::chrono::milliseconds limit = std::chrono::seconds(20));
 
 }  // namespace toval::test
