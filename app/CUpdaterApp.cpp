@@ -7,6 +7,7 @@
 
 #include "app/command_line.h"
 #include "catalog/xml_startup.h"
+#include "platform/termination.h"
 #include "ui/front_end.h"
 
 namespace toval {
@@ -15,10 +16,8 @@ bool CUpdaterApp::InitInstance() {
     // A reader that goes away (a closed pipe on stdout, a dropped connection) must end a write
     // with an error, not kill the updater half way through replacing a file.
     std::signal(SIGPIPE, SIG_IGN);
-    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-        std::fprintf(stderr, "toval-updater: %s\n", kSocketStartupFailed);
-        return false;
-    }
+    WatchTerminationSignals();
+    if (!StartNetwork()) return false;
     NetworkStarted = true;
     // Without the code page 936 converter a catalogue declared GB2312 cannot be read; the run
     // then reports it as an unreadable catalogue, so start-up goes on.
@@ -32,15 +31,25 @@ void CUpdaterApp::ExitInstance() {
 }
 
 int CUpdaterApp::Run(int argc, char** argv) {
-    if (!InitInstance()) return 0;
     const CommandLine line = ParseCommandLine(argc, argv);
+    if (!InitInstance()) {
+        // Nothing can be updated without the network: the player is told, and the caller sees
+        // a failure rather than a run that found nothing to do.
+        if (line.Console || !ShowWindowMessageBox(kSocketStartupFailed, argc, argv))
+            std::fprintf(stderr, "toval-updater: %s\n", kSocketStartupFailed);
+        return 1;
+    }
     StartOptions options;
     options.UpdateUrl = line.UpdateUrl;
     options.CallerWindow = line.CallerWindow;
 
     int status = -1;
     if (!line.Console) status = RunWindowFrontEnd(options, argc, argv);
-    if (status == -1) status = RunConsoleFrontEnd(options);
+    if (status == -1) {
+        // The terminal's user learns why the default catalogue is fetched instead of theirs.
+        std::fputs(IgnoredArgumentNote(line).c_str(), stderr);
+        status = RunConsoleFrontEnd(options);
+    }
     ExitInstance();
     return status;
 }

@@ -2,6 +2,9 @@
 // The application object: starts the services the run needs, reads the command line and hands
 // the run to a front end.
 
+#include <curl/curl.h>
+
+#include <functional>
 #include <string>
 
 namespace toval {
@@ -13,6 +16,12 @@ class CUpdaterApp {
 
     // Shown when the network services cannot be started.
     static constexpr const char* kSocketStartupFailed = "Windows 套接字初始化失败。";
+
+    // Starts the network library; replaceable so that its failure, which no real machine
+    // produces on demand, can be tested.
+    std::function<bool()> StartNetwork = [] {
+        return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    };
 
   private:
     bool InitInstance();

@@ -71,8 +71,10 @@ bool BuildFullPath(CFileEntry& entry, const BaseDirectories& dirs) {
     const std::string local = WithSlashes(entry.LocalPath);
     const std::string name = WithSlashes(entry.FileName);
     if (!StaysInside(local) || !StaysInside(name)) return false;
-    // An empty FileName leaves the base (or LocalPath) followed by a separator: a directory,
-    // which the probe never takes for a file.
+    // A name must name a file: an empty one, one ending in a separator or in "." would download
+    // to ".update" or "..update" beside a directory on every run.
+    const std::string_view last = std::string_view(name).substr(name.find_last_of('/') + 1);
+    if (last.empty() || last == ".") return false;
     const std::string relative = local.empty() ? name : local + "/" + name;
     entry.FullPath = CollapseSeparators(base + "/" + relative);
     return true;

@@ -1,9 +1,16 @@
 #include "engine/CUpdateRun.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "engine/status_texts.h"
+#include "net/update_path.h"
+#include "platform/disk_space.h"
 #include "platform/temp_file.h"
 
 namespace toval {
@@ -13,9 +20,10 @@ CUpdateRun::CUpdateRun(IRunHost& host) : Host(host) {}
 CUpdateRun::CUpdateRun(IRunHost& host, BaseDirectories dirs)
     : UpdateCatalog(std::move(dirs)), Host(host) {}
 
-// The queue goes first (it is declared last), cancelling and joining the transfers still queued
-// while the state they were queued against is intact.
-CUpdateRun::~CUpdateRun() = default;
+CUpdateRun::~CUpdateRun() {
+    RemoveTemporaryCatalogues();
+    SyncInstalledDirectories();
+}
 
 void CUpdateRun::SetStatus(const std::string& text, uint32_t) {
     StatusText = text;
@@ -26,7 +34,46 @@ void CUpdateRun::StartRun(const std::string& catalogueUrl) {
     if (!ServerList.First()) ServerList.Add(std::string(kServerName), catalogueUrl);
     UpdateCatalog.Clear();
     ReceivedBytes = 0;
-    Connect();
+    if (AcquireRunLock()) Connect();
+}
+
+bool CUpdateRun::AcquireRunLock() {
+    if (!Lock)
+        Lock = std::make_unique<RunLock>(StateDirectory(UpdateCatalog.Directories().ProgramDir));
+    switch (Lock->TryAcquire()) {
+        case RunLock::State::Held:
+            WaitingForLock = false;
+            return true;
+        case RunLock::State::Unavailable:
+            // Without a state directory the run still goes on: the files themselves are
+            // created exclusively, so a second writer fails rather than corrupting them.
+            Host.DebugOutput("run lock unavailable");
+            WaitingForLock = false;
+            return true;
+        case RunLock::State::Busy:
+            break;
+    }
+    if (!WaitingForLock) {
+        WaitingForLock = true;
+        LockWaitStart = std::chrono::steady_clock::now();
+        SetStatus(std::string(kTextWaitingForOtherRun));
+    }
+    return false;
+}
+
+void CUpdateRun::WaitForRunLock() {
+    if (AcquireRunLock()) {
+        Connect();
+        return;
+    }
+    if (std::chrono::steady_clock::now() - LockWaitStart < LockWaitLimit) return;
+    WaitingForLock = false;
+    const std::string text(kTextOtherRunStillRunning);
+    SetStatus(text);
+    Result = Outcome::Failed;
+    ShowMessageBox(text, std::string(kCaptionSystemNotice), MB_ICONERROR | MB_OK);
+    SendResult(0);
+    PostQuit();
 }
 
 void CUpdateRun::Connect() {
@@ -48,11 +95,15 @@ void CUpdateRun::Connect() {
     transfer->ServerName = server->Name;
     transfer->TargetPath = catalogueFile;
     transfer->ExpectedLength = 0;
-    DownloadQueue.Push(transfer.release());
+    transfer->MaxLength = kCatalogueMaxBytes;
+    DownloadQueue.Push(std::move(transfer));
 }
 
 void CUpdateRun::OnCommand(uint32_t id) {
-    if (id == kCommandConnect) Connect();
+    // Another catalogue while this one's files are queued would end the run half way with a
+    // second result; only an idle run takes the command.
+    if (id == kCommandConnect && DownloadQueue.Count() == 0 && !WaitingForLock && !QuitPosted)
+        Connect();
     // kCommandNothing and every other id: accepted, nothing happens.
 }
 
@@ -68,25 +119,55 @@ void CUpdateRun::OnTimer(uint32_t id) {
 void CUpdateRun::PumpStep() {
     std::lock_guard guard(WindowLock);
     // Once the run has asked to quit nothing new may start: the loop is about to end.
-    if (QuitPosted || RunningTransfers >= TransferLimit) return;
+    if (QuitPosted) return;
+    if (WaitingForLock) {
+        WaitForRunLock();
+        return;
+    }
+    if (RunningTransfers >= TransferLimit) return;
     CInetFile* front = DownloadQueue.Front();
     if (!front || front->StartCount != 0) return;
-    if (front->Kind == 2) {
-        SetStatus(FillText("%s", {front->FileName}));
-        // A file new to this version may live in a directory the client does not have yet.
-        // Its path has been checked to stay inside its base directory; if the directory cannot
-        // be made, the transfer reports that it could not create its file.
-        std::error_code ignored;
-        std::filesystem::create_directories(std::filesystem::path(front->TargetPath).parent_path(),
-                                            ignored);
-    }
+    if (front->Kind == 2) PrepareFileTransfer(*front);
     if (front->Start()) {
         ++RunningTransfers;
-    } else {
-        // The transfer stays at the front, started once, and is never tried again: the run
-        // cannot go on. The front end decides whether to wait for the user or to end.
-        Result = Outcome::Stopped;
+        return;
     }
+    // No worker could be started: the run cannot go on. It ends as a failed transfer does, so
+    // that the front end closes and the caller hears a result. The transfer stays queued,
+    // started once, and is never tried again.
+    if (front->Kind == 1) {
+        CatalogueFailed(*front, ResultCodeText(kResultConnect));
+    } else {
+        const std::string status =
+            FillText(kTextFileFailed, {front->FileName, std::to_string(kResultConnect)});
+        FileFailedWith(status, FillText(kTextNetworkCause, {status}), MB_OK);
+    }
+    Result = Outcome::Stopped;
+}
+
+void CUpdateRun::PrepareFileTransfer(CInetFile& transfer) {
+    SetStatus(FillText("%s", {transfer.FileName}));
+    // A file new to this version may live in a directory the client does not have yet. Its path
+    // has been checked to stay inside its base directory; if the directory cannot be made, the
+    // transfer reports that it could not create its file.
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(transfer.TargetPath).parent_path(),
+                                        ignored);
+    // The download is created exclusively, so a leftover of a run that died would block it.
+    // Under the run lock no other updater writes here: whatever stands there is stale.
+    if (Lock && Lock->IsHeld()) ::unlink(UpdateFilePath(transfer.TargetPath).c_str());
+    // The new file takes over the permissions of the copy it replaces, so an updated program
+    // stays executable; a file the catalogue asks to run gets execute permission wherever it
+    // may be read. The transfer sets them on its own descriptor before the file is renamed.
+    struct stat st {};
+    uint32_t mode = 0;
+    if (::stat(transfer.TargetPath.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        mode = st.st_mode & 0777;
+    if (transfer.Execute) {
+        if (mode == 0) mode = 0644;
+        mode |= (mode & 0444) >> 2;
+    }
+    transfer.FileMode = mode;
 }
 
 uint32_t CUpdateRun::OnDownloadProgress(uint32_t wParam, CInetFile* transfer) {
@@ -119,12 +200,39 @@ void CUpdateRun::Dispatch(uint32_t message, uint32_t wParam, CInetFile* lParam) 
     }
 }
 
+void CUpdateRun::Terminate() {
+    QuitPosted = true;
+    WaitingForLock = false;
+    if (!ResultSent) SendResult(0);
+    if (Result == Outcome::Running) Result = Outcome::Stopped;
+    RemoveTemporaryCatalogues();
+    SyncInstalledDirectories();
+    RunningTransfers = 0;
+}
+
+void CUpdateRun::RemoveTemporaryCatalogues() {
+    std::vector<std::string> catalogues;
+    DownloadQueue.ForEach([&](const CInetFile& transfer) {
+        if (transfer.Kind == 1 && !transfer.TargetPath.empty())
+            catalogues.push_back(transfer.TargetPath);
+    });
+    DownloadQueue.Clear();  // cancels and joins, so nothing writes to them any more
+    for (const std::string& path : catalogues) std::remove(path.c_str());
+}
+
+void CUpdateRun::SyncInstalledDirectories() {
+    for (const std::string& dir : InstalledDirectories) SyncDirectory(dir);
+    InstalledDirectories.clear();
+}
+
 void CUpdateRun::PostQuit() {
     QuitPosted = true;
+    SyncInstalledDirectories();
     Host.PostQuit();
 }
 
 void CUpdateRun::SendResult(uint32_t count) {
+    ResultSent = true;
     if (CallerWindow != 0) Host.SendUpdateResult(CallerWindow, count);
 }
 

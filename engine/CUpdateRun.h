@@ -2,17 +2,25 @@
 // The update run: from queuing the catalogue transfer to installing the last file. Its handlers
 // are called one at a time on the front end's thread; the front end supplies the loop (IRunHost).
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
-#include "catalog/CDownloadQueue.h"
 #include "catalog/CServerList.h"
 #include "catalog/CUpdateCatalog.h"
+#include "engine/CDownloadQueue.h"
 #include "engine/progress_figures.h"
 #include "engine/run_host.h"
+#include "platform/run_lock.h"
 
 namespace toval {
+
+// No real catalogue comes near this (100,000 files take 58 MB); a download past it is not a
+// catalogue, and must not fill the temporary directory.
+inline constexpr uint64_t kCatalogueMaxBytes = 256ull << 20;
 
 class CUpdateRun {
   public:
@@ -20,16 +28,23 @@ class CUpdateRun {
 
     explicit CUpdateRun(IRunHost& host);
     CUpdateRun(IRunHost& host, BaseDirectories dirs);
+    // Cancels and joins the transfers still queued and removes the temporary catalogues.
     ~CUpdateRun();
 
     // Replaces the status line; shown at the next repaint tick. The code is ignored.
     void SetStatus(const std::string& text, uint32_t code = 0);
 
     // Opens the run. The catalogue always comes from the first server; when the front end has
-    // added none, the built-in server with `catalogueUrl` is added first.
+    // added none, the built-in server with `catalogueUrl` is added first. While another updater
+    // works on the same client directory, the run waits for it (at most LockWaitLimit) before
+    // it connects.
     void StartRun(const std::string& catalogueUrl);
     // Queues a catalogue transfer from the first server into a fresh temporary file.
     void Connect();
+    // Ends the run at once on a termination signal: nothing new starts, the transfers are
+    // cancelled and joined, temporary catalogues removed, and the caller gets its result when
+    // it has had none.
+    void Terminate();
 
     // The message handlers.
     void OnTimer(uint32_t id);
@@ -39,7 +54,9 @@ class CUpdateRun {
     // Routes one posted message to its handler.
     void Dispatch(uint32_t message, uint32_t wParam, CInetFile* lParam);
 
-    void InstallFile(CInetFile& transfer);
+    // Swaps the downloaded file into place and acts on its install options; false (with the
+    // status set) when it cannot be put in place.
+    bool InstallFile(CInetFile& transfer);
     void LaunchLobby();
 
     // How the run ended (the console's exit status follows it).
@@ -58,22 +75,40 @@ class CUpdateRun {
     CDownloadQueue DownloadQueue;  // declared last: destroyed first, joining its transfers
     uint32_t TransferLimit = 5;
     uint32_t RunningTransfers = 0;
+    // How long a run waits for another updater on the same client directory.
+    std::chrono::milliseconds LockWaitLimit{std::chrono::minutes(10)};
 
   private:
     // Starts the front transfer when it has never been started (the pump's body).
     void PumpStep();
+    // True once the run may go on: the lock is held, or no lock can be had at all.
+    bool AcquireRunLock();
+    void WaitForRunLock();
+    void PrepareFileTransfer(CInetFile& transfer);
     void PostQuit();
     void SendResult(uint32_t count);
     void ShowMessageBox(const std::string& text, const std::string& caption, uint32_t type);
     void CatalogueCompleted(CInetFile& transfer);
     void CatalogueFailed(CInetFile& transfer, const std::string& errorText);
     void FileCompleted(CInetFile& transfer, uint32_t code);
+    // A file could not be brought up to date: the run ends without "finished" and without the
+    // lobby, with `status` shown and `boxText` in a message box.
+    void FileFailedWith(const std::string& status, const std::string& boxText, uint32_t type);
+    bool FitsOnDisk();
+    // Makes the renames of the files installed so far durable.
+    void SyncInstalledDirectories();
+    void RemoveTemporaryCatalogues();
 
     IRunHost& Host;
+    std::unique_ptr<RunLock> Lock;
     Outcome Result = Outcome::Running;
     bool QuitPosted = false;
-    bool FileFailed = false;  // a file transfer failed: the run must not report "finished"
-    int MessageBoxDepth = 0;  // message boxes open on this thread (nested loops)
+    bool ResultSent = false;
+    bool FileFailed = false;  // a file failed: the run must not report "finished"
+    bool WaitingForLock = false;
+    std::chrono::steady_clock::time_point LockWaitStart{};
+    int MessageBoxDepth = 0;                     // message boxes open on this thread (nested loops)
+    std::set<std::string> InstalledDirectories;  // where renames wait to be made durable
 };
 
 }  // namespace toval

@@ -3,9 +3,13 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <optional>
+#include <vector>
 
 #include "engine/CUpdateRun.h"
 #include "engine/status_texts.h"
+#include "net/update_path.h"
+#include "platform/disk_space.h"
 
 namespace toval {
 
@@ -36,6 +40,8 @@ bool IsDirectory(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+uint64_t Kilobytes(uint64_t bytes) { return bytes >> 10; }
+
 }  // namespace
 
 uint32_t CUpdateRun::OnDownloadComplete(uint32_t wParam, CInetFile* transfer) {
@@ -55,9 +61,10 @@ uint32_t CUpdateRun::OnDownloadComplete(uint32_t wParam, CInetFile* transfer) {
     }
 
     DownloadQueue.Remove(transfer);  // destroys it, joining its worker
-    if (kind == 2 && DownloadQueue.Count() == 0 && !FileFailed) {
+    if (kind == 2 && DownloadQueue.Count() == 0 && !FileFailed && !QuitPosted) {
         SetStatus(std::string(kTextFinished));
         Result = Outcome::Finished;
+        SyncInstalledDirectories();  // the lobby must find the new files, even after a crash
         LaunchLobby();
         PostQuit();
     }
@@ -95,10 +102,27 @@ void CUpdateRun::CatalogueCompleted(CInetFile& transfer) {
     SendResult(FileCount);
     SetStatus(FillText(kTextTotals, {std::to_string(FileCount), std::to_string(TotalBytes >> 10)}));
     while (std::unique_ptr<CFileEntry> entry = UpdateCatalog.TakeFirst())
-        DownloadQueue.Push(MakeFileTransfer(*entry, Host, transfer.ServerName).release());
+        DownloadQueue.Push(MakeFileTransfer(*entry, Host, transfer.ServerName));
+    FitsOnDisk();
+}
+
+bool CUpdateRun::FitsOnDisk() {
+    std::vector<std::pair<std::string, uint64_t>> files;
+    DownloadQueue.ForEach([&](const CInetFile& t) {
+        if (t.Kind == 2) files.emplace_back(t.TargetPath, t.ExpectedLength);
+    });
+    const std::optional<SpaceShortage> shortage = FindSpaceShortage(files);
+    if (!shortage) return true;
+    // Nothing is fetched: a download that cannot fit would only fill the disk and fail.
+    const std::string text =
+        FillText(kTextDiskFull, {std::to_string(Kilobytes(shortage->Needed)),
+                                 std::to_string(Kilobytes(shortage->Available))});
+    FileFailedWith(text, text, MB_ICONERROR | MB_OK);
+    return false;
 }
 
 void CUpdateRun::CatalogueFailed(CInetFile& transfer, const std::string& errorText) {
+    if (!transfer.TargetPath.empty()) std::remove(transfer.TargetPath.c_str());
     SetStatus(FillText(kTextErrorAtServer, {errorText, transfer.ServerName}));
     Result = Outcome::Failed;
     ShowMessageBox(errorText, std::string(kCaptionSystemNotice), MB_ICONERROR | MB_OK);
@@ -110,20 +134,32 @@ void CUpdateRun::FileCompleted(CInetFile& transfer, uint32_t code) {
     if (code != 0) {
         const std::string status =
             FillText(kTextFileFailed, {transfer.FileName, std::to_string(code)});
-        SetStatus(status);
-        FileFailed = true;
-        Result = Outcome::Failed;
-        ShowMessageBox(FillText(kTextNetworkCause, {status}), std::string(), MB_OK);
-        PostQuit();
+        FileFailedWith(status, FillText(kTextNetworkCause, {status}), MB_OK);
         return;
     }
     // The new file replaces the old one atomically, so an existing file needs no deleting first;
     // only a directory standing at the file's place keeps it out.
     if (IsDirectory(transfer.TargetPath)) {
-        SetStatus(FillText(kTextDeleteFailed, {transfer.FileName}));
+        std::remove(UpdateFilePath(transfer.TargetPath).c_str());
+        const std::string status = FillText(kTextDeleteFailed, {transfer.FileName});
+        FileFailedWith(status, status, MB_ICONERROR | MB_OK);
         return;
     }
-    InstallFile(transfer);
+    // A file that cannot be put in place is a failed file like any other: the client is not
+    // current, so neither "finished" nor the lobby may follow.
+    if (!InstallFile(transfer)) {
+        std::remove(UpdateFilePath(transfer.TargetPath).c_str());
+        FileFailedWith(StatusText, StatusText, MB_ICONERROR | MB_OK);
+    }
+}
+
+void CUpdateRun::FileFailedWith(const std::string& status, const std::string& boxText,
+                                uint32_t type) {
+    SetStatus(status);
+    FileFailed = true;
+    Result = Outcome::Failed;
+    ShowMessageBox(boxText, std::string(), type);
+    PostQuit();
 }
 
 }  // namespace toval

@@ -22,6 +22,11 @@ inline constexpr std::string_view kTextDeleteFailed = "删除文件失败 [%s]";
 inline constexpr std::string_view kTextRenameFailed = "重命名文件失败 [%s]";
 inline constexpr std::string_view kTextFileInstalled = "下载文件成功 [%s]";
 inline constexpr std::string_view kTextFinished = "更新完毕";
+// Another updater is working on the same client directory; this one waits for it.
+inline constexpr std::string_view kTextWaitingForOtherRun = "正在等待另一个更新程序结束";
+inline constexpr std::string_view kTextOtherRunStillRunning = "另一个更新程序仍在运行, 请稍后再试";
+// The files to download do not fit on the disk they go to (both figures in KB).
+inline constexpr std::string_view kTextDiskFull = "磁盘空间不足: 需要 %u KB, 可用 %u KB";
 
 // Message boxes.
 inline constexpr std::string_view kCaptionSystemNotice = "系统提示";

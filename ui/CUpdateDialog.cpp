@@ -12,6 +12,7 @@
 
 #include "engine/status_texts.h"
 #include "platform/debug_output.h"
+#include "platform/termination.h"
 #include "platform/x11_caller.h"
 #include "ui/run_message_event.h"
 
@@ -68,9 +69,11 @@ CUpdateDialog::CUpdateDialog(const StartOptions& options)
     PumpTimer.setInterval(kTimerPeriodMs);
     RepaintTimer.setInterval(kTimerPeriodMs);
     connect(&PumpTimer, &QTimer::timeout, this, [this] {
+        CheckTermination();
         if (!Ended) UpdateRun->OnTimer(WM_TIMER_PUMP);
     });
     connect(&RepaintTimer, &QTimer::timeout, this, [this] {
+        CheckTermination();
         if (!Ended) UpdateRun->OnTimer(WM_TIMER_REPAINT);
     });
     PumpTimer.start();
@@ -230,6 +233,17 @@ void CUpdateDialog::FitOuterSize() {
     FittedFrame = frameGeometry().size() - geometry().size();
     setFixedSize(kOuterSize - FittedFrame);
     move(kPosition);
+}
+
+void CUpdateDialog::CheckTermination() {
+    const int signal = TerminationSignal();
+    if (signal == 0) return;
+    // The timers fire in a message box's nested loop too, so the process ends from here rather
+    // than unwinding loops: the run settles everything it owns first.
+    UpdateRun->Terminate();
+    TrayIcon.Remove();
+    std::fflush(nullptr);
+    ::_exit(128 + signal);
 }
 
 void CUpdateDialog::ExitAtOnce() {

@@ -64,6 +64,8 @@ class CUpdateDialog : public QDialog, public IRunHost {
   private:
     void FitOuterSize();
     [[noreturn]] void ExitAtOnce();
+    // Ends the process in order when a termination signal has arrived; returns otherwise.
+    void CheckTermination();
 
     DialogImages Images;
     QFont TextFont;

@@ -7,6 +7,7 @@
 
 #include "engine/progress_figures.h"
 #include "platform/debug_output.h"
+#include "platform/termination.h"
 #include "platform/x11_caller.h"
 
 namespace toval {
@@ -112,6 +113,11 @@ void ConsoleLoop::Run(CUpdateRun& run) {
     // transfer starts without waiting a period for nothing.
     auto nextTick = Clock::now();
     while (!QuitPosted && run.RunOutcome() != CUpdateRun::Outcome::Stopped) {
+        // Every pass through the loop comes within a tick, so a signal acts within 100 ms.
+        if ((Signal = TerminationSignal()) != 0) {
+            run.Terminate();
+            break;
+        }
         // Ticks are due every 100 ms however busy the queue is, so the repaint never starves.
         if (Clock::now() >= nextTick) {
             run.OnTimer(WM_TIMER_PUMP);

@@ -30,9 +30,12 @@ class ConsoleLoop : public IRunHost {
     void DebugOutput(const std::string& text) override;
     void StatusChanged(const std::string& text) override;
 
-    // Dispatches posted messages and timer ticks to `run` until the run asks to quit, or until
-    // it can go no further. Messages still queued then are dropped.
+    // Dispatches posted messages and timer ticks to `run` until the run asks to quit, until it
+    // can go no further, or until a termination signal ends it. Messages still queued then are
+    // dropped.
     void Run(CUpdateRun& run);
+    // The signal that ended the loop, or 0.
+    int TerminatedBy() const { return Signal; }
 
   private:
     struct Message {
@@ -49,6 +52,7 @@ class ConsoleLoop : public IRunHost {
     std::condition_variable QueueChanged;
     std::deque<Message> Queue;
     bool QuitPosted = false;  // touched on the loop's thread only
+    int Signal = 0;
 
     CUpdateRun* ActiveRun = nullptr;
     bool ProgressOnTerminal = false;

@@ -12,6 +12,7 @@ int RunConsoleFrontEnd(const StartOptions& options) {
     run.CallerWindow = options.CallerWindow;
     run.StartRun(options.UpdateUrl);
     loop.Run(run);
+    if (loop.TerminatedBy() != 0) return 128 + loop.TerminatedBy();
     switch (run.RunOutcome()) {
         case CUpdateRun::Outcome::Finished:
         case CUpdateRun::Outcome::UpToDate:

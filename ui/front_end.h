@@ -19,4 +19,8 @@ int RunConsoleFrontEnd(const StartOptions& options);
 // display can be opened (the caller then falls back to the console).
 int RunWindowFrontEnd(const StartOptions& options, int argc, char** argv);
 
+// Shows `text` in an error message box with the application's name as its caption and returns
+// once it is closed; false, showing nothing, when no display can be opened.
+bool ShowWindowMessageBox(const std::string& text, int argc, char** argv);
+
 }  // namespace toval

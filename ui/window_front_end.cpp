@@ -1,7 +1,9 @@
 #include <QApplication>
+#include <QMessageBox>
 #include <cstdlib>
 #include <string_view>
 
+#include "platform/termination.h"
 #include "platform/xcb_connection.h"
 #include "ui/CUpdateDialog.h"
 #include "ui/front_end.h"
@@ -24,22 +26,43 @@ bool WindowCanStart() {
     if (name == "offscreen" || name == "minimal") return true;
     return CanOpenDisplay();
 }
+
+// Qt sees the program's name alone: our arguments are the catalogue URL and the caller, and one
+// that looked like a Qt option ("-platform", "-display") would otherwise be taken as one, and a
+// bad value for it aborts the process.
+struct QtArguments {
+    QtArguments(int argc, char** argv) {
+        static char fallbackName[] = "toval-updater";
+        Values[0] = argc > 0 && argv[0] ? argv[0] : fallbackName;
+    }
+    int Count = 1;
+    char* Values[2] = {nullptr, nullptr};
+};
 }  // namespace
 
 int RunWindowFrontEnd(const StartOptions& options, int argc, char** argv) {
     if (!WindowCanStart()) return -1;
-    // Qt sees the program's name alone: our arguments are the catalogue URL and the caller, and
-    // one that looked like a Qt option ("-platform", "-display") would otherwise be taken as one,
-    // and a bad value for it aborts the process.
-    static char fallbackName[] = "toval-updater";
-    int qtArgc = 1;
-    char* qtArgv[] = {argc > 0 && argv[0] ? argv[0] : fallbackName, nullptr};
-    QApplication app(qtArgc, qtArgv);
+    QtArguments args(argc, argv);
+    QApplication app(args.Count, args.Values);
     QCoreApplication::setOrganizationName(QStringLiteral("Toval游戏"));
     CUpdateDialog dialog(options);
-    // The modal result does not matter: the run always ends with status 0.
+    // The modal result does not matter: the run ends with status 0 unless a signal ended it.
     dialog.exec();
-    return 0;
+    return TerminationSignal() != 0 ? 128 + TerminationSignal() : 0;
+}
+
+}  // namespace toval
+
+namespace toval {
+
+bool ShowWindowMessageBox(const std::string& text, int argc, char** argv) {
+    if (!WindowCanStart()) return false;
+    QtArguments args(argc, argv);
+    QApplication app(args.Count, args.Values);
+    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
+                    QString::fromStdString(text), QMessageBox::Ok);
+    box.exec();
+    return true;
 }
 
 }  // namespace toval

@@ -140,7 +140,9 @@ TEST_F(HostileCatalogue, NestedFilesCannotMultiplyTheirText) {
 TEST_F(HostileCatalogue, MoreFileElementsThanACatalogueHoldsAreRefused) {
     // A record costs far more memory than "<File/>", so the count is capped; dropped entries
     // count too, or a document of unsafe paths would slip past.
-    const std::string doc = CatalogueText("<File/><File><FileName>../x</FileName></File><File/>");
+    const std::string doc = CatalogueText(
+        "<File><FileName>a</FileName></File><File><FileName>../x</FileName></File>"
+        "<File><FileName>b</FileName></File>");
     for (const auto& [cap, loads] : {std::pair<std::size_t, bool>{3, true}, {2, false}}) {
         XmlReader reader;
         std::list<std::unique_ptr<CFileEntry>> entries;

@@ -64,9 +64,9 @@ TEST_F(CatalogReader, FlagsAreSetOnlyByYes) {
     for (const auto& [text, set] : cases) {
         SCOPED_TRACE(text);
         const std::string t = text;
-        auto e =
-            ReadOne("<Register>" + t + "</Register><ZipFile>" + t + "</ZipFile><ForceOverwrite>" +
-                    t + "</ForceOverwrite><Execute>" + t + "</Execute>");
+        auto e = ReadOne("<FileName>f</FileName><Register>" + t + "</Register><ZipFile>" + t +
+                         "</ZipFile><ForceOverwrite>" + t + "</ForceOverwrite><Execute>" + t +
+                         "</Execute>");
         ASSERT_TRUE(e);
         EXPECT_EQ(e->Register, set);
         EXPECT_EQ(e->ZipFile, set);

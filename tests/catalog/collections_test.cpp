@@ -1,56 +1,13 @@
-// The owned collections: order, ownership (each object destroyed exactly once), and the narrowing
-// of the catalogue against real files.
+// The catalogue collection: the narrowing of the catalogue against real files.
 
 #include <gtest/gtest.h>
 
 #include <map>
 
-#include "catalog/CDownloadQueue.h"
 #include "tests/catalog/catalog_test_util.h"
 
 namespace toval::test {
 namespace {
-
-// A real transfer that counts its destructions under its own number (addresses are reused).
-class CountedTransfer : public CInetFile {
-  public:
-    CountedTransfer(std::map<int, int>& deaths, int id) : Deaths(deaths), Id(id) {}
-    ~CountedTransfer() override { ++Deaths[Id]; }
-
-  private:
-    std::map<int, int>& Deaths;
-    int Id;
-};
-
-TEST(DownloadQueue, KeepsOrderAndDestroysEachTransferOnce) {
-    std::map<int, int> deaths;
-    auto* a = new CountedTransfer(deaths, 1);
-    auto* b = new CountedTransfer(deaths, 2);
-    auto* c = new CountedTransfer(deaths, 3);
-    {
-        CDownloadQueue queue;
-        EXPECT_EQ(queue.Front(), nullptr);
-        queue.Push(a);
-        queue.Push(b);
-        queue.Push(a);  // queued twice
-        queue.Push(c);
-        queue.Push(nullptr);
-        EXPECT_EQ(queue.Count(), 4u);
-        EXPECT_EQ(queue.Front(), a);
-
-        queue.Remove(a);  // both nodes go, the transfer dies once
-        EXPECT_EQ(queue.Count(), 2u);
-        EXPECT_EQ(queue.Front(), b);
-        EXPECT_EQ(deaths[1], 1);
-
-        queue.Remove(new CountedTransfer(deaths, 4));  // not queued: still destroyed
-        EXPECT_EQ(deaths[4], 1);
-        EXPECT_EQ(queue.Count(), 2u);
-
-        queue.Push(c);  // twice again; the destructor must not free it twice
-    }
-    EXPECT_EQ(deaths, (std::map<int, int>{{1, 1}, {2, 1}, {3, 1}, {4, 1}}));
-}
 
 class Catalogue : public ::testing::Test, public CatalogueFixture {
   protected:

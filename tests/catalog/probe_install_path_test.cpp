@@ -35,9 +35,12 @@ TEST(InstallPath, BuildsFullPaths) {
         {"CURRENTDIR", "./data", "a..dll", "/game/bin/./data/a..dll"},
         {"CURRENTDIR", "", "...", "/game/bin/..."},
         {"CURRENTDIR", "", "ab:c", "/game/bin/ab:c"},
-        // No FileName: the base followed by a separator, a directory and never a file.
-        {"CURRENTDIR", "", "", "/game/bin/"},
-        {"CURRENTDIR", "data", "", "/game/bin/data/"},
+        // A name that names no file would download to ".update" or "..update" every run.
+        {"CURRENTDIR", "", "", nullptr},
+        {"CURRENTDIR", "data", "", nullptr},
+        {"CURRENTDIR", "", ".", nullptr},
+        {"CURRENTDIR", "data", "sub\\.", nullptr},
+        {"CURRENTDIR", "", "sub\\", nullptr},
         // Paths that would leave the base are refused.
         {"CURRENTDIR", "", "/etc/passwd", nullptr},
         {"CURRENTDIR", "", "\\etc\\passwd", nullptr},

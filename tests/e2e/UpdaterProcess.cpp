@@ -12,11 +12,10 @@
 
 namespace toval::test {
 
-ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const std::map<std::string, std::string>& env, const std::string& scratch,
-                         std::chrono::seconds limit) {
-    const std::string outPath = scratch + "/stdout.txt";
-    const std::string errPath = scratch + "/stderr.txt";
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                           const std::map<std::string, std::string>& env,
+                           const std::string& scratch)
+    : OutPath(scratch + "/stdout.txt"), ErrPath(scratch + "/stderr.txt") {
     std::vector<std::string> envStrings;
     for (const auto& [key, value] : env) envStrings.push_back(key + "=" + value);
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
@@ -26,12 +25,10 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     for (std::string& e : envStrings) envp.push_back(e.data());
     envp.push_back(nullptr);
 
-    ProcessResult result;
     const pid_t pid = ::fork();
-    if (pid < 0) return result;
     if (pid == 0) {
-        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int out = ::open(OutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(ErrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int in = ::open("/dev/null", O_RDONLY);
         if (out < 0 || err < 0 || in < 0) ::_exit(126);
         ::dup2(in, 0);
@@ -40,23 +37,44 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
         ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
+    ChildPid = pid;
+}
+
+ChildProcess::~ChildProcess() {
+    if (ChildPid <= 0) return;
+    ::kill(ChildPid, SIGKILL);
+    ::waitpid(ChildPid, nullptr, 0);
+}
+
+std::string ChildProcess::OutputSoFar() const { return ReadFile(OutPath); }
+
+ProcessResult ChildProcess::Wait(std::chrono::milliseconds limit) {
+    ProcessResult result;
+    if (ChildPid <= 0) return result;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     int status = 0;
     for (;;) {
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid) break;
+        const pid_t done = ::waitpid(ChildPid, &status, WNOHANG);
+        if (done == ChildPid) break;
         if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
+            ::kill(ChildPid, SIGKILL);
+            ::waitpid(ChildPid, &status, 0);
             status = -1;
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    ChildPid = -1;
     if (status != -1 && WIFEXITED(status)) result.ExitStatus = WEXITSTATUS(status);
-    result.Out = ReadFile(outPath);
-    result.Err = ReadFile(errPath);
+    result.Out = ReadFile(OutPath);
+    result.Err = ReadFile(ErrPath);
     return result;
+}
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const std::map<std::string, std::string>& env, const std::string& scratch,
+                         std::chrono::seconds limit) {
+    return ChildProcess(program, args, env, scratch).Wait(limit);
 }
 
 std::vector<std::string> Lines(const std::string& text) {

@@ -15,7 +15,28 @@ struct ProcessResult {
     std::string Err;
 };
 
-// `env` replaces the environment entirely. Output goes through files in `scratch`.
+// A child started without waiting for it, for tests that act while it runs. `env` replaces the
+// environment entirely; output goes through files in `scratch`, one child per scratch directory.
+class ChildProcess {
+  public:
+    ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                 const std::map<std::string, std::string>& env, const std::string& scratch);
+    ~ChildProcess();  // kills a child still running
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    int Pid() const { return ChildPid; }
+    // What the child has written to standard output so far.
+    std::string OutputSoFar() const;
+    // Waits for the end (killing the child after `limit`) and collects its output.
+    ProcessResult Wait(std::chrono::milliseconds limit = std::chrono::seconds(60));
+
+  private:
+    std::string OutPath, ErrPath;
+    int ChildPid = -1;
+};
+
+// Starts the program and waits for it, as ChildProcess does.
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::map<std::string, std::string>& env, const std::string& scratch,
                          std::chrono::seconds limit = std::chrono::seconds(60));

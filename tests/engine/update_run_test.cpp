@@ -1,5 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -247,12 +248,11 @@ TEST_F(UpdateRunTest, ACatalogueThatCannotBeFetchedOrReadEndsTheRun) {
     struct Case {
         std::string Path;
         std::string Text;
-        bool TempFileStays;
     };
     const std::vector<Case> cases = {
-        {"missing.xml", ResultCodeText(kResultHttpStatus), true},
-        {"error.html", std::string(kTextCatalogueUnreadable), false},
-        {"empty.xml", std::string(kTextCatalogueUnreadable), false},  // well-formed, no files
+        {"missing.xml", ResultCodeText(kResultHttpStatus)},
+        {"error.html", std::string(kTextCatalogueUnreadable)},
+        {"empty.xml", std::string(kTextCatalogueUnreadable)},  // well-formed, no files
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Path);
@@ -269,7 +269,7 @@ TEST_F(UpdateRunTest, ACatalogueThatCannotBeFetchedOrReadEndsTheRun) {
         EXPECT_THAT(Host->Results, ElementsAre(std::make_pair(77u, 0u)));
         EXPECT_EQ(Host->Events.back(), "quit");
         EXPECT_EQ(run->RunOutcome(), CUpdateRun::Outcome::Failed);
-        EXPECT_EQ(CountTempCatalogues(Tmp.Path()), c.TempFileStays ? 1 : 0);
+        EXPECT_EQ(CountTempCatalogues(Tmp.Path()), 0);
     }
     EXPECT_TRUE(LobbyStayedAway());
 }
@@ -296,21 +296,25 @@ TEST_F(UpdateRunTest, EachCompletionStartsTheNextFileWithoutWaitingForATick) {
     EXPECT_EQ(FilesRequested(), expected);
 }
 
-TEST_F(UpdateRunTest, CommandsQueueAnotherCatalogueOrDoNothing) {
+TEST_F(UpdateRunTest, CommandsQueueAnotherCatalogueOnlyWhenTheRunIsIdle) {
     auto run = MakeRun();
     run->Connect();  // no server yet: nothing queued, nothing shown
     EXPECT_EQ(run->DownloadQueue.Count(), 0u);
     EXPECT_TRUE(Host->Events.empty());
-
-    run->StartRun(Web->Url("update.xml"));
+    run->ServerList.Add(std::string(kServerName), Web->Url("update.xml"));
     run->OnCommand(kCommandNothing);
+    EXPECT_EQ(run->DownloadQueue.Count(), 0u);
+    run->Dispatch(WM_COMMAND, kCommandConnect, nullptr);  // idle: taken
     EXPECT_EQ(run->DownloadQueue.Count(), 1u);
+    // A second catalogue behind the first one's files would end the update half way with a
+    // second result: while anything is queued the command is ignored.
     run->Dispatch(WM_COMMAND, kCommandConnect, nullptr);
-    EXPECT_EQ(run->DownloadQueue.Count(), 2u);
-    EXPECT_THAT(Host->Events, ElementsAre("status " + Connecting, "status " + Connecting));
-    EXPECT_EQ(CountTempCatalogues(Tmp.Path()), 2);
-    // Each catalogue transfer has its own empty temporary file, created before any request.
+    EXPECT_EQ(run->DownloadQueue.Count(), 1u);
+    EXPECT_THAT(Host->Events, ElementsAre("status " + Connecting));
+    EXPECT_EQ(CountTempCatalogues(Tmp.Path()), 1);
     EXPECT_TRUE(Web->Requests().empty());
+    run.reset();  // a run that ends before its catalogue arrived leaves no temporary file
+    EXPECT_EQ(CountTempCatalogues(Tmp.Path()), 0);
 }
 
 TEST_F(UpdateRunTest, TheRepaintTickWritesItsMarkerAndAsksForARepaint) {
@@ -326,6 +330,122 @@ TEST_F(UpdateRunTest, TheRepaintTickWritesItsMarkerAndAsksForARepaint) {
     EXPECT_EQ(Host->ProgressFrames, 0);
 }
 
+TEST_F(UpdateRunTest, AFileOfAnotherLengthThanListedIsAFailedFile) {
+    struct Case {
+        std::string Served;  // what the server has instead of the listed 12 bytes
+    };
+    const Case cases[] = {{"short"}, {"<html>Error: not found, try again later</html>"}, {""}};
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Served);
+        const std::string name = "run" + std::to_string(n++) + ".sh";
+        Publish({{name, "#!/bin/sh\n:\n\n"}, {"after.dat", "after"}});
+        Server.Write("files/" + name, c.Served);
+        Client.Write(name, "old");
+        Host = std::make_unique<TestHost>();
+        auto run = MakeRun();
+        Drive(*run);
+        EXPECT_EQ(Statuses(Host->Events).back(), "下载文件失败 [" + name + "], 错误代码 [10]");
+        EXPECT_EQ(run->RunOutcome(), CUpdateRun::Outcome::Failed);
+        EXPECT_EQ(ReadFile(Client / name), "old");
+        EXPECT_FALSE(fs::exists(Client / (name + ".update")));
+        EXPECT_FALSE(fs::exists(Client / "after.dat"));
+    }
+    EXPECT_TRUE(LobbyStayedAway());
+}
+
+TEST_F(UpdateRunTest, FilesThatCannotFitOnTheDiskAreNotFetched) {
+    Publish({{"small.dat", "s"}, {"huge.dat", "h"}});
+    std::string xml = ReadFile(Server / "update.xml");
+    const std::string one = "<Length>1</Length>";
+    xml.replace(xml.rfind(one), one.size(), "<Length>1152921504606846976</Length>");  // 2^60
+    Server.Write("update.xml", xml);
+    auto run = MakeRun();
+    Drive(*run);
+    const std::string status = Statuses(Host->Events).back();
+    EXPECT_EQ(status.rfind("磁盘空间不足: 需要 1125899906842624 KB, 可用 ", 0), 0u) << status;
+    ASSERT_EQ(Host->Boxes.size(), 1u);
+    EXPECT_EQ(Host->Boxes[0].Text, status);
+    EXPECT_THAT(Host->Results, ElementsAre(std::make_pair(77u, 2u)));
+    EXPECT_EQ(run->RunOutcome(), CUpdateRun::Outcome::Failed);
+    EXPECT_TRUE(FilesRequested().empty());
+    EXPECT_TRUE(LobbyStayedAway());
+}
+
+TEST_F(UpdateRunTest, ASecondRunWaitsForTheFirstThenChecksForItself) {
+    Publish({{"a.dat", "aaaa"}});
+    const std::string waiting(kTextWaitingForOtherRun);
+    auto first = MakeRun();
+    first->StartRun(Web->Url("update.xml"));  // holds the client directory until it goes
+
+    // One that waits too long gives up with a box and the caller's result.
+    TestHost impatientHost;
+    CUpdateRun impatient(impatientHost, BaseDirectories{Client.Path(), Client / "w", Client / "s"});
+    impatient.CallerWindow = 77;
+    impatient.LockWaitLimit = std::chrono::milliseconds(200);
+    impatient.StartRun(Web->Url("update.xml"));
+    impatient.OnTimer(WM_TIMER_PUMP);
+    EXPECT_EQ(impatient.DownloadQueue.Count(), 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    impatient.OnTimer(WM_TIMER_PUMP);
+    const std::string gaveUp(kTextOtherRunStillRunning);
+    EXPECT_THAT(impatientHost.Events, ElementsAre("status " + waiting, "status " + gaveUp,
+                                                  "box " + gaveUp, "result 0", "quit"));
+    EXPECT_EQ(impatient.RunOutcome(), CUpdateRun::Outcome::Failed);
+
+    // One that waits long enough goes on as soon as the first has gone.
+    TestHost patientHost;
+    CUpdateRun patient(patientHost, BaseDirectories{Client.Path(), Client / "w", Client / "s"});
+    patient.StartRun(Web->Url("update.xml"));
+    patient.OnTimer(WM_TIMER_PUMP);
+    EXPECT_THAT(patientHost.Events, ElementsAre("status " + waiting));
+    first.reset();
+    ASSERT_TRUE(patientHost.RunUntilQuit(patient));
+    EXPECT_EQ(patient.RunOutcome(), CUpdateRun::Outcome::Finished);
+    EXPECT_EQ(Statuses(patientHost.Events)[1], Connecting);
+    EXPECT_EQ(ReadFile(Client / "a.dat"), "aaaa");
+    EXPECT_EQ(FilesRequested().size(), 1u);
+}
+
+TEST_F(UpdateRunTest, LongNamesAndLeftoversOfADeadRunDoNotBlockTheirFiles) {
+    std::string longName;
+    for (int i = 0; i < 85; ++i) longName += "龙";  // 255 bytes: no room for ".update"
+    Publish({{longName, "long"}, {"a.dat", "fresh"}});
+    Client.Write("a.dat.update", "stale bytes of a run that was killed");
+    auto run = MakeRun();
+    Drive(*run);
+    EXPECT_EQ(run->RunOutcome(), CUpdateRun::Outcome::Finished);
+    EXPECT_EQ(ReadFile(Client / longName), "long");
+    EXPECT_EQ(ReadFile(Client / "a.dat"), "fresh");
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(Client.Path())) left.push_back(e.path().filename());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{".toval-updater", "a.dat", longName}));
+}
+
+TEST_F(UpdateRunTest, AWorkerThatCannotStartEndsTheRunAndTellsTheCaller) {
+    Publish({{"a.dat", "aaaa"}});
+    // Fault injection, not a fake: every new thread now asks for a stack no machine can map,
+    // so the transfer's worker really fails to start.
+    pthread_attr_t saved, huge;
+    ASSERT_EQ(pthread_getattr_default_np(&saved), 0);
+    pthread_attr_init(&huge);
+    pthread_attr_setstacksize(&huge, size_t{1} << 46);
+    ASSERT_EQ(pthread_setattr_default_np(&huge), 0);
+    auto run = MakeRun();
+    run->StartRun(Web->Url("update.xml"));
+    run->OnTimer(WM_TIMER_PUMP);
+    pthread_setattr_default_np(&saved);
+    pthread_attr_destroy(&huge);
+    pthread_attr_destroy(&saved);
+    EXPECT_EQ(run->RunOutcome(), CUpdateRun::Outcome::Stopped);
+    EXPECT_THAT(Host->Results, ElementsAre(std::make_pair(77u, 0u)));
+    ASSERT_FALSE(Host->Events.empty());
+    EXPECT_EQ(Host->Events.back(), "quit");
+    EXPECT_EQ(Host->Boxes.size(), 1u);
+    EXPECT_EQ(CountTempCatalogues(Tmp.Path()), 0);
+}
+
 TEST(InstallFile, AMissingDownloadIsReportedAsARenameFailure) {
     TempDir client;
     TestHost host;
@@ -334,7 +454,7 @@ TEST(InstallFile, AMissingDownloadIsReportedAsARenameFailure) {
     CInetFile transfer;
     transfer.TargetPath = client / "game.dat";
     transfer.FileName = "game.dat";
-    run.InstallFile(transfer);
+    EXPECT_FALSE(run.InstallFile(transfer));
     EXPECT_EQ(run.StatusText, "重命名文件失败 [game.dat]");
     EXPECT_EQ(ReadFile(client / "game.dat"), "old");  // the old copy is never lost
 }

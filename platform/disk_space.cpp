@@ -1,0 +1,66 @@
+#include "platform/disk_space.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <limits>
+#include <map>
+
+namespace toval {
+
+namespace {
+
+// The nearest ancestor of `path` (or the path itself) that exists, with its device.
+bool ExistingAncestor(std::string path, std::string& found, dev_t& device) {
+    struct stat st {};
+    while (!path.empty()) {
+        if (::stat(path.c_str(), &st) == 0) {
+            found = path;
+            device = st.st_dev;
+            return true;
+        }
+        const size_t slash = path.find_last_of('/');
+        if (path == "/" || slash == std::string::npos) return false;
+        path = slash == 0 ? "/" : path.substr(0, slash);
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<SpaceShortage> FindSpaceShortage(
+    const std::vector<std::pair<std::string, uint64_t>>& files) {
+    constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+    struct Volume {
+        std::string Probe;
+        uint64_t Needed = 0;
+    };
+    std::map<dev_t, Volume> volumes;
+    for (const auto& [path, bytes] : files) {
+        std::string probe;
+        dev_t device{};
+        if (!ExistingAncestor(path, probe, device)) continue;
+        Volume& v = volumes[device];
+        if (v.Probe.empty()) v.Probe = probe;
+        v.Needed = bytes > kMax - v.Needed ? kMax : v.Needed + bytes;
+    }
+    for (const auto& [device, v] : volumes) {
+        struct statvfs fs {};
+        if (::statvfs(v.Probe.c_str(), &fs) != 0) continue;
+        const uint64_t available = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+        if (v.Needed > available) return SpaceShortage{v.Needed, available};
+    }
+    return std::nullopt;
+}
+
+bool SyncDirectory(const std::string& dir) {
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+}  // namespace toval
