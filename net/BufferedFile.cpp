@@ -1,6 +1,7 @@
 #include "net/BufferedFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,11 +11,12 @@ namespace toval {
 
 BufferedFile::~BufferedFile() { Close(); }
 
-bool BufferedFile::Open(const std::string& path) {
+bool BufferedFile::Open(const std::string& path, bool exclusive) {
     if (IsOpen()) return true;
     if (!Buffer) Buffer = std::make_unique_for_overwrite<char[]>(Capacity);
     // A link planted where the download goes must not redirect the write to another file.
-    Fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (exclusive ? O_EXCL : O_TRUNC);
+    Fd = ::open(path.c_str(), flags, 0644);
     Used = 0;
     Failed = false;
     return IsOpen();
@@ -30,12 +32,22 @@ bool BufferedFile::Append(const char* data, size_t size) {
     return true;
 }
 
-bool BufferedFile::Close() {
+bool BufferedFile::Close(uint32_t mode, bool sync) {
     if (!IsOpen()) return !Failed;
-    const bool flushed = Flush();
+    bool ok = Flush();
+    // Through the descriptor, so the mode lands on the file written even if the path was swapped.
+    if (ok && mode != 0) ok = ::fchmod(Fd, static_cast<mode_t>(mode)) == 0;
+    if (ok && sync) ok = ::fsync(Fd) == 0;
     const bool closed = ::close(Fd) == 0;
     Fd = -1;
-    return flushed && closed;
+    return ok && closed;
+}
+
+void BufferedFile::Discard() {
+    Used = 0;
+    if (!IsOpen()) return;
+    ::close(Fd);
+    Fd = -1;
 }
 
 bool BufferedFile::Flush() {

@@ -3,6 +3,7 @@
 // system calls. Nothing is opened until Open: a failed transfer leaves an existing file untouched.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -16,13 +17,17 @@ class BufferedFile {
     BufferedFile(const BufferedFile&) = delete;
     BufferedFile& operator=(const BufferedFile&) = delete;
 
-    // Creates or truncates `path` for writing; false when it cannot.
-    bool Open(const std::string& path);
+    // Opens `path` for writing, never through a link; false when it cannot. An exclusive open
+    // creates the file and fails when it exists; otherwise an existing file is truncated.
+    bool Open(const std::string& path, bool exclusive);
     bool IsOpen() const { return Fd >= 0; }
     // False once a write to the disk has failed (disk full, file too large, I/O error).
     bool Append(const char* data, size_t size);
-    // Writes out the buffer and closes; false when any write or the close failed.
-    bool Close();
+    // Writes out the buffer, gives the file `mode` when non-zero, with `sync` waits until the data
+    // is on the disk, and closes; false when any of these failed.
+    bool Close(uint32_t mode = 0, bool sync = false);
+    // Closes without writing out what the buffer still holds.
+    void Discard();
 
   private:
     bool Flush();

@@ -2,15 +2,20 @@
 
 #include <curl/curl.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string_view>
 
 #include "net/BufferedFile.h"
 #include "net/curl_handles.h"
+#include "net/update_path.h"
 
 namespace toval {
 
@@ -22,7 +27,7 @@ constexpr long kMaxRedirects = 20;
 // The shortest time between two progress notifications: fast enough for a smooth display and
 // animation, slow enough that a fast download does not keep the receiver's thread awake.
 constexpr std::chrono::milliseconds kProgressInterval{10};
-// How long the transfer loop waits for the network before looking at Cancel and the stall clock.
+// How long the transfer loop waits for the network before looking at Cancel and the rate window.
 constexpr std::chrono::milliseconds kPollSlice{50};
 
 using Clock = std::chrono::steady_clock;
@@ -45,6 +50,27 @@ long StatusOfLine(std::string_view line) {
     return code;
 }
 
+// The value of a Content-Length header line; nothing when the line is another header or the value
+// is not a number.
+std::optional<uint64_t> ContentLengthOfLine(std::string_view line) {
+    constexpr std::string_view kName = "content-length:";
+    if (line.size() < kName.size()) return std::nullopt;
+    for (size_t i = 0; i < kName.size(); ++i) {
+        const char c = line[i];
+        if ((c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c) != kName[i]) return std::nullopt;
+    }
+    line.remove_prefix(kName.size());
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' ' ||
+                             line.back() == '\t'))
+        line.remove_suffix(1);
+    uint64_t value = 0;
+    const auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), value);
+    if (error != std::errc() || end != line.data() + line.size() || line.empty())
+        return std::nullopt;
+    return value;
+}
+
 }  // namespace
 
 class CInetFile::Transfer {
@@ -55,6 +81,7 @@ class CInetFile::Transfer {
     void Perform();
 
   private:
+    void Download();
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     static size_t OnBody(char* data, size_t size, size_t count, void* self);
     static int OnConnected(void* self, char*, char*, int, int);
@@ -68,7 +95,12 @@ class CInetFile::Transfer {
     }
     // A transfer without a target has nowhere to write; it must not fall back to the current
     // directory.
-    bool OpenLocalFile() { return !Owner.TargetPath.empty() && File.Open(LocalPath); }
+    bool OpenLocalFile();
+    // The code that the announced length of a final response fails with; kResultOk when it has
+    // none or it is acceptable.
+    int32_t CheckAnnouncedLength() const;
+    // Every byte from the server counts towards the rate window, headers included.
+    void CountArrival(size_t bytes, Clock::time_point now);
     [[noreturn]] void Fail(int32_t code);
 
     CInetFile& Owner;
@@ -76,11 +108,32 @@ class CInetFile::Transfer {
     BufferedFile File;
     int32_t PendingCode = kResultOk;
     long Status = 0;  // of the response whose headers are being read or were read last
-    bool AwaitingConnection = true;  // until the first connection; ConnectTimeout governs it
-    Clock::time_point LastActivity = Clock::now();
+    std::optional<uint64_t> ContentLength;  // of that response, when it announced one
+    bool AwaitingConnection = true;         // until the first connection; ConnectTimeout governs it
+    bool CreatedFile = false;               // the ".update" file was made by this transfer
+    uint64_t BodyBytes = 0;                 // written to the file
+    uint64_t Limit = 0;                     // the most body bytes accepted; 0: any number
+    // The rate window: its start, and the bytes that arrived since.
+    Clock::time_point WindowStart = Clock::now();
+    uint64_t WindowBytes = 0;
 };
 
 void CInetFile::Transfer::Perform() {
+    try {
+        Download();
+    } catch (const CInetFileException& e) {
+        // A file that could not be written out, or whose length is wrong, is of no use and must
+        // not be installed. Only a file this transfer created is removed: when the open found one
+        // already there, it belongs to another writer.
+        if (CreatedFile && (e.Code == kResultLocalFile || e.Code == kResultLength)) {
+            File.Discard();
+            ::unlink(LocalPath.c_str());
+        }
+        throw;
+    }
+}
+
+void CInetFile::Transfer::Download() {
     if (Owner.URL.empty()) Owner.Raise(kResultEmptyUrl);
 
     CurlUrl url(curl_url());
@@ -98,7 +151,10 @@ void CInetFile::Transfer::Perform() {
     curl_url_set(url.get(), CURLUPART_USER, nullptr, 0);
     curl_url_set(url.get(), CURLUPART_PASSWORD, nullptr, 0);
 
-    LocalPath = Owner.Kind == 2 ? Owner.TargetPath + ".update" : Owner.TargetPath;
+    LocalPath = Owner.Kind == 2 ? UpdateFilePath(Owner.TargetPath) : Owner.TargetPath;
+    for (const uint64_t cap : {Owner.ExpectedLength, Owner.MaxLength}) {
+        if (cap != 0) Limit = Limit == 0 ? cap : std::min(Limit, cap);
+    }
 
     CurlSlist headers;
     // libcurl replaces its own Accept by ours, so the server sees exactly one. The session agent
@@ -116,9 +172,9 @@ void CInetFile::Transfer::Perform() {
     if (!attachment.Ok()) Fail(kResultConnect);
 
     // A multi loop rather than curl_easy_perform: it wakes at least every slice, so Cancel and the
-    // stall limit act within milliseconds even while the server sends nothing.
+    // rate window act within milliseconds even while the server sends nothing.
     Owner.Received.store(0, std::memory_order_relaxed);
-    LastActivity = Clock::now();
+    WindowStart = Clock::now();
     int running = 1;
     while (true) {
         if (curl_multi_perform(multi.get(), &running) != CURLM_OK) Fail(kResultConnect);
@@ -127,11 +183,13 @@ void CInetFile::Transfer::Perform() {
         // Bytes held back by the progress interval are reported even while the body stalls.
         Owner.PostProgress(Clock::now(), false);
         auto wait = kPollSlice;
+        // The window restarts whenever MinimumBytes have arrived in it, so one that has lasted
+        // StallLimit has seen fewer: the server is too slow to be worth waiting for.
         if (Owner.StallLimit.count() > 0 && !AwaitingConnection) {
-            const auto idle =
-                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - LastActivity);
-            if (idle >= Owner.StallLimit) Fail(kResultConnect);
-            wait = std::min(wait, Owner.StallLimit - idle);
+            const auto elapsed =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - WindowStart);
+            if (elapsed >= Owner.StallLimit) Fail(kResultConnect);
+            wait = std::min(wait, Owner.StallLimit - elapsed);
         }
         const int waitMs = std::max<int>(1, static_cast<int>(wait.count()));
         if (curl_multi_poll(multi.get(), nullptr, 0, waitMs, nullptr) != CURLM_OK)
@@ -147,8 +205,38 @@ void CInetFile::Transfer::Perform() {
     if (result != CURLE_OK) Fail(kResultConnect);
     // A final response that is not 200 (a 304, a redirect without a target) fails like a 404.
     if (Status != 200) Owner.Raise(kResultHttpStatus);
-    if (!File.IsOpen() && !OpenLocalFile()) Owner.Raise(kResultLocalFile);
-    if (!File.Close()) Owner.Raise(kResultLocalFile);
+    if (!OpenLocalFile()) Fail(kResultLocalFile);
+    // A body that ended early without announcing its length ends here.
+    if (Owner.ExpectedLength != 0 && BodyBytes != Owner.ExpectedLength) Fail(kResultLength);
+    // An ".update" file is renamed over the installed one next; its data must be on the disk
+    // before that, or a power loss could leave an empty file installed.
+    const bool update = Owner.Kind == 2;
+    if (!File.Close(update ? Owner.FileMode : 0, update)) Fail(kResultLocalFile);
+}
+
+bool CInetFile::Transfer::OpenLocalFile() {
+    if (File.IsOpen()) return true;
+    if (Owner.TargetPath.empty()) return false;
+    // An ".update" file is only ever created, never truncated: an existing one is another
+    // writer's, since stale ones are removed before a run downloads anything.
+    const bool exclusive = Owner.Kind == 2;
+    if (!File.Open(LocalPath, exclusive)) return false;
+    CreatedFile = exclusive;
+    return true;
+}
+
+int32_t CInetFile::Transfer::CheckAnnouncedLength() const {
+    if (!ContentLength) return kResultOk;
+    if (Owner.ExpectedLength != 0 && *ContentLength != Owner.ExpectedLength) return kResultLength;
+    if (Owner.MaxLength != 0 && *ContentLength > Owner.MaxLength) return kResultLength;
+    return kResultOk;
+}
+
+void CInetFile::Transfer::CountArrival(size_t bytes, Clock::time_point now) {
+    WindowBytes += bytes;
+    if (WindowBytes < Owner.MinimumBytes) return;
+    WindowStart = now;
+    WindowBytes = 0;
 }
 
 bool CInetFile::Transfer::Configure(CURL* easy, CURLU* url, curl_slist* headers) {
@@ -178,7 +266,8 @@ void CInetFile::Transfer::Fail(int32_t code) {
 int CInetFile::Transfer::OnConnected(void* self, char*, char*, int, int) {
     auto& t = *static_cast<Transfer*>(self);
     t.AwaitingConnection = false;
-    t.LastActivity = Clock::now();
+    t.WindowStart = Clock::now();
+    t.WindowBytes = 0;
     return CURL_PREREQFUNC_OK;
 }
 
@@ -186,19 +275,25 @@ size_t CInetFile::Transfer::OnHeader(char* data, size_t size, size_t count, void
     auto& t = *static_cast<Transfer*>(self);
     const size_t total = size * count;
     const std::string_view line(data, total);
-    t.LastActivity = Clock::now();
+    t.CountArrival(total, Clock::now());
     if (const long status = StatusOfLine(line)) {
         t.Status = status;
+        t.ContentLength.reset();
         return total;
     }
-    if (line != "\r\n" && line != "\n") return total;
+    if (line != "\r\n" && line != "\n") {
+        if (const auto length = ContentLengthOfLine(line)) t.ContentLength = length;
+        return total;
+    }
     // The headers of one response are complete.
     if (t.Status == 200) {
+        // A body announced at the wrong length is refused before anything is written.
+        if (const int32_t code = t.CheckAnnouncedLength()) return t.Stop(code);
         // The file is created here, not at the first body byte, so an empty body still makes one.
         return t.OpenLocalFile() ? total : t.Stop(kResultLocalFile);
     }
-    // A redirect is followed by libcurl (a final one fails after the transfer); the stall clock,
-    // restarted by every header line, also bounds the connection to the new location.
+    // A redirect is followed by libcurl (a final one fails after the transfer); the rate window,
+    // which its header lines fill, also bounds the connection to the new location.
     if (t.Status >= 300 && t.Status < 400) return total;
     if (t.Status >= 100 && t.Status < 200) return total;  // an interim response
     return t.Stop(kResultHttpStatus);
@@ -207,27 +302,34 @@ size_t CInetFile::Transfer::OnHeader(char* data, size_t size, size_t count, void
 size_t CInetFile::Transfer::OnBody(char* data, size_t size, size_t count, void* self) {
     auto& t = *static_cast<Transfer*>(self);
     const size_t total = size * count;
+    const auto now = Clock::now();
+    t.CountArrival(total, now);
     if (!t.File.IsOpen()) {
         // A body of a response that is not 200 is never written anywhere.
         if (t.Status != 200) return t.Stop(kResultHttpStatus);
         if (!t.OpenLocalFile()) return t.Stop(kResultLocalFile);
     }
-    const auto now = Clock::now();
-    t.LastActivity = now;
+    // Bytes past the limit are neither written nor reported: the body is already known to be
+    // wrong, and a server that sends without end must not fill the disk.
+    size_t wanted = total;
+    if (t.Limit != 0)
+        wanted = static_cast<size_t>(std::min<uint64_t>(total, t.Limit - t.BodyBytes));
     // The block is counted chunk by chunk first and then handed to the file in one piece, so a
     // large block goes to the disk without being copied. Only chunks up to the one after which
     // Cancel was seen are written; the receiver cannot tell the order apart, since it never sees
     // the buffer, and a failed write ends the transfer with code 7 either way.
     size_t accepted = 0;
     bool cancelled = false;
-    while (accepted < total && !cancelled) {
-        const size_t n = std::min(kChunkBytes, total - accepted);
+    while (accepted < wanted && !cancelled) {
+        const size_t n = std::min(kChunkBytes, wanted - accepted);
         accepted += n;
         t.Owner.ReportChunk(static_cast<uint32_t>(n), now);
         cancelled = t.Owner.Cancel.load(std::memory_order_relaxed);
     }
+    t.BodyBytes += accepted;
     if (!t.File.Append(data, accepted)) return t.Stop(kResultLocalFile);
     if (cancelled) return t.Stop(kResultCancelled);
+    if (accepted < total) return t.Stop(kResultLength);
     return total;
 }
 

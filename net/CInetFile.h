@@ -23,9 +23,10 @@ enum ResultCode : int32_t {
     kResultLocalFile = 7,
     kResultCancelled = 8,
     kResultEmptyUrl = 9,
+    kResultLength = 10,
 };
 
-// The text Raise stores for a code (codes outside 1..9 take the fallback text).
+// The text Raise stores for a code (codes outside 1..10 take the fallback text).
 const char* ResultCodeText(int32_t code);
 // The initial ErrorText of every transfer.
 extern const char* const kInitialErrorText;
@@ -56,6 +57,8 @@ class CInetFile : public CWorkerThread {
     std::string ErrorText = kInitialErrorText;
     bool StatusCallback = false;
     int32_t Kind = 2;
+    // Kind 2 creates UpdateFilePath(TargetPath), which must not exist yet (code 7 when it does),
+    // and removes it again on a code 7 or 10; other kinds overwrite TargetPath itself.
     std::string TargetPath;
     std::string FileName;
     std::string URL;
@@ -64,17 +67,25 @@ class CInetFile : public CWorkerThread {
     std::atomic<bool> Cancel{false};
     int32_t StartCount = 0;
     std::atomic<uint64_t> Received{0};
+    // The body's length when known (0: unknown, nothing is checked). A body of any other length,
+    // or a Content-Length that announces one, fails with code 10.
     uint64_t ExpectedLength = 0;
+    // A body longer than this (0: no cap) fails with code 10 as soon as it is seen to be.
+    uint64_t MaxLength = 0;
+    // When non-zero, the mode a finished ".update" file is given.
+    uint32_t FileMode = 0;
     bool Register = false;
     bool ZipFile = false;
     bool ForceOverwrite = false;
     bool Execute = false;
     std::string ExecutePar;
 
-    // A connection that cannot be made, or a body that stops arriving, ends the transfer with
-    // code 2 instead of hanging the updater. A StallLimit of zero turns the stall check off.
+    // A connection that cannot be made, or a server that sends fewer than MinimumBytes in any
+    // StallLimit once connected, ends the transfer with code 2 instead of holding the updater: a
+    // byte now and then does not keep a transfer alive. A StallLimit of zero turns this off.
     std::chrono::milliseconds ConnectTimeout{60000};
     std::chrono::milliseconds StallLimit{60000};
+    uint64_t MinimumBytes = 1024;
 
   protected:
     void Run() override;

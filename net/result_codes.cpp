@@ -27,6 +27,8 @@ const char* ResultCodeText(int32_t code) {
             return "主动取消连接";
         case kResultEmptyUrl:
             return "URL不正确";
+        case kResultLength:
+            return "下载的文件长度不正确";
         default:
             return "连接服务器失败, 请检查网络或联系管理员";
     }

@@ -16,7 +16,10 @@
 #include <csignal>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <regex>
 
+#include "net/update_path.h"
 #include "tests/net/RecordingSink.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/TempDir.h"
@@ -87,6 +90,11 @@ class UntrustedTlsServer {
   private:
     pid_t Pid = -1;
 };
+
+std::optional<std::string> ReadFileIfAny(const std::string& path) {
+    if (!std::filesystem::exists(path)) return std::nullopt;
+    return ReadFile(path);
+}
 
 class CInetFileTest : public ::testing::Test {
   protected:
@@ -371,9 +379,9 @@ TEST_F(CInetFileTest, DestroyingARunningTransferCancelsAndJoinsIt) {
     EXPECT_EQ(LowWord(m->WParam), static_cast<uint32_t>(kResultCancelled));
 }
 
-TEST_F(CInetFileTest, AFullDiskEndsWithCode7) {
+TEST_F(CInetFileTest, AFullDiskEndsWithCode7AndRemovesThePartialUpdateFile) {
     Server.Route("/big", Response{.GeneratedLength = 2 * 1024 * 1024});
-    auto t = Make(Server.Url("/big"));
+    auto t = Make(Server.Url("/big"), 2, "big");
     // The file size limit is process-wide: set it only around this transfer, and restore it.
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -389,6 +397,94 @@ TEST_F(CInetFileTest, AFullDiskEndsWithCode7) {
     const DrainedTransfer d = Sink.Drain(1s);
     EXPECT_EQ(d.Code, kResultLocalFile);
     EXPECT_EQ(t->GetErrorText(), ResultCodeText(kResultLocalFile));
+    EXPECT_FALSE(std::filesystem::exists(Dir / "big.update"));
+}
+
+struct LengthCase {
+    const char* Name;
+    Response Reply;
+    int32_t Code;
+    uint64_t Received;                  // bytes written and reported
+    std::optional<std::string> Left{};  // the ".update" file afterwards; nullopt: none
+    uint64_t MaxLength = 0;
+};
+
+TEST_F(CInetFileTest, ABodyOfTheWrongLengthIsCode10AndLeavesNoUpdateFile) {
+    const std::string k = GeneratedBody(1000);
+    const Response endless{.GeneratedLength = 16 << 20, .OmitContentLength = true};
+    const LengthCase cases[] = {
+        {"exact, unannounced", Response{.Body = k, .OmitContentLength = true}, kResultOk, 1000, k},
+        {"cut short, unannounced", Response{.Body = k.substr(0, 600), .OmitContentLength = true},
+         kResultLength, 600},
+        {"error page", Response{200, "<html>busy</html>"}, kResultLength, 0},
+        {"endless", endless, kResultLength, 1000},
+        {"endless, capped", endless, kResultLength, 100, std::nullopt, 100},
+        {"dropped", Response{.Body = k, .CloseAfter = 300}, kResultConnect, 300, k.substr(0, 300)},
+        {"another writer's", Response{200, k}, kResultLocalFile, 0, "theirs"},
+    };
+    for (const LengthCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::filesystem::remove(Dir / "a.dll.update");
+        if (c.Code == kResultLocalFile) Dir.Write("a.dll.update", "theirs");
+        Server.Route("/a.dll", c.Reply);
+        auto t = Make(Server.Url("/a.dll"), 2, "a.dll");
+        t->ExpectedLength = 1000;
+        t->MaxLength = c.MaxLength;
+        const DrainedTransfer d = Fetch(*t);
+        EXPECT_EQ(d.Code, c.Code);
+        if (c.Code == kResultLength) {
+            EXPECT_EQ(t->GetErrorText(), "下载的文件长度不正确");
+        }
+        EXPECT_EQ(t->Received, c.Received);
+        EXPECT_EQ(d.ProgressBytes, c.Received);
+        EXPECT_TRUE(ReadFileIfAny(Dir / "a.dll.update") == c.Left);
+    }
+}
+
+TEST_F(CInetFileTest, AServerBelowTheMinimumRateIsCode2EvenWhileBytesKeepComing) {
+    // 10 bytes every 50 ms would take 20 s to finish; 512 every 50 ms fills a window ten times.
+    for (const auto& [piece, code] : {std::pair{10u, kResultConnect}, {512u, kResultOk}}) {
+        Server.Route("/t",
+                     Response{.GeneratedLength = 4096, .TricklePiece = piece, .TrickleGap = 50ms});
+        auto t = Make(Server.Url("/t"));
+        t->StallLimit = 1s;
+        t->MinimumBytes = 1024;
+        EXPECT_EQ(Fetch(*t).Code, code) << piece;
+    }
+}
+
+TEST(UpdateFilePath, NamesThatFitGetTheSuffixAndLongerOnesAShortUniqueName) {
+    std::string chinese;  // 85 characters of three bytes each
+    for (int i = 0; i < 85; ++i) chinese += "新";
+    const std::string a249(249, 'a');
+    // The part kept before "~", the name's hash and ".update"; "" when the name fits as it is.
+    const std::pair<std::string, std::string> cases[] = {
+        {"/c/" + std::string(248, 'a'), ""},
+        {"/c/" + a249, "/c/" + a249.substr(0, 200)},
+        {"/c/" + chinese.substr(0, 249), "/c/" + chinese.substr(0, 198)},  // whole characters
+    };
+    for (const auto& [target, kept] : cases) {
+        const std::string path = UpdateFilePath(target);
+        const std::string rest = path.substr(std::min(path.size(), kept.size()));
+        EXPECT_EQ(path.substr(0, kept.size()), kept);
+        EXPECT_TRUE(kept.empty() ? path == target + ".update"
+                                 : std::regex_match(rest, std::regex("~[0-9a-f]{16}\\.update")))
+            << path;
+    }
+    EXPECT_NE(UpdateFilePath(a249 + "x"), UpdateFilePath(a249 + "y"));
+}
+
+TEST_F(CInetFileTest, AFinishedUpdateFileGetsItsModeEvenUnderAShortenedName) {
+    Server.Route("/f", Response{200, "payload"});
+    std::string longName;
+    for (int i = 0; i < 85; ++i) longName += "新";
+    for (const auto& [name, mode] : {std::pair{std::string("a.dll"), 0755u}, {longName, 0600u}}) {
+        auto t = Make(Server.Url("/f"), 2, name);
+        t->FileMode = mode;
+        EXPECT_EQ(Fetch(*t).Code, kResultOk);
+        EXPECT_EQ(std::filesystem::status(UpdateFilePath(t->TargetPath)).permissions(),
+                  std::filesystem::perms(mode));
+    }
 }
 
 }  // namespace

@@ -1,0 +1,13 @@
+#pragma once
+// Where a file's download is written until it is installed over the file itself.
+
+#include <string>
+
+namespace toval {
+
+// `target` + ".update", or, when that name would be longer than a file name may be, a shorter one
+// in the same directory that no other target maps to. The same target always gives the same path,
+// so the installer and a later run find what a download left.
+std::string UpdateFilePath(const std::string& target);
+
+}  // namespace toval
