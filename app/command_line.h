@@ -14,15 +14,50 @@ struct CommandLine {
     std::string UpdateUrl{kDefaultUpdateUrl};
     uint32_t CallerWindow = 0;
     bool Console = false;
+    // A non-empty argument string that is not "URL,HANDLE" and so gave way to the defaults; kept
+    // so the console can say why the default URL is used.
+    std::string IgnoredArgument;
 };
+
+// The exit status of a command line the updater does not understand.
+inline constexpr int kExitUsage = 2;
+
+// What the command line asks for before any update starts.
+enum class CommandLineRequest {
+    Update,         // run the update
+    Help,           // --help or -h
+    Version,        // --version
+    UnknownOption,  // any other word that starts with '-', except "--console"
+};
+
+struct OptionCheck {
+    CommandLineRequest Request = CommandLineRequest::Update;
+    std::string Option;  // the unknown option, as given
+};
+
+// Looks through the arguments for the options that end the program at once; the first such word
+// decides. "--console" belongs to the update. A lone "-" or a word such as "-1" is not an option:
+// it can be the end of an argument string split by the shell ("URL, -1").
+OptionCheck CheckOptions(int argc, const char* const* argv);
+
+// The text of --help, ending in a line end.
+std::string UsageText();
+
+// The project's version, as "--version" prints it after the program's name.
+extern const char kVersionText[];
+
+// "" when nothing was ignored, else one line (with its line end) for standard error saying which
+// argument was ignored and which URL is used instead.
+std::string IgnoredArgumentNote(const CommandLine& line);
 
 // Everything after the program name with every "--console" removed, joined by single blanks.
 // Sets `console` when "--console" was among the arguments.
 std::string ArgumentString(int argc, const char* const* argv, bool& console);
 
 // Applies the argument string "URL,HANDLE" to `out`. A string without a comma, or starting with
-// one, leaves the defaults; otherwise the URL is the text before the first comma, unchanged, and
-// the handle the low 32 bits of the signed decimal number after it.
+// one, leaves the defaults (and, when not empty, is kept as IgnoredArgument); otherwise the URL is
+// the text before the first comma, unchanged, and the handle the low 32 bits of the signed decimal
+// number after it.
 void ParseArgumentString(std::string_view arguments, CommandLine& out);
 
 // The number at the start of `text`: leading white space, one optional sign, then decimal digits

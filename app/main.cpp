@@ -1,6 +1,27 @@
+#include <cstdio>
+
 #include "app/CUpdaterApp.h"
+#include "app/command_line.h"
 
 int main(int argc, char** argv) {
+    // Options that only ask about the program are answered before anything starts: no network,
+    // no window, no lock on the client directory.
+    const toval::OptionCheck check = toval::CheckOptions(argc, argv);
+    switch (check.Request) {
+        case toval::CommandLineRequest::Help:
+            std::fputs(toval::UsageText().c_str(), stdout);
+            return 0;
+        case toval::CommandLineRequest::Version:
+            std::printf("toval-updater %s\n", toval::kVersionText);
+            return 0;
+        case toval::CommandLineRequest::UnknownOption:
+            std::fprintf(stderr,
+                         "toval-updater: unknown option '%s'\nTry 'toval-updater --help'.\n",
+                         check.Option.c_str());
+            return toval::kExitUsage;
+        case toval::CommandLineRequest::Update:
+            break;
+    }
     toval::CUpdaterApp app;
     return app.Run(argc, argv);
 }

@@ -51,6 +51,7 @@ Options:
                            then counted from REL's directory
   --exclude REL            leave out REL (a file, or everything below a directory); repeatable
   --help                   show this text
+  --version                show the version
 
 REL is a path relative to CLIENT_DIR with '/' separators. A symbolic link to a regular file is
 catalogued as that file under the link's name; links to directories are not followed.
@@ -113,7 +114,7 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
 }
 
 // Fills `options`; a Stop with status 0 and no message means go on.
-Stop ParseOptions(int argc, char** argv, Options& options, bool& help) {
+Stop ParseOptions(int argc, char** argv, Options& options, bool& help, bool& version) {
     std::vector<std::string> positional;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
@@ -128,6 +129,10 @@ Stop ParseOptions(int argc, char** argv, Options& options, bool& help) {
         }
         if (arg == "--help" || arg == "-h") {
             help = true;
+            return {};
+        }
+        if (arg == "--version") {
+            version = true;
             return {};
         }
         // "--name value", "--name=value", "-o value" and "-ovalue" are all accepted.
@@ -381,10 +386,16 @@ Stop WriteOutput(const Options& options, const std::vector<std::unique_ptr<CFile
 
 Stop Run(int argc, char** argv) {
     bool help = false;
+    bool version = false;
     Options options;
-    if (Stop stop = ParseOptions(argc, argv, options, help); stop.Status != kExitOk) return stop;
+    if (Stop stop = ParseOptions(argc, argv, options, help, version); stop.Status != kExitOk)
+        return stop;
     if (help) {
         std::cout << kUsage;
+        return {};
+    }
+    if (version) {
+        std::cout << "toval-catalog " << TOVAL_VERSION << "\n";
         return {};
     }
     const fs::path root = options.ClientDir;

@@ -91,5 +91,69 @@ TEST(CommandLine, ConsoleIsRemovedAndTheRestJoinedByBlanks) {
     EXPECT_EQ(line.CallerWindow, 5u);
 }
 
+TEST(CommandLine, OptionsThatEndTheProgramBeforeTheUpdate) {
+    using R = CommandLineRequest;
+    struct Case {
+        std::vector<const char*> Args;  // after the program's name
+        R Request;
+        std::string Option;
+    };
+    const std::vector<Case> cases = {
+        {{}, R::Update, ""},
+        {{"--console", "http://h/u.xml,5"}, R::Update, ""},
+        {{"http://h/u.xml,5", "--console"}, R::Update, ""},
+        {{"--help"}, R::Help, ""},
+        {{"--console", "-h"}, R::Help, ""},
+        {{"http://h/u.xml,5", "--version"}, R::Version, ""},
+        {{"--version", "--help"}, R::Version, ""},  // the first one decides
+        {{"-x"}, R::UnknownOption, "-x"},
+        {{"--verbose", "--help"}, R::UnknownOption, "--verbose"},
+        {{"--console=1"}, R::UnknownOption, "--console=1"},
+        {{"-console"}, R::UnknownOption, "-console"},
+        {{"--help=1"}, R::UnknownOption, "--help=1"},
+        // Pieces of an argument string split by the shell, not options.
+        {{"http://h/u.xml,", "-1"}, R::Update, ""},
+        {{"-"}, R::Update, ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<const char*> argv{"toval-updater"};
+        argv.insert(argv.end(), c.Args.begin(), c.Args.end());
+        const OptionCheck check = CheckOptions(static_cast<int>(argv.size()), argv.data());
+        const std::string shown = ::testing::PrintToString(c.Args);
+        EXPECT_EQ(check.Request, c.Request) << shown;
+        EXPECT_EQ(check.Option, c.Option) << shown;
+    }
+}
+
+TEST(CommandLine, AnArgumentThatIsNotUrlCommaHandleIsKeptForTheNote) {
+    struct Case {
+        std::vector<const char*> Args;
+        std::string Ignored;
+    };
+    const std::vector<Case> cases = {
+        {{}, ""},
+        {{"--console"}, ""},
+        {{"--console", "http://h/u.xml"}, "http://h/u.xml"},
+        {{",5"}, ",5"},  // no URL before the comma: the handle is dropped too
+        {{"http://h/u.xml", "5"}, "http://h/u.xml 5"},
+        {{"http://h/u.xml,5"}, ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<const char*> argv{"toval-updater"};
+        argv.insert(argv.end(), c.Args.begin(), c.Args.end());
+        const CommandLine line = ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+        EXPECT_EQ(line.IgnoredArgument, c.Ignored) << ::testing::PrintToString(c.Args);
+        const std::string note = IgnoredArgumentNote(line);
+        if (c.Ignored.empty()) {
+            EXPECT_EQ(note, "");
+        } else {
+            // One line that names the ignored text and the URL used instead.
+            EXPECT_NE(note.find("'" + c.Ignored + "'"), std::string::npos) << note;
+            EXPECT_NE(note.find(kDefaultUpdateUrl), std::string::npos) << note;
+            EXPECT_EQ(note.find('\n'), note.size() - 1) << note;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace toval
