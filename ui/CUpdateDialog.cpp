@@ -49,7 +49,8 @@ CUpdateDialog::CUpdateDialog(const StartOptions& options)
                         QCoreApplication::postEvent(this,
                                                     new RunMessageEvent(WM_COMMAND, id, nullptr));
                     }),
-      UpdateRun(std::make_unique<CUpdateRun>(*this)) {
+      UpdateRun(options.Directories ? std::make_unique<CUpdateRun>(*this, *options.Directories)
+                                    : std::make_unique<CUpdateRun>(*this)) {
     // The whole client area is painted every time; erasing it first would only flicker.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);

@@ -8,7 +8,7 @@ int RunConsoleFrontEnd(const StartOptions& options) {
     ConsoleLoop loop;
     // Declared after the loop: destroyed first, so transfers it still holds are cancelled and
     // joined while the loop they post to is alive.
-    CUpdateRun run(loop);
+    CUpdateRun run(loop, options.Directories.value_or(BaseDirectories::FromSystem()));
     run.CallerWindow = options.CallerWindow;
     run.StartRun(options.UpdateUrl);
     loop.Run(run);
