@@ -132,7 +132,9 @@ bool XvfbSession::StartXvfb() {
         Reason = "Xvfb reported no display number";
         return false;
     }
-    Name = ":" + number.substr(0, number.find('\n'));
+    // Not ":" + number.substr(...): GCC 12 at -O3 falsely warns (-Wrestrict) on a literal plus a
+    // temporary string.
+    Name = std::string(":").append(number, 0, number.find('\n'));
     return true;
 }
 
