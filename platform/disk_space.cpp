@@ -7,6 +7,7 @@
 
 #include <limits>
 #include <map>
+#include <unordered_map>
 
 namespace toval {
 
@@ -38,10 +39,19 @@ std::optional<SpaceShortage> FindSpaceShortage(
         uint64_t Needed = 0;
     };
     std::map<dev_t, Volume> volumes;
+    // Files of one directory share its file system: a catalogue of 100,000 files in a few
+    // directories costs a few look-ups, not 100,000.
+    std::unordered_map<std::string, std::pair<std::string, dev_t>> directories;
     for (const auto& [path, bytes] : files) {
-        std::string probe;
-        dev_t device{};
-        if (!ExistingAncestor(path, probe, device)) continue;
+        const std::string dir = path.substr(0, path.find_last_of('/'));
+        auto known = directories.find(dir);
+        if (known == directories.end()) {
+            std::string probe;
+            dev_t device{};
+            if (!ExistingAncestor(dir.empty() ? "/" : dir, probe, device)) continue;
+            known = directories.emplace(dir, std::make_pair(probe, device)).first;
+        }
+        const auto& [probe, device] = known->second;
         Volume& v = volumes[device];
         if (v.Probe.empty()) v.Probe = probe;
         v.Needed = bytes > kMax - v.Needed ? kMax : v.Needed + bytes;

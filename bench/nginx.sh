@@ -1,0 +1,38 @@
+# Sourced by the benchmark scripts: start_nginx DIR serves DIR/www on a free loopback port with
+# its own prefix in DIR, sets $base to its URL, and stops it when the script exits.
+start_nginx() {
+  local work=$1 port
+  mkdir -p "$work/www" "$work/logs"
+  for _ in $(seq 20); do
+    port=$((20000 + RANDOM % 40000))
+    cat >"$work/nginx.conf" <<CONF
+$( [ "$(id -u)" -eq 0 ] && echo "user root;" )
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/logs/error.log;
+events { worker_connections 256; }
+http {
+  access_log off;
+  sendfile on;
+  client_body_temp_path $work/body;
+  proxy_temp_path $work/proxy;
+  fastcgi_temp_path $work/fastcgi;
+  uwsgi_temp_path $work/uwsgi;
+  scgi_temp_path $work/scgi;
+  server { listen 127.0.0.1:$port; root $work/www; }
+}
+CONF
+    if nginx -p "$work" -c "$work/nginx.conf" -e "$work/logs/error.log" 2>/dev/null; then
+      base=http://127.0.0.1:$port
+      return 0
+    fi
+  done
+  echo "$0: nginx would not start" >&2
+  return 1
+}
+
+stop_nginx() {
+  local work=$1
+  [ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
+  sleep 0.2
+}
