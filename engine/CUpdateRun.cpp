@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -168,6 +169,12 @@ void CUpdateRun::PrepareFileTransfer(CInetFile& transfer) {
         mode |= (mode & 0444) >> 2;
     }
     transfer.FileMode = mode;
+    // A catalogue that gives no length cannot have the body checked against it; such a body
+    // still may not take the disk: past half of what is free it is stopped.
+    if (transfer.ExpectedLength == 0) {
+        const std::string dir = std::filesystem::path(transfer.TargetPath).parent_path().string();
+        transfer.MaxLength = std::max<uint64_t>(1, FreeBytes(dir) / 2);
+    }
 }
 
 uint32_t CUpdateRun::OnDownloadProgress(uint32_t wParam, CInetFile* transfer) {

@@ -65,6 +65,12 @@ std::optional<SpaceShortage> FindSpaceShortage(
     return std::nullopt;
 }
 
+uint64_t FreeBytes(const std::string& dir) {
+    struct statvfs fs {};
+    if (::statvfs(dir.c_str(), &fs) != 0) return 0;
+    return static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+}
+
 bool SyncDirectory(const std::string& dir) {
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;

@@ -21,6 +21,9 @@ struct SpaceShortage {
 std::optional<SpaceShortage> FindSpaceShortage(
     const std::vector<std::pair<std::string, uint64_t>>& files);
 
+// Bytes free for an unprivileged writer on the file system of `dir`; 0 when it cannot be measured.
+uint64_t FreeBytes(const std::string& dir);
+
 // Makes the entries of `dir` (renames into it) durable; false when it cannot.
 bool SyncDirectory(const std::string& dir);
 

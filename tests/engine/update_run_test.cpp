@@ -357,6 +357,17 @@ TEST_F(UpdateRunTest, AFileOfAnotherLengthThanListedIsAFailedFile) {
     EXPECT_TRUE(LobbyStayedAway());
 }
 
+TEST_F(UpdateRunTest, ALengthOfZeroIsNotCheckedAsOldCataloguesExpect) {
+    Publish({{"zero.dat", "body"}});
+    std::string xml = ReadFile(Server / "update.xml");
+    xml.replace(xml.find("<Length>4</Length>"), 18, "<Length>0</Length>");
+    Server.Write("update.xml", xml);
+    auto run = MakeRun();
+    Drive(*run);
+    EXPECT_EQ(run->RunOutcome(), CUpdateRun::Outcome::Finished);
+    EXPECT_EQ(ReadFile(Client / "zero.dat"), "body");
+}
+
 TEST_F(UpdateRunTest, FilesThatCannotFitOnTheDiskAreNotFetched) {
     Publish({{"small.dat", "s"}, {"huge.dat", "h"}});
     std::string xml = ReadFile(Server / "update.xml");
