@@ -225,6 +225,48 @@ TEST_F(UpdaterE2E, ExecuteAndRegisterStartTheirPrograms) {
     EXPECT_EQ(ReadFile(Root / "work/regsvr32.txt"), "/s\n" + (Root / "client/my lib.dll") + "\n");
 }
 
+TEST_F(UpdaterE2E, ADownloadIsOnTheDiskBeforeItIsRenamedAndTheRenameAfter) {
+    // What reaches the disk is only visible to the kernel; strace shows the order of the calls
+    // that decide it: the new file synced through its own descriptor, then renamed over the old
+    // one, then its directory synced.
+    Publish({{"a.dat", "new a"}});
+    Root.Write("client/a.dat", "old");
+    const std::string trace = Root / "work/trace.txt";
+    const std::string arg = Web->Url("update.xml") + ",0";
+    const ProcessResult r = RunProcess(
+        "/usr/bin/strace",
+        {"-f", "-qq", "-o", trace, "-e", "trace=openat,fsync,fdatasync,rename,renameat,renameat2",
+         Root / "client/toval-updater", "--console", arg},
+        {{"PATH", "/usr/bin:/bin"},
+         {"HOME", Root / "home"},
+         {"TMPDIR", Root / "tmp"},
+         {"DISPLAY", ""},
+         // LeakSanitizer's exit check traces the threads itself, which strace already does.
+         {"ASAN_OPTIONS", "detect_leaks=0"}},
+        Root / "work");
+    ASSERT_EQ(r.ExitStatus, 0) << r.Err;
+    const std::vector<std::string> calls = Lines(ReadFile(trace));
+    const auto find = [&](size_t from, const std::string& what, const std::string& also = "") {
+        for (size_t i = from; i < calls.size(); ++i)
+            if (calls[i].find(what) != std::string::npos &&
+                calls[i].find(also) != std::string::npos)
+                return i;
+        return calls.size();
+    };
+    const std::string client = Root / "client";
+    const size_t opened = find(0, "\"" + client + "/a.dat.update\", O_WRONLY");
+    ASSERT_LT(opened, calls.size());
+    const std::string fd = calls[opened].substr(calls[opened].rfind("= ") + 2);
+    const size_t synced = find(opened, "fsync(" + fd);
+    const size_t renamed = find(opened, "rename", "\"" + client + "/a.dat.update\", ");
+    EXPECT_LT(synced, renamed);
+    ASSERT_LT(renamed, calls.size());
+    const size_t dirOpened = find(renamed, "\"" + client + "\", O_RDONLY");
+    ASSERT_LT(dirOpened, calls.size());
+    const std::string dirFd = calls[dirOpened].substr(calls[dirOpened].rfind("= ") + 2);
+    EXPECT_LT(find(dirOpened, "fsync(" + dirFd), calls.size());
+}
+
 TEST_F(UpdaterE2E, AFileThatCannotBeInstalledEndsTheRunAsAFailedFile) {
     Publish({{"a.dat", "new a"}, {"b.dat", "new b"}});
     fs::create_directories(Root / "client/a.dat");
