@@ -11,6 +11,13 @@ void CDownloadQueue::Push(std::unique_ptr<CInetFile> transfer) {
     Index.emplace(key, std::prev(Items.end()));
 }
 
+CInetFile* CDownloadQueue::After(const CInetFile* transfer) const {
+    const auto found = Index.find(transfer);
+    if (found == Index.end()) return nullptr;
+    const auto next = std::next(found->second);
+    return next == Items.end() ? nullptr : next->get();
+}
+
 bool CDownloadQueue::Remove(CInetFile* transfer) {
     const auto found = Index.find(transfer);
     if (found == Index.end()) return false;

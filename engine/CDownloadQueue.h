@@ -26,6 +26,8 @@ class CDownloadQueue {
     CInetFile* Front() const { return Items.empty() ? nullptr : Items.front().get(); }
     uint32_t Count() const { return static_cast<uint32_t>(Items.size()); }
     bool Contains(const CInetFile* transfer) const { return Index.contains(transfer); }
+    // The transfer queued right after `transfer`; null at the end or when it is not queued.
+    CInetFile* After(const CInetFile* transfer) const;
     // Unlinks `transfer` and destroys it, joining its worker; false when it was not queued.
     bool Remove(CInetFile* transfer);
     // Cancels every transfer first, so that their workers wind down together, then destroys them.

@@ -119,35 +119,43 @@ void CUpdateRun::OnTimer(uint32_t id) {
 
 void CUpdateRun::PumpStep() {
     std::lock_guard guard(WindowLock);
-    // Once the run has asked to quit nothing new may start: the loop is about to end.
-    if (QuitPosted) return;
+    // Once the run has asked to quit, or a file has failed, nothing new may start.
+    if (QuitPosted || FileFailed) return;
     if (WaitingForLock) {
         WaitForRunLock();
         return;
     }
     if (RunningTransfers >= TransferLimit) return;
-    CInetFile* front = DownloadQueue.Front();
-    if (!front || front->StartCount != 0) return;
-    if (front->Kind == 2) PrepareFileTransfer(*front);
-    if (front->Start()) {
+    CInetFile* next = NextToStart();
+    if (!next || next->StartCount != 0) return;
+    // A file's name is its status while it downloads, unless earlier files still wait to be
+    // installed: their lines come first, and this name follows them.
+    const bool showStatus = Held.empty();
+    if (next->Kind == 2) PrepareFileTransfer(*next, showStatus);
+    if (next->Start()) {
         ++RunningTransfers;
+        Active = next;
+        ShownAtStart = showStatus ? next : nullptr;
         return;
     }
     // No worker could be started: the run cannot go on. It ends as a failed transfer does, so
-    // that the front end closes and the caller hears a result. The transfer stays queued,
-    // started once, and is never tried again.
-    if (front->Kind == 1) {
-        CatalogueFailed(*front, ResultCodeText(kResultConnect));
+    // that the front end closes and the caller hears a result; files before it are installed.
+    if (next->Kind == 1) {
+        CatalogueFailed(*next, ResultCodeText(kResultConnect));
     } else {
-        const std::string status =
-            FillText(kTextFileFailed, {front->FileName, std::to_string(kResultConnect)});
-        FileFailedWith(status, FillText(kTextNetworkCause, {status}), MB_OK);
+        Held.push_back({next, static_cast<uint32_t>(kResultConnect), showStatus});
+        InstallHeld();
     }
     Result = Outcome::Stopped;
 }
 
-void CUpdateRun::PrepareFileTransfer(CInetFile& transfer) {
-    SetStatus(FillText("%s", {transfer.FileName}));
+CInetFile* CUpdateRun::NextToStart() const {
+    return Held.empty() ? DownloadQueue.Front() : DownloadQueue.After(Held.back().Transfer);
+}
+
+void CUpdateRun::PrepareFileTransfer(CInetFile& transfer, bool showStatus) {
+    if (showStatus) SetStatus(FillText("%s", {transfer.FileName}));
+    transfer.SyncOnClose = false;  // the batch is synced at once before it is installed
     // A file new to this version may live in a directory the client does not have yet. Its path
     // has been checked to stay inside its base directory; if the directory cannot be made, the
     // transfer reports that it could not create its file.

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "catalog/CServerList.h"
 #include "catalog/CUpdateCatalog.h"
@@ -21,6 +22,12 @@ namespace toval {
 // No real catalogue comes near this (100,000 files take 58 MB); a download past it is not a
 // catalogue, and must not fill the temporary directory.
 inline constexpr uint64_t kCatalogueMaxBytes = 256ull << 20;
+
+// Downloaded files are installed in batches: one sync of the disk makes a whole batch durable
+// before its renames, where a sync per file would cost more than the downloads of small files.
+// A batch ends at these sizes, at the last file, and at a failure.
+inline constexpr size_t kInstallBatchFiles = 64;
+inline constexpr uint64_t kInstallBatchBytes = 64ull << 20;
 
 class CUpdateRun {
   public:
@@ -61,6 +68,8 @@ class CUpdateRun {
 
     // How the run ended (the console's exit status follows it).
     Outcome RunOutcome() const { return Result; }
+    // The transfer now running, shown by the front ends; null between transfers.
+    CInetFile* ActiveTransfer() const { return Active; }
 
     // Run state, read by the front ends when they paint.
     std::string StatusText;
@@ -84,7 +93,12 @@ class CUpdateRun {
     // True once the run may go on: the lock is held, or no lock can be had at all.
     bool AcquireRunLock();
     void WaitForRunLock();
-    void PrepareFileTransfer(CInetFile& transfer);
+    void PrepareFileTransfer(CInetFile& transfer, bool showStatus);
+    // The queued transfer to start next: the first one after those waiting to be installed.
+    CInetFile* NextToStart() const;
+    // Syncs the waiting files to the disk, then installs them in order up to the first failure,
+    // each with the status lines it would have had alone.
+    void InstallHeld();
     void PostQuit();
     void SendResult(uint32_t count);
     void ShowMessageBox(const std::string& text, const std::string& caption, uint32_t type);
@@ -109,6 +123,18 @@ class CUpdateRun {
     std::chrono::steady_clock::time_point LockWaitStart{};
     int MessageBoxDepth = 0;                     // message boxes open on this thread (nested loops)
     std::set<std::string> InstalledDirectories;  // where renames wait to be made durable
+
+    // File transfers that have ended and wait, in queue order, for their batch to be installed;
+    // they are the front of the queue.
+    struct HeldTransfer {
+        CInetFile* Transfer;
+        uint32_t Code;
+        bool StatusShown;  // its name was shown when it started
+    };
+    std::vector<HeldTransfer> Held;
+    uint64_t HeldBytes = 0;
+    CInetFile* Active = nullptr;
+    CInetFile* ShownAtStart = nullptr;
 };
 
 }  // namespace toval

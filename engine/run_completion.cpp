@@ -46,9 +46,11 @@ uint64_t Kilobytes(uint64_t bytes) { return bytes >> 10; }
 
 uint32_t CUpdateRun::OnDownloadComplete(uint32_t wParam, CInetFile* transfer) {
     std::lock_guard guard(WindowLock);
-    if (!transfer) return 0;
+    if (!transfer || !DownloadQueue.Contains(transfer)) return 0;
     const uint32_t code = LowWord(wParam);
     const uint32_t kind = HighWord(wParam);
+    if (RunningTransfers > 0) --RunningTransfers;
+    if (Active == transfer) Active = nullptr;
 
     if (kind == 1) {
         if (code == 0) {
@@ -56,25 +58,52 @@ uint32_t CUpdateRun::OnDownloadComplete(uint32_t wParam, CInetFile* transfer) {
         } else {
             CatalogueFailed(*transfer, transfer->GetErrorText());
         }
+        DownloadQueue.Remove(transfer);  // destroys it, joining its worker
     } else {
-        FileCompleted(*transfer, code);
+        Held.push_back({transfer, code, transfer == ShownAtStart});
+        HeldBytes += transfer->Received.load();
+        // A file that fails, or that will not install, ends the batch before anything later
+        // is fetched.
+        if (code != 0 || IsDirectory(transfer->TargetPath) || !DownloadQueue.After(transfer) ||
+            Held.size() >= kInstallBatchFiles || HeldBytes >= kInstallBatchBytes)
+            InstallHeld();
+        if (DownloadQueue.Count() == 0 && !FileFailed && !QuitPosted) {
+            SetStatus(std::string(kTextFinished));
+            Result = Outcome::Finished;
+            SyncInstalledDirectories();  // the lobby must find the new files, even after a crash
+            LaunchLobby();
+            PostQuit();
+        }
     }
-
-    DownloadQueue.Remove(transfer);  // destroys it, joining its worker
-    if (kind == 2 && DownloadQueue.Count() == 0 && !FileFailed && !QuitPosted) {
-        SetStatus(std::string(kTextFinished));
-        Result = Outcome::Finished;
-        SyncInstalledDirectories();  // the lobby must find the new files, even after a crash
-        LaunchLobby();
-        PostQuit();
-    }
-    if (RunningTransfers > 0) --RunningTransfers;
 
     // Start the next file now rather than at the next tick, so that a run of many small files
     // is not paced by the timer. Inside a message box's nested loop the outer handler still has
     // work to do, so the next tick starts it instead.
     if (MessageBoxDepth == 0) PumpStep();
     return 0;
+}
+
+void CUpdateRun::InstallHeld() {
+    std::vector<HeldTransfer> batch;
+    batch.swap(Held);
+    HeldBytes = 0;
+    std::vector<std::string> downloads;
+    for (const HeldTransfer& h : batch)
+        if (h.Code == 0) downloads.push_back(UpdateFilePath(h.Transfer->TargetPath));
+    // The data must be on the disk before a rename can make it the player's file: after a
+    // power loss a renamed file could otherwise be empty.
+    const bool synced = downloads.empty() || SyncFileSystemsOf(downloads);
+    for (const HeldTransfer& h : batch) {
+        if (FileFailed) {
+            std::remove(UpdateFilePath(h.Transfer->TargetPath).c_str());
+        } else {
+            if (!h.StatusShown) SetStatus(FillText("%s", {h.Transfer->FileName}));
+            const uint32_t code = h.Code == 0 && !synced ? kResultLocalFile : h.Code;
+            if (code != h.Code) std::remove(UpdateFilePath(h.Transfer->TargetPath).c_str());
+            FileCompleted(*h.Transfer, code);
+        }
+        DownloadQueue.Remove(h.Transfer);
+    }
 }
 
 void CUpdateRun::CatalogueCompleted(CInetFile& transfer) {

@@ -9,6 +9,10 @@
 
 namespace toval {
 
+namespace {
+constexpr uint64_t kWritebackStep = 8 << 20;
+}  // namespace
+
 BufferedFile::~BufferedFile() { Close(); }
 
 bool BufferedFile::Open(const std::string& path, bool exclusive) {
@@ -18,6 +22,7 @@ bool BufferedFile::Open(const std::string& path, bool exclusive) {
     const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (exclusive ? O_EXCL : O_TRUNC);
     Fd = ::open(path.c_str(), flags, 0644);
     Used = 0;
+    Written = WritebackStarted = 0;
     Failed = false;
     return IsOpen();
 }
@@ -66,6 +71,14 @@ bool BufferedFile::WriteAll(const char* data, size_t size) {
         }
         data += n;
         size -= static_cast<size_t>(n);
+        Written += static_cast<uint64_t>(n);
+    }
+    // A large file is written out while it downloads rather than all at once when it is synced
+    // before its install: the kernel is asked to start, without waiting for it.
+    if (!Failed && Written - WritebackStarted >= kWritebackStep) {
+        ::sync_file_range(Fd, static_cast<off_t>(WritebackStarted),
+                          static_cast<off_t>(Written - WritebackStarted), SYNC_FILE_RANGE_WRITE);
+        WritebackStarted = Written;
     }
     return !Failed;
 }

@@ -36,6 +36,8 @@ class BufferedFile {
     size_t Capacity;
     std::unique_ptr<char[]> Buffer;
     size_t Used = 0;
+    uint64_t Written = 0;           // bytes handed to the kernel
+    uint64_t WritebackStarted = 0;  // bytes the kernel has been asked to write out
     int Fd = -1;
     bool Failed = false;
 };

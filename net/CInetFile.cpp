@@ -211,7 +211,8 @@ void CInetFile::Transfer::Download() {
     // An ".update" file is renamed over the installed one next; its data must be on the disk
     // before that, or a power loss could leave an empty file installed.
     const bool update = Owner.Kind == 2;
-    if (!File.Close(update ? Owner.FileMode : 0, update)) Fail(kResultLocalFile);
+    if (!File.Close(update ? Owner.FileMode : 0, update && Owner.SyncOnClose))
+        Fail(kResultLocalFile);
 }
 
 bool CInetFile::Transfer::OpenLocalFile() {

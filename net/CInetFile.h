@@ -74,6 +74,9 @@ class CInetFile : public CWorkerThread {
     uint64_t MaxLength = 0;
     // When non-zero, the mode a finished ".update" file is given.
     uint32_t FileMode = 0;
+    // A finished ".update" file is synced to the disk before the completion is posted. A caller
+    // that syncs many files at once (one syncfs for a batch) turns this off.
+    bool SyncOnClose = true;
     bool Register = false;
     bool ZipFile = false;
     bool ForceOverwrite = false;

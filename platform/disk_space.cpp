@@ -71,6 +71,27 @@ uint64_t FreeBytes(const std::string& dir) {
     return static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
 }
 
+bool SyncFileSystemsOf(const std::vector<std::string>& paths) {
+    bool ok = true;
+    std::unordered_map<std::string, bool> directories;
+    std::map<dev_t, bool> synced;
+    for (const std::string& path : paths) {
+        const size_t slash = path.find_last_of('/');
+        const std::string dir =
+            slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+        if (!directories.emplace(dir, true).second) continue;
+        const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        struct stat st {};
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            ok = false;
+        } else if (synced.emplace(st.st_dev, true).second && ::syncfs(fd) != 0) {
+            ok = false;
+        }
+        if (fd >= 0) ::close(fd);
+    }
+    return ok;
+}
+
 bool SyncDirectory(const std::string& dir) {
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;

@@ -24,6 +24,10 @@ std::optional<SpaceShortage> FindSpaceShortage(
 // Bytes free for an unprivileged writer on the file system of `dir`; 0 when it cannot be measured.
 uint64_t FreeBytes(const std::string& dir);
 
+// Writes out everything waiting for the disk on each file system that holds one of `paths`, with
+// one syncfs per file system however many files it holds; false when any of them failed.
+bool SyncFileSystemsOf(const std::vector<std::string>& paths);
+
 // Makes the entries of `dir` (renames into it) durable; false when it cannot.
 bool SyncDirectory(const std::string& dir);
 

@@ -126,7 +126,7 @@ void CUpdateDialog::PostQuit() {
 void CUpdateDialog::Invalidate() { update(); }
 
 void CUpdateDialog::ProgressHandled() {
-    CInetFile* front = UpdateRun->DownloadQueue.Front();
+    CInetFile* front = UpdateRun->ActiveTransfer();
     const QString tip =
         front ? TransferTip(front->Kind, front->FileName, UpdateRun->Figures.TotalPercent)
               : kTrayTipIdle;

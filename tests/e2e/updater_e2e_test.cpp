@@ -227,15 +227,16 @@ TEST_F(UpdaterE2E, ExecuteAndRegisterStartTheirPrograms) {
 
 TEST_F(UpdaterE2E, ADownloadIsOnTheDiskBeforeItIsRenamedAndTheRenameAfter) {
     // What reaches the disk is only visible to the kernel; strace shows the order of the calls
-    // that decide it: the new file synced through its own descriptor, then renamed over the old
-    // one, then its directory synced.
+    // that decide it: the new file synced (through its descriptor, or with the whole file
+    // system once it is closed), then renamed over the old one, then its directory synced.
     Publish({{"a.dat", "new a"}});
     Root.Write("client/a.dat", "old");
     const std::string trace = Root / "work/trace.txt";
     const std::string arg = Web->Url("update.xml") + ",0";
     const ProcessResult r = RunProcess(
         "/usr/bin/strace",
-        {"-f", "-qq", "-o", trace, "-e", "trace=openat,fsync,fdatasync,rename,renameat,renameat2",
+        {"-f", "-qq", "-o", trace, "-e",
+         "trace=openat,close,fsync,fdatasync,syncfs,rename,renameat,renameat2",
          Root / "client/toval-updater", "--console", arg},
         {{"PATH", "/usr/bin:/bin"},
          {"HOME", Root / "home"},
@@ -257,7 +258,8 @@ TEST_F(UpdaterE2E, ADownloadIsOnTheDiskBeforeItIsRenamedAndTheRenameAfter) {
     const size_t opened = find(0, "\"" + client + "/a.dat.update\", O_WRONLY");
     ASSERT_LT(opened, calls.size());
     const std::string fd = calls[opened].substr(calls[opened].rfind("= ") + 2);
-    const size_t synced = find(opened, "fsync(" + fd);
+    const size_t closed = find(opened, "close(" + fd + ")");
+    const size_t synced = std::min(find(opened, "fsync(" + fd), find(closed, "syncfs("));
     const size_t renamed = find(opened, "rename", "\"" + client + "/a.dat.update\", ");
     EXPECT_LT(synced, renamed);
     ASSERT_LT(renamed, calls.size());

@@ -283,10 +283,12 @@ TEST_F(UpdateRunTest, AFileInADirectoryNewToTheClientIsInstalled) {
 }
 
 TEST_F(UpdateRunTest, EachCompletionStartsTheNextFileWithoutWaitingForATick) {
+    // More files than an install batch holds: every file still shows its own two lines in
+    // order, whichever batch it is installed with.
     std::vector<File> files;
     // Appended, not "f" + ...: GCC 12 at -O3 falsely warns (-Wrestrict) on a literal plus a
     // temporary string.
-    for (int i = 0; i < 30; ++i)
+    for (size_t i = 0; i < kInstallBatchFiles + 6; ++i)
         files.push_back({std::string("f").append(std::to_string(i)).append(".dat"), "x"});
     Publish(files);
     auto run = MakeRun();
@@ -297,6 +299,14 @@ TEST_F(UpdateRunTest, EachCompletionStartsTheNextFileWithoutWaitingForATick) {
     std::vector<std::string> expected;
     for (const File& f : files) expected.push_back("/files/" + f.Name + " 200");
     EXPECT_EQ(FilesRequested(), expected);
+    std::vector<std::string> lines = {Connecting, Fetched, "需更新文件总数: 70, 文件总长度: 0 KB"};
+    for (const File& f : files) {
+        lines.push_back(f.Name);
+        lines.push_back(std::string("下载文件成功 [").append(f.Name).append("]"));
+        EXPECT_EQ(ReadFile(Client / f.Name), "x");
+    }
+    lines.push_back("更新完毕");
+    EXPECT_EQ(Statuses(Host->Events), lines);
 }
 
 TEST_F(UpdateRunTest, CommandsQueueAnotherCatalogueOnlyWhenTheRunIsIdle) {
