@@ -1,7 +1,5 @@
 #include "app/CUpdaterApp.h"
 
-#include <curl/curl.h>
-
 #include <csignal>
 #include <cstdio>
 
@@ -18,17 +16,13 @@ bool CUpdaterApp::InitInstance() {
     std::signal(SIGPIPE, SIG_IGN);
     WatchTerminationSignals();
     if (!StartNetwork()) return false;
-    NetworkStarted = true;
     // Without the code page 936 converter a catalogue declared GB2312 cannot be read; the run
     // then reports it as an unreadable catalogue, so start-up goes on.
     InitXmlParser();
     return true;
 }
 
-void CUpdaterApp::ExitInstance() {
-    if (NetworkStarted) curl_global_cleanup();
-    NetworkStarted = false;
-}
+void CUpdaterApp::ExitInstance() { Network.reset(); }
 
 int CUpdaterApp::Run(int argc, char** argv) {
     const CommandLine line = ParseCommandLine(argc, argv);

@@ -2,10 +2,11 @@
 // The application object: starts the services the run needs, reads the command line and hands
 // the run to a front end.
 
-#include <curl/curl.h>
-
 #include <functional>
+#include <optional>
 #include <string>
+
+#include "net/network_library.h"
 
 namespace toval {
 
@@ -19,15 +20,16 @@ class CUpdaterApp {
 
     // Starts the network library; replaceable so that its failure, which no real machine
     // produces on demand, can be tested.
-    std::function<bool()> StartNetwork = [] {
-        return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    std::function<bool()> StartNetwork = [this] {
+        Network.emplace();
+        return Network->Started();
     };
 
   private:
     bool InitInstance();
     void ExitInstance();
 
-    bool NetworkStarted = false;
+    std::optional<NetworkLibrary> Network;
 };
 
 }  // namespace toval

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -26,12 +27,22 @@ CUpdateRun::~CUpdateRun() {
     SyncInstalledDirectories();
 }
 
+void CUpdateRun::CheckThread() const {
+#ifndef NDEBUG
+    if (std::this_thread::get_id() != OwnThread) {
+        std::fputs("toval-updater: the update run was called from a second thread\n", stderr);
+        std::abort();
+    }
+#endif
+}
+
 void CUpdateRun::SetStatus(const std::string& text, uint32_t) {
     StatusText = text;
     Host.StatusChanged(StatusText);
 }
 
 void CUpdateRun::StartRun(const std::string& catalogueUrl) {
+    CheckThread();
     if (!ServerList.First()) ServerList.Add(std::string(kServerName), catalogueUrl);
     UpdateCatalog.Clear();
     ReceivedBytes = 0;
@@ -78,7 +89,7 @@ void CUpdateRun::WaitForRunLock() {
 }
 
 void CUpdateRun::Connect() {
-    std::lock_guard guard(WindowLock);
+    CheckThread();
     CServerEntry* server = ServerList.First();
     if (!server) return;
     // Created before any network access. When no file can be created the path stays empty and
@@ -101,6 +112,7 @@ void CUpdateRun::Connect() {
 }
 
 void CUpdateRun::OnCommand(uint32_t id) {
+    CheckThread();
     // Another catalogue while this one's files are queued would end the run half way with a
     // second result; only an idle run takes the command.
     if (id == kCommandConnect && DownloadQueue.Count() == 0 && !WaitingForLock && !QuitPosted)
@@ -109,6 +121,7 @@ void CUpdateRun::OnCommand(uint32_t id) {
 }
 
 void CUpdateRun::OnTimer(uint32_t id) {
+    CheckThread();
     if (id != WM_TIMER_PUMP && id != WM_TIMER_REPAINT) return;
     if (id == WM_TIMER_REPAINT) {
         Host.DebugOutput("asdfasdf");
@@ -118,7 +131,7 @@ void CUpdateRun::OnTimer(uint32_t id) {
 }
 
 void CUpdateRun::PumpStep() {
-    std::lock_guard guard(WindowLock);
+    CheckThread();
     // Once the run has asked to quit, or a file has failed, nothing new may start.
     if (QuitPosted || FileFailed) return;
     if (WaitingForLock) {
@@ -186,7 +199,7 @@ void CUpdateRun::PrepareFileTransfer(CInetFile& transfer, bool showStatus) {
 }
 
 uint32_t CUpdateRun::OnDownloadProgress(uint32_t wParam, CInetFile* transfer) {
-    std::lock_guard guard(WindowLock);
+    CheckThread();
     if (!transfer) return 0;
     // The downloader coalesces notifications: take every byte written since the last one.
     const uint64_t chunk = transfer->TakeProgress();
@@ -216,6 +229,7 @@ void CUpdateRun::Dispatch(uint32_t message, uint32_t wParam, CInetFile* lParam) 
 }
 
 void CUpdateRun::Terminate() {
+    CheckThread();
     QuitPosted = true;
     WaitingForLock = false;
     if (!ResultSent) SendResult(0);

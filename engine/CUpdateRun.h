@@ -1,13 +1,19 @@
 #pragma once
-// The update run: from queuing the catalogue transfer to installing the last file. Its handlers
-// are called one at a time on the front end's thread; the front end supplies the loop (IRunHost).
+// The update run: from queuing the catalogue transfer to installing the last file.
+//
+// The run is single-threaded: every member is called on the one thread that created it (the
+// front end's loop), one handler at a time, so nothing here takes a lock. A message box's nested
+// loop may call handlers again before the outer one returns; the flags below (QuitPosted,
+// FileFailed, MessageBoxDepth) keep that re-entry harmless. Transfers' worker threads never
+// touch the run: they post messages (IRunHost) and write only their own atomic counters. Debug
+// builds check the thread on every entry.
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "catalog/CServerList.h"
@@ -77,7 +83,6 @@ class CUpdateRun {
     uint32_t FileCount = 0;
     uint64_t TotalBytes = 0;
     uint64_t ReceivedBytes = 0;
-    std::recursive_mutex WindowLock;
     ProgressFigures Figures;
     CServerList ServerList;
     CUpdateCatalog UpdateCatalog;
@@ -113,7 +118,11 @@ class CUpdateRun {
     void SyncInstalledDirectories();
     void RemoveTemporaryCatalogues();
 
+    // Aborts a debug build when called on another thread than the run's own.
+    void CheckThread() const;
+
     IRunHost& Host;
+    const std::thread::id OwnThread = std::this_thread::get_id();
     std::unique_ptr<RunLock> Lock;
     Outcome Result = Outcome::Running;
     bool QuitPosted = false;

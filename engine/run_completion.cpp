@@ -45,7 +45,7 @@ uint64_t Kilobytes(uint64_t bytes) { return bytes >> 10; }
 }  // namespace
 
 uint32_t CUpdateRun::OnDownloadComplete(uint32_t wParam, CInetFile* transfer) {
-    std::lock_guard guard(WindowLock);
+    CheckThread();
     if (!transfer || !DownloadQueue.Contains(transfer)) return 0;
     const uint32_t code = LowWord(wParam);
     const uint32_t kind = HighWord(wParam);
@@ -98,7 +98,8 @@ void CUpdateRun::InstallHeld() {
             std::remove(UpdateFilePath(h.Transfer->TargetPath).c_str());
         } else {
             if (!h.StatusShown) SetStatus(FillText("%s", {h.Transfer->FileName}));
-            const uint32_t code = h.Code == 0 && !synced ? kResultLocalFile : h.Code;
+            const uint32_t code =
+                h.Code == 0 && !synced ? static_cast<uint32_t>(kResultLocalFile) : h.Code;
             if (code != h.Code) std::remove(UpdateFilePath(h.Transfer->TargetPath).c_str());
             FileCompleted(*h.Transfer, code);
         }

@@ -32,11 +32,6 @@ constexpr std::chrono::milliseconds kPollSlice{50};
 
 using Clock = std::chrono::steady_clock;
 
-void InitCurlOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 // The status code of a status line ("HTTP/1.1 200 OK"); 0 when the line is not one.
 long StatusOfLine(std::string_view line) {
     if (!line.starts_with("HTTP/")) return 0;
@@ -342,7 +337,6 @@ CInetFile::~CInetFile() {
 }
 
 bool CInetFile::Start() {
-    InitCurlOnce();
     ++StartCount;
     Join();
     Cancel.store(false);

@@ -82,7 +82,6 @@ void ConsoleLoop::StatusChanged(const std::string& text) {
 void ConsoleLoop::DrawProgress() {
     if (!ProgressOnTerminal || !ActiveRun) return;
     CUpdateRun& run = *ActiveRun;
-    std::lock_guard guard(run.WindowLock);
     CInetFile* front = run.ActiveTransfer();
     if (!front || front->Kind != 2 || front->StartCount == 0 || run.FileCount == 0) {
         ClearProgress();

@@ -10,6 +10,7 @@
 
 #include "net/CInetFile.h"
 #include "net/messages.h"
+#include "net/network_library.h"
 
 namespace {
 
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
         return 64;
     }
     LoopSink sink;
+    const toval::NetworkLibrary network;
     toval::CInetFile transfer;
     transfer.URL = argv[1];
     transfer.TargetPath = argv[2];
