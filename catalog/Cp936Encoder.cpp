@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "catalog/xml_text.h"
+#include "platform/text.h"
 
 namespace toval {
 

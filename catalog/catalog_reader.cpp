@@ -1,7 +1,6 @@
 #include "catalog/catalog_reader.h"
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,11 +17,11 @@ std::string_view Chars(const xmlChar* text) {
 }
 
 // One File element still open. File elements may nest, so several can be open at once; each
-// collects the text of the one child element it is inside, if any.
+// collects the text of the one child element it is inside.
 struct OpenFile {
     int Depth;
     std::list<std::unique_ptr<CFileEntry>>::iterator Slot;  // keeps document order of start tags
-    std::optional<CatalogField> Field;
+    const CatalogField* Field;  // the child element it is inside, if any
     std::string Text;
 };
 
@@ -35,7 +34,7 @@ class CatalogStream {
     // False when the document holds more File elements than a catalogue may.
     bool StartElement(std::string_view name, int depth, bool empty) {
         if (!Open.empty() && depth == Open.back().Depth + 1) {
-            if (const auto field = MatchCatalogField(name)) {
+            if (const CatalogField* field = MatchCatalogField(name)) {
                 Open.back().Field = field;
                 Open.back().Text.clear();
                 if (empty) EndField(Open.back());
@@ -44,7 +43,8 @@ class CatalogStream {
         // The name as written, prefix included, so "x:File" is not "File"; the root never is.
         if (depth >= 1 && name == "File") {
             if (++Files > MaxEntries) return false;
-            Open.push_back({depth, Out.insert(Out.end(), std::make_unique<CFileEntry>()), {}, {}});
+            Open.push_back(
+                {depth, Out.insert(Out.end(), std::make_unique<CFileEntry>()), nullptr, {}});
             if (empty) EndFile();
         }
         return true;
@@ -79,8 +79,8 @@ class CatalogStream {
 
   private:
     void EndField(OpenFile& file) {
-        StoreCatalogField(**file.Slot, *file.Field, file.Text);
-        file.Field.reset();
+        file.Field->Store(**file.Slot, file.Text);
+        file.Field = nullptr;
     }
 
     void EndFile() {

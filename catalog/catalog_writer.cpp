@@ -5,6 +5,7 @@
 #include "catalog/Cp936Encoder.h"
 #include "catalog/catalog_values.h"
 #include "catalog/xml_text.h"
+#include "platform/text.h"
 
 namespace toval {
 
@@ -52,7 +53,8 @@ class Emitter {
     // catalogue of any size is written with a small buffer.
     bool Text(std::string_view field, std::string_view text) {
         if (!IsXmlText(text)) {
-            Error = std::string(field) + " cannot be written in XML: \"" + Printable(text) + "\"";
+            Error = std::string(field) + " cannot be written in XML: \"" +
+                    Printable(text, ControlStyle::HexEscape) + "\"";
             return false;
         }
         AppendEscaped(text, Pending);
@@ -80,21 +82,6 @@ class Emitter {
     }
 
   private:
-    static std::string Printable(std::string_view text) {
-        std::string shown;
-        for (char c : text) {
-            const auto u = static_cast<unsigned char>(c);
-            if (u < 0x20 || u == 0x7F) {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "\\x%02X", u);
-                shown += hex;
-            } else {
-                shown += c;
-            }
-        }
-        return shown;
-    }
-
     std::ostream& Out;
     std::string& Error;
     Cp936Encoder Encoder;
@@ -130,14 +117,13 @@ bool WriteCatalog(std::ostream& out, const CatalogProduct& product,
     for (const CFileEntry* file : files) {
         e.Markup("\t\t<File>");
         e.Markup(kEol);
-        for (std::size_t i = 0; i < kCatalogFieldNames.size(); ++i) {
-            const std::string_view name = kCatalogFieldNames[i];
+        for (const CatalogField& field : kCatalogFields) {
             e.Markup("\t\t\t<");
-            e.Markup(name);
+            e.Markup(field.Name);
             e.Markup(">");
-            if (!e.Text(name, CatalogFieldText(*file, static_cast<CatalogField>(i)))) return false;
+            if (!e.Text(field.Name, field.Text(*file))) return false;
             e.Markup("</");
-            e.Markup(name);
+            e.Markup(field.Name);
             e.Markup(">");
             e.Markup(kEol);
         }

@@ -5,17 +5,11 @@
 
 #include "catalog/CFileEntry.h"
 #include "platform/directories.h"
+#include "platform/text.h"
 
 namespace toval {
 
 namespace {
-
-bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto fold = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
-               return fold(x) == fold(y);
-           });
-}
 
 std::string WithSlashes(std::string text) {
     std::replace(text.begin(), text.end(), '\\', '/');
@@ -58,8 +52,8 @@ BaseDirectories BaseDirectories::FromSystem() {
 }
 
 const std::string& BaseForInstallDir(const BaseDirectories& dirs, const std::string& installDir) {
-    if (EqualsAsciiNoCase(installDir, "WINDOWSDIR")) return dirs.WindowsDir;
-    if (EqualsAsciiNoCase(installDir, "SYSTEMDIR")) return dirs.SystemDir;
+    if (EqualsIgnoringAsciiCase(installDir, "WINDOWSDIR")) return dirs.WindowsDir;
+    if (EqualsIgnoringAsciiCase(installDir, "SYSTEMDIR")) return dirs.SystemDir;
     return dirs.ProgramDir;
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/text.h"
+
 namespace toval {
 
 namespace {
@@ -33,11 +35,6 @@ int CompareNumber(std::string_view a, std::string_view b) {
     return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
-unsigned char FoldAscii(char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u - 'A' + 'a') : u;
-}
-
 }  // namespace
 
 int CompareVersionTexts(std::string_view a, std::string_view b) {
@@ -48,16 +45,8 @@ int CompareVersionTexts(std::string_view a, std::string_view b) {
             if (const int c = CompareNumber(pa[i], pb[i])) return c;
         return 0;
     }
-    // Anything else keeps the plain text order: only A-Z folded, a proper prefix first. UTF-8
-    // bytes compare in code point order.
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const unsigned char ca = FoldAscii(a[i]);
-        const unsigned char cb = FoldAscii(b[i]);
-        if (ca != cb) return ca < cb ? -1 : 1;
-    }
-    if (a.size() == b.size()) return 0;
-    return a.size() < b.size() ? -1 : 1;
+    // Anything else keeps the plain text order.
+    return CompareIgnoringAsciiCase(a, b);
 }
 
 }  // namespace toval

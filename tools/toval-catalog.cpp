@@ -19,11 +19,11 @@
 #include <vector>
 
 #include "catalog/CFileEntry.h"
-#include "catalog/catalog_values.h"
 #include "catalog/catalog_writer.h"
 #include "catalog/install_path.h"
 #include "catalog/xml_text.h"
 #include "platform/file_time.h"
+#include "platform/text.h"
 
 namespace fs = std::filesystem;
 using namespace toval;
@@ -106,11 +106,6 @@ std::optional<std::string> RelativeArgument(std::string_view option, std::string
                      "' is not a path inside CLIENT_DIR");
     }
     return rel;
-}
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() &&
-           EqualsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
 // Fills `options`; a Stop with status 0 and no message means go on.
@@ -199,8 +194,8 @@ Stop ParseOptions(int argc, char** argv, Options& options, bool& help, bool& ver
     if (positional.size() != 2) return Usage("expected CLIENT_DIR and BASE_URL");
     options.ClientDir = positional[0];
     options.BaseUrl = positional[1];
-    if (!StartsWithIgnoringCase(options.BaseUrl, "http://") &&
-        !StartsWithIgnoringCase(options.BaseUrl, "https://")) {
+    if (!StartsWithIgnoringAsciiCase(options.BaseUrl, "http://") &&
+        !StartsWithIgnoringAsciiCase(options.BaseUrl, "https://")) {
         return Usage("BASE_URL must be an http:// or https:// address");
     }
     while (options.BaseUrl.ends_with('/')) options.BaseUrl.pop_back();

@@ -8,6 +8,7 @@
 #include "engine/progress_figures.h"
 #include "platform/debug_output.h"
 #include "platform/termination.h"
+#include "platform/text.h"
 #include "platform/x11_caller.h"
 
 namespace toval {
@@ -16,27 +17,10 @@ namespace {
 // The caption a message box without one of its own shows.
 constexpr const char* kApplicationName = "toval-updater";
 
-// `text` with every control character but the tab shown as U+FFFD. Texts carry names from the
-// catalogue, and a name with a line break or an escape sequence must neither forge status lines
-// for whoever reads stdout nor drive the terminal.
+// Texts carry names from the catalogue, and a name with a line break or an escape sequence must
+// neither forge status lines for whoever reads stdout nor drive the terminal.
 std::string Printable(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const bool c0 = (c < 0x20 && c != '\t') || c == 0x7F;
-        // C1 controls (U+0080 to U+009F) are C2 80 to C2 9F in UTF-8.
-        const bool c1 = c == 0xC2 && i + 1 < text.size() &&
-                        static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-        if (c0 || c1) {
-            out += "\uFFFD";
-            i += c1 ? 1 : 0;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
+    return toval::Printable(text, ControlStyle::Replacement);
 }
 }  // namespace
 

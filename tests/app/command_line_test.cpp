@@ -36,17 +36,13 @@ TEST(CommandLine, ArgumentStringTable) {
         {"a,b,c", "a", 0},
         // Wraps modulo 2^64 before the low 32 bits are taken: 2^64 + 7.
         {"u,18446744073709551623", "u", 7},
-        // Unicode decimal digits: full-width, Arabic-Indic, Devanagari, mathematical bold.
+        // Any Unicode decimal digit counts (which ones: tests/platform/text_test.cpp), up to the
+        // first other character or broken UTF-8 sequence.
         {"u,１２３", "u", 123},
         {"u,٤٢", "u", 42},
-        {"u,९9", "u", 99},
-        {"u,𝟏𝟎", "u", 10},
         {"u,１２x３", "u", 12},
-        // Not digits: a superscript two, a CJK numeral, a broken UTF-8 sequence.
         {"u,5²", "u", 5},
-        {"u,七", "u", 0},
         {"u,4\xEF\xBC", "u", 4},
-        {"u,\xC0\xB1", "u", 0},  // an overlong '1' is not a digit
     };
     for (const Row& row : rows) {
         CommandLine line;
