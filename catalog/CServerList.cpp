@@ -12,7 +12,6 @@ bool CServerList::Add(const std::string& name, const std::string& url) {
         auto entry = std::make_unique<CServerEntry>();
         entry->Name = name;
         entry->Url = url;
-        std::lock_guard guard(Lock);
         Entries.push_back(std::move(entry));
         return true;
     } catch (const std::bad_alloc&) {
@@ -20,13 +19,9 @@ bool CServerList::Add(const std::string& name, const std::string& url) {
     }
 }
 
-CServerEntry* CServerList::First() {
-    std::lock_guard guard(Lock);
-    return Entries.empty() ? nullptr : Entries.front().get();
-}
+CServerEntry* CServerList::First() { return Entries.empty() ? nullptr : Entries.front().get(); }
 
 void CServerList::Clear() {
-    std::lock_guard guard(Lock);
     while (!Entries.empty()) {
         // Unlinked before it is destroyed, so its destructor never sees itself in the list.
         std::unique_ptr<CServerEntry> front = std::move(Entries.front());

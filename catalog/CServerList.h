@@ -1,9 +1,9 @@
 #pragma once
-// The update servers the catalogue can be fetched from.
+// The update servers the catalogue can be fetched from. Like the catalogue, it belongs to the run
+// and is used on the run's thread only.
 
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 
 namespace toval {
@@ -25,7 +25,6 @@ class CServerList {
 
   private:
     std::list<std::unique_ptr<CServerEntry>> Entries;
-    std::mutex Lock;
 };
 
 }  // namespace toval

@@ -14,7 +14,6 @@ CUpdateCatalog::CUpdateCatalog(BaseDirectories dirs) : Dirs(std::move(dirs)) {}
 CUpdateCatalog::~CUpdateCatalog() { Clear(); }
 
 void CUpdateCatalog::Clear() {
-    std::lock_guard guard(Lock);
     while (!Entries.empty()) {
         // Unlinked before it is destroyed, so its destructor never sees itself in the list.
         std::unique_ptr<CFileEntry> front = std::move(Entries.front());
@@ -24,13 +23,11 @@ void CUpdateCatalog::Clear() {
 
 bool CUpdateCatalog::Load(const std::string& path) {
     Clear();
-    std::lock_guard guard(Lock);
     XmlReader reader;
     return reader.OpenFile(path) && ReadCatalogEntries(reader, Dirs, Entries);
 }
 
 uint32_t CUpdateCatalog::RetainOutdated() {
-    std::lock_guard guard(Lock);
     uint32_t kept = 0;
     for (auto it = Entries.begin(); it != Entries.end();) {
         if ((*it)->CheckNeedsUpdate()) {
@@ -45,7 +42,6 @@ uint32_t CUpdateCatalog::RetainOutdated() {
 }
 
 uint64_t CUpdateCatalog::OutdatedLength() {
-    std::lock_guard guard(Lock);
     constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
     uint64_t total = 0;
     for (const auto& entry : Entries) {
@@ -58,16 +54,12 @@ uint64_t CUpdateCatalog::OutdatedLength() {
 }
 
 std::unique_ptr<CFileEntry> CUpdateCatalog::TakeFirst() {
-    std::lock_guard guard(Lock);
     if (Entries.empty()) return nullptr;
     std::unique_ptr<CFileEntry> front = std::move(Entries.front());
     Entries.pop_front();
     return front;
 }
 
-uint32_t CUpdateCatalog::Count() {
-    std::lock_guard guard(Lock);
-    return static_cast<uint32_t>(Entries.size());
-}
+uint32_t CUpdateCatalog::Count() { return static_cast<uint32_t>(Entries.size()); }
 
 }  // namespace toval

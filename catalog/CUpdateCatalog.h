@@ -1,10 +1,10 @@
 #pragma once
-// The records of the catalogue being processed, with the base directories of the macros.
+// The records of the catalogue being processed, with the base directories of the macros. It belongs
+// to the update run and is used on the run's thread only, so it takes no lock.
 
 #include <cstdint>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "catalog/CFileEntry.h"
@@ -37,7 +37,6 @@ class CUpdateCatalog {
 
   private:
     std::list<std::unique_ptr<CFileEntry>> Entries;
-    std::recursive_mutex Lock;
     BaseDirectories Dirs;
 };
 
