@@ -43,6 +43,9 @@ class CFileEntry {
     std::string URL;
     std::string UserName;
     std::string Password;
+    // The SHA-256 of the file's content as 64 hexadecimal digits; empty when the catalogue gives
+    // none. A download that does not match it is never installed.
+    std::string Sha256;
     bool NeedsUpdate = false;
 };
 

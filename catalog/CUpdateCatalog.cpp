@@ -27,6 +27,12 @@ bool CUpdateCatalog::Load(const std::string& path) {
     return reader.OpenFile(path) && ReadCatalogEntries(reader, Dirs, Entries);
 }
 
+bool CUpdateCatalog::LoadBytes(std::string_view bytes) {
+    Clear();
+    XmlReader reader;
+    return reader.OpenMemory(bytes) && ReadCatalogEntries(reader, Dirs, Entries);
+}
+
 uint32_t CUpdateCatalog::RetainOutdated() {
     uint32_t kept = 0;
     for (auto it = Entries.begin(); it != Entries.end();) {

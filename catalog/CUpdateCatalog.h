@@ -6,6 +6,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "catalog/CFileEntry.h"
 #include "catalog/install_path.h"
@@ -25,6 +26,9 @@ class CUpdateCatalog {
     // Clears, then reads the catalogue file at `path`; false, and empty, when it is not a
     // readable catalogue. Entries whose paths would leave their base directory are dropped.
     bool Load(const std::string& path);
+    // The same for a catalogue already in memory: the bytes whose signature was checked are the
+    // bytes read.
+    bool LoadBytes(std::string_view bytes);
     // Keeps the entries whose files need an update, in order; returns how many.
     uint32_t RetainOutdated();
     // Sum of Length over the entries marked NeedsUpdate; stops at UINT64_MAX instead of wrapping.

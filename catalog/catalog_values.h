@@ -1,6 +1,6 @@
 #pragma once
-// The sixteen values a catalogue File element carries, and how their texts become record fields
-// and back. One table serves the reader and the writer, so the two cannot drift apart.
+// The values a catalogue File element carries, and how their texts become record fields and
+// back. One table serves the reader and the writer, so the two cannot drift apart.
 
 #include <array>
 #include <cstdint>
@@ -31,13 +31,15 @@ struct CatalogField {
 
     std::string_view Name;
     Member Field;
+    // A value that catalogues of old lack is written only when there is one.
+    bool Optional = false;
 
     void Store(CFileEntry& entry, std::string_view text) const;
     std::string Text(const CFileEntry& entry) const;
 };
 
 // In the order a catalogue lists them.
-inline constexpr std::array<CatalogField, 16> kCatalogFields = {{
+inline constexpr std::array<CatalogField, 17> kCatalogFields = {{
     {"FileName", &CFileEntry::FileName},
     {"FileVersion", &CFileEntry::FileVersion},
     {"ProductVersion", &CFileEntry::ProductVersion},
@@ -54,6 +56,7 @@ inline constexpr std::array<CatalogField, 16> kCatalogFields = {{
     {"URL", &CFileEntry::URL},
     {"UserName", &CFileEntry::UserName},
     {"Password", &CFileEntry::Password},
+    {"Sha256", &CFileEntry::Sha256, true},
 }};
 
 // The field an element name stands for, ASCII letter case ignored; nullptr for any other name.

@@ -118,10 +118,12 @@ bool WriteCatalog(std::ostream& out, const CatalogProduct& product,
         e.Markup("\t\t<File>");
         e.Markup(kEol);
         for (const CatalogField& field : kCatalogFields) {
+            const std::string text = field.Text(*file);
+            if (field.Optional && text.empty()) continue;
             e.Markup("\t\t\t<");
             e.Markup(field.Name);
             e.Markup(">");
-            if (!e.Text(field.Name, field.Text(*file))) return false;
+            if (!e.Text(field.Name, text)) return false;
             e.Markup("</");
             e.Markup(field.Name);
             e.Markup(">");

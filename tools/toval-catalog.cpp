@@ -1,6 +1,7 @@
 // toval-catalog: writes the update catalogue of a client directory, in the layout the updater
 // reads, with versions, lengths and time stamps taken from the files themselves.
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,7 +22,9 @@
 #include "catalog/CFileEntry.h"
 #include "catalog/catalog_writer.h"
 #include "catalog/install_path.h"
+#include "catalog/minisign.h"
 #include "catalog/xml_text.h"
+#include "platform/crypto.h"
 #include "platform/file_time.h"
 #include "platform/text.h"
 
@@ -50,10 +53,18 @@ Options:
                            CURRENTDIR (default), WINDOWSDIR or SYSTEMDIR; the sub-directory is
                            then counted from REL's directory
   --exclude REL            leave out REL (a file, or everything below a directory); repeatable
+  --sign KEY               sign the catalogue with the secret key file KEY: the signature,
+                           in minisign's format, goes to FILE.minisig beside it (needs -o)
+  --serial N               the signed catalogue's serial (default: the current Unix time);
+                           it must grow from one published catalogue to the next
+  --expires-days D         the signed catalogue expires D days from now (default 30)
+  --keygen BASE            write a new key pair, BASE.pub and BASE.key (mode 0600), in
+                           minisign's formats, and do nothing else
   --help                   show this text
   --version                show the version
 
-REL is a path relative to CLIENT_DIR with '/' separators. A symbolic link to a regular file is
+Every file's SHA-256 is written to the catalogue, so that the updater installs nothing but the
+bytes published. REL is a path relative to CLIENT_DIR with '/' separators. A symbolic link to a regular file is
 catalogued as that file under the link's name; links to directories are not followed.
 Exit status: 0 success, 2 bad command line, 1 any other failure.
 )";
@@ -76,7 +87,24 @@ struct Options {
     std::vector<std::string> Exclude;
     std::string ClientDir;
     std::string BaseUrl;
+    std::optional<std::string> SignKey;
+    std::optional<uint64_t> Serial;
+    uint64_t ExpiresDays = 30;
+    std::optional<std::string> KeygenBase;
 };
+
+// A whole decimal number without sign that fits 64 bits.
+std::optional<uint64_t> ParseCount(std::string_view text) {
+    if (text.empty() || text.size() > 20) return std::nullopt;
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const uint64_t digit = static_cast<uint64_t>(c - '0');
+        if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
 
 // "./a//b/" -> "a/b"; empty, absolute or climbing paths are refused.
 std::optional<std::string> NormaliseRelative(std::string_view path) {
@@ -142,8 +170,9 @@ Stop ParseOptions(int argc, char** argv, Options& options, bool& help, bool& ver
             name = arg.substr(0, 2);
             value = arg.substr(2);
         }
-        static const std::vector<std::string> kKnown = {"-o",         "--product",     "--execute",
-                                                        "--register", "--install-dir", "--exclude"};
+        static const std::vector<std::string> kKnown = {
+            "-o",        "--product", "--execute", "--register",     "--install-dir",
+            "--exclude", "--sign",    "--serial",  "--expires-days", "--keygen"};
         if (std::find(kKnown.begin(), kKnown.end(), name) == kKnown.end()) {
             return Usage("unknown option '" + arg + "'");
         }
@@ -189,8 +218,28 @@ Stop ParseOptions(int argc, char** argv, Options& options, bool& help, bool& ver
             const auto rel = RelativeArgument(name, *value, stop);
             if (!rel) return stop;
             options.Exclude.push_back(*rel);
+        } else if (name == "--sign") {
+            options.SignKey = *value;
+        } else if (name == "--keygen") {
+            options.KeygenBase = *value;
+        } else if (name == "--serial" || name == "--expires-days") {
+            const std::optional<uint64_t> n = ParseCount(*value);
+            if (!n || (name == "--expires-days" && *n > 36500))
+                return Usage(name + ": '" + *value + "' is not a number it can take");
+            if (name == "--serial") {
+                options.Serial = *n;
+            } else {
+                options.ExpiresDays = *n;
+            }
         }
     }
+    if (options.KeygenBase) {
+        if (!positional.empty()) return Usage("--keygen takes no CLIENT_DIR or BASE_URL");
+        return {};
+    }
+    if (options.SignKey && !options.Output) return Usage("--sign needs -o FILE");
+    if (!options.SignKey && (options.Serial || options.ExpiresDays != 30))
+        return Usage("--serial and --expires-days go with --sign");
     if (positional.size() != 2) return Usage("expected CLIENT_DIR and BASE_URL");
     options.ClientDir = positional[0];
     options.BaseUrl = positional[1];
@@ -262,6 +311,90 @@ Stop ListFiles(const fs::path& root, std::vector<std::string>& files) {
     return {};
 }
 
+// The SHA-256 of the file at `path` in hexadecimal; nothing when it cannot be read.
+std::optional<std::string> HashFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    Sha256 hash;
+    std::vector<char> buffer(1 << 20);
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        hash.Update(buffer.data(), static_cast<size_t>(in.gcount()));
+    }
+    const std::optional<Sha256Digest> digest = hash.Final();
+    if (in.bad() || !digest) return std::nullopt;
+    return ToHex(digest->data(), digest->size());
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return std::nullopt;
+    return bytes;
+}
+
+// Writes `text` to a new file at `path` with `mode`; an existing file is never overwritten.
+bool WriteNewFile(const std::string& path, std::string_view text, mode_t mode) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) return false;
+    bool ok = ::fchmod(fd, mode) == 0;
+    for (size_t done = 0; ok && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        ok = n > 0;
+        done += ok ? static_cast<size_t>(n) : 0;
+    }
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) std::remove(path.c_str());
+    return ok;
+}
+
+Stop Keygen(const std::string& base) {
+    const std::string pubPath = base + ".pub";
+    const std::string keyPath = base + ".key";
+    for (const std::string& path : {pubPath, keyPath}) {
+        if (::access(path.c_str(), F_OK) == 0) return Failed(path + ": exists; remove it first");
+    }
+    const std::optional<minisign::SecretKey> key = minisign::GenerateSecretKey();
+    if (!key) return Failed("no key could be made");
+    const std::string id = minisign::KeyIdHex(key->Id);
+    const auto secret = minisign::WriteSecretKey(*key, "toval-catalog secret key " + id);
+    const auto pub = minisign::WritePublicKey({key->Id, key->Public}, "minisign public key " + id);
+    if (!secret || !pub) return Failed("no key could be made");
+    // The secret key is readable by its owner alone from its first byte on.
+    if (!WriteNewFile(keyPath, *secret, 0600)) return Failed(keyPath + ": cannot be written");
+    if (!WriteNewFile(pubPath, *pub, 0644)) {
+        std::remove(keyPath.c_str());
+        return Failed(pubPath + ": cannot be written");
+    }
+    std::cout << "key " << id << ": public " << pubPath << ", secret " << keyPath << "\n";
+    return {};
+}
+
+// The signature file for the catalogue `bytes` named `name`, by the secret key at `keyPath`.
+Stop SignCatalogue(const Options& options, std::string_view bytes, const std::string& name,
+                   std::string& signature) {
+    const std::optional<std::string> keyText = ReadWholeFile(*options.SignKey);
+    if (!keyText) return Failed(*options.SignKey + ": cannot be read");
+    const std::optional<minisign::SecretKey> key = minisign::ParseSecretKey(*keyText);
+    if (!key) {
+        return Failed(*options.SignKey +
+                      ": not an unencrypted minisign secret key (make one with --keygen or "
+                      "minisign -G -W)");
+    }
+    const uint64_t now = static_cast<uint64_t>(std::time(nullptr));
+    const uint64_t serial = options.Serial.value_or(now);
+    const uint64_t expires = now + options.ExpiresDays * 86400;
+    const std::string trusted = "timestamp:" + std::to_string(now) + "\tfile:" + name +
+                                "\tserial:" + std::to_string(serial) +
+                                "\texpires:" + std::to_string(expires);
+    const std::optional<std::string> text =
+        minisign::SignFile(*key, bytes, trusted, "signature from toval-catalog secret key");
+    if (!text) return Failed("the catalogue could not be signed");
+    signature = *text;
+    return {};
+}
+
 Stop DescribeFile(const fs::path& root, const std::string& rel, const Options& options,
                   std::unique_ptr<CFileEntry>& entry) {
     if (!IsXmlText(rel) || rel.find('\\') != std::string::npos) {
@@ -281,6 +414,9 @@ Stop DescribeFile(const fs::path& root, const std::string& rel, const Options& o
     entry->FileDate = FileTimeFromTimespec(info.st_mtim);
     // The version texts stay empty for a file without a version resource.
     entry->ReadVersion(path, entry->FixedFileInfo);
+    const std::optional<std::string> hash = HashFile(path);
+    if (!hash) return Failed(path + ": cannot be read");
+    entry->Sha256 = *hash;
 
     // The deepest --install-dir that covers the file decides its macro and where its
     // sub-directory starts.
@@ -372,9 +508,33 @@ Stop WriteOutput(const Options& options, const std::vector<std::unique_ptr<CFile
         out.close();
         ok = ok && out;
     }
-    if (!ok || std::rename(temp.c_str(), target.c_str()) != 0) {
+    if (!ok) {
         std::remove(temp.c_str());
         return Failed(target + ": " + (error.empty() ? "cannot be written" : error));
+    }
+    if (options.SignKey) {
+        // Signed from the very bytes that are published.
+        const std::optional<std::string> bytes = ReadWholeFile(temp);
+        std::string signature;
+        Stop stop =
+            bytes ? SignCatalogue(options, *bytes, fs::path(target).filename().string(), signature)
+                  : Failed(temp + ": cannot be read back");
+        const std::string sigPath = target + ".minisig";
+        const std::string sigTemp = sigPath + ".new";
+        std::remove(sigTemp.c_str());
+        if (stop.Status == kExitOk && (!WriteNewFile(sigTemp, signature, 0644) ||
+                                       std::rename(sigTemp.c_str(), sigPath.c_str()) != 0)) {
+            std::remove(sigTemp.c_str());
+            stop = Failed(sigPath + ": cannot be written");
+        }
+        if (stop.Status != kExitOk) {
+            std::remove(temp.c_str());
+            return stop;
+        }
+    }
+    if (std::rename(temp.c_str(), target.c_str()) != 0) {
+        std::remove(temp.c_str());
+        return Failed(target + ": cannot be written");
     }
     return {};
 }
@@ -393,6 +553,7 @@ Stop Run(int argc, char** argv) {
         std::cout << "toval-catalog " << TOVAL_VERSION << "\n";
         return {};
     }
+    if (options.KeygenBase) return Keygen(*options.KeygenBase);
     const fs::path root = options.ClientDir;
     std::vector<std::string> files;
     if (Stop stop = ListFiles(root, files); stop.Status != kExitOk) return stop;

@@ -89,6 +89,14 @@ TEST(CatalogWriter, TextsReadBackUnchanged) {
     EXPECT_EQ(r->URL, e.URL);
     EXPECT_EQ(r->UserName, e.UserName);
     EXPECT_EQ(r->FullPath, f.Temp / ("sys/" + e.FileName));
+    // No hash, no element: a catalogue without hashes keeps the layout old readers know.
+    EXPECT_EQ(text.find("Sha256"), std::string::npos);
+    e.Sha256 = std::string(64, 'A');
+    const std::string hashed = Write({&e});
+    EXPECT_NE(hashed.find("<Password></Password>\r\n\t\t\t<Sha256>" + e.Sha256 + "</Sha256>\r\n"),
+              std::string::npos);
+    ASSERT_TRUE(f.LoadText(hashed));
+    EXPECT_EQ(f.Catalog.TakeFirst()->Sha256, e.Sha256);
 }
 
 TEST(CatalogWriter, RefusesTextsXmlCannotCarry) {
