@@ -16,6 +16,7 @@
 #include "net/BufferedFile.h"
 #include "net/curl_handles.h"
 #include "net/update_path.h"
+#include "platform/crypto.h"
 
 namespace toval {
 
@@ -108,6 +109,8 @@ class CInetFile::Transfer {
     bool CreatedFile = false;               // the ".update" file was made by this transfer
     uint64_t BodyBytes = 0;                 // written to the file
     uint64_t Limit = 0;                     // the most body bytes accepted; 0: any number
+    std::optional<Sha256Digest> ExpectedDigest;  // of the body, when the owner gave one
+    toval::Sha256 Hash;                          // of the bytes written, when there is one
     // The rate window: its start, and the bytes that arrived since.
     Clock::time_point WindowStart = Clock::now();
     uint64_t WindowBytes = 0;
@@ -117,10 +120,11 @@ void CInetFile::Transfer::Perform() {
     try {
         Download();
     } catch (const CInetFileException& e) {
-        // A file that could not be written out, or whose length is wrong, is of no use and must
-        // not be installed. Only a file this transfer created is removed: when the open found one
-        // already there, it belongs to another writer.
-        if (CreatedFile && (e.Code == kResultLocalFile || e.Code == kResultLength)) {
+        // A file that could not be written out, or whose length or content is wrong, is of no use
+        // and must not be installed. Only a file this transfer created is removed: when the open
+        // found one already there, it belongs to another writer.
+        if (CreatedFile &&
+            (e.Code == kResultLocalFile || e.Code == kResultLength || e.Code == kResultContent)) {
             File.Discard();
             ::unlink(LocalPath.c_str());
         }
@@ -130,6 +134,10 @@ void CInetFile::Transfer::Perform() {
 
 void CInetFile::Transfer::Download() {
     if (Owner.URL.empty()) Owner.Raise(kResultEmptyUrl);
+    if (!Owner.Sha256.empty()) {
+        ExpectedDigest = ParseSha256Hex(Owner.Sha256);
+        if (!ExpectedDigest) Owner.Raise(kResultContent);
+    }
 
     CurlUrl url(curl_url());
     if (!url) Fail(kResultConnect);
@@ -203,6 +211,8 @@ void CInetFile::Transfer::Download() {
     if (!OpenLocalFile()) Fail(kResultLocalFile);
     // A body that ended early without announcing its length ends here.
     if (Owner.ExpectedLength != 0 && BodyBytes != Owner.ExpectedLength) Fail(kResultLength);
+    // Checked before the file is synced: a wrong one is removed, and need not reach the disk.
+    if (ExpectedDigest && Hash.Final() != ExpectedDigest) Fail(kResultContent);
     // An ".update" file is renamed over the installed one next; its data must be on the disk
     // before that, or a power loss could leave an empty file installed.
     const bool update = Owner.Kind == 2;
@@ -324,6 +334,7 @@ size_t CInetFile::Transfer::OnBody(char* data, size_t size, size_t count, void* 
     }
     t.BodyBytes += accepted;
     if (!t.File.Append(data, accepted)) return t.Stop(kResultLocalFile);
+    if (t.ExpectedDigest) t.Hash.Update(data, accepted);
     if (cancelled) return t.Stop(kResultCancelled);
     if (accepted < total) return t.Stop(kResultLength);
     return total;

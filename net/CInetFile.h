@@ -24,9 +24,10 @@ enum ResultCode : int32_t {
     kResultCancelled = 8,
     kResultEmptyUrl = 9,
     kResultLength = 10,
+    kResultContent = 11,
 };
 
-// The text Raise stores for a code (codes outside 1..10 take the fallback text).
+// The text Raise stores for a code (codes outside 1..11 take the fallback text).
 const char* ResultCodeText(int32_t code);
 // The initial ErrorText of every transfer.
 extern const char* const kInitialErrorText;
@@ -58,7 +59,7 @@ class CInetFile : public CWorkerThread {
     bool StatusCallback = false;
     int32_t Kind = 2;
     // Kind 2 creates UpdateFilePath(TargetPath), which must not exist yet (code 7 when it does),
-    // and removes it again on a code 7 or 10; other kinds overwrite TargetPath itself.
+    // and removes it again on a code 7, 10 or 11; other kinds overwrite TargetPath itself.
     std::string TargetPath;
     std::string FileName;
     std::string URL;
@@ -72,6 +73,10 @@ class CInetFile : public CWorkerThread {
     uint64_t ExpectedLength = 0;
     // A body longer than this (0: no cap) fails with code 10 as soon as it is seen to be.
     uint64_t MaxLength = 0;
+    // The SHA-256 the body must have, in 64 hexadecimal digits of either case (empty: none). The
+    // body is hashed as it is written, so checking costs no second read of the file; another
+    // digest fails with code 11, and so does a value that is no digest, before anything is fetched.
+    std::string Sha256;
     // When non-zero, the mode a finished ".update" file is given.
     uint32_t FileMode = 0;
     // A finished ".update" file is synced to the disk before the completion is posted. A caller

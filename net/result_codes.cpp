@@ -29,6 +29,8 @@ const char* ResultCodeText(int32_t code) {
             return "URL不正确";
         case kResultLength:
             return "下载的文件长度不正确";
+        case kResultContent:
+            return "下载的文件内容不正确";
         default:
             return "连接服务器失败, 请检查网络或联系管理员";
     }

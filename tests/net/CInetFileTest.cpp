@@ -20,6 +20,7 @@
 #include <regex>
 
 #include "net/update_path.h"
+#include "platform/crypto.h"
 #include "tests/net/RecordingSink.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/TempDir.h"
@@ -438,6 +439,49 @@ TEST_F(CInetFileTest, ABodyOfTheWrongLengthIsCode10AndLeavesNoUpdateFile) {
         EXPECT_EQ(t->Received, c.Received);
         EXPECT_EQ(d.ProgressBytes, c.Received);
         EXPECT_TRUE(ReadFileIfAny(Dir / "a.dll.update") == c.Left);
+    }
+}
+
+TEST_F(CInetFileTest, ABodyWithAnotherDigestIsCode11AndLeavesNoUpdateFile) {
+    // Large enough to arrive in many pieces, each of which must be hashed once.
+    const std::string body = GeneratedBody(3 << 20);
+    Sha256 hash;
+    hash.Update(body);
+    const std::string digest = ToHex(hash.Final()->data(), 32);
+    std::string upper = digest;
+    for (char& c : upper) c = static_cast<char>(std::toupper(c));
+    std::string other = digest;
+    other[63] = other[63] == '0' ? '1' : '0';
+
+    struct DigestCase {
+        const char* Name;
+        std::string Sha256;
+        int32_t Code;
+        bool Fetched;
+    };
+    const DigestCase cases[] = {
+        {"lower case", digest, kResultOk, true},
+        {"upper case", upper, kResultOk, true},
+        {"another digest", other, kResultContent, true},
+        {"too short", digest.substr(1), kResultContent, false},
+        {"not hexadecimal", digest.substr(1) + "g", kResultContent, false},
+    };
+    Server.Route("/a.dll", Response{200, body});
+    for (const DigestCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::filesystem::remove(Dir / "a.dll.update");
+        const size_t before = Server.Requests().size();
+        auto t = Make(Server.Url("/a.dll"), 2, "a.dll");
+        t->Sha256 = c.Sha256;
+        const DrainedTransfer d = Fetch(*t);
+        EXPECT_EQ(d.Code, c.Code);
+        EXPECT_EQ(Server.Requests().size() - before, c.Fetched ? 1u : 0u);
+        if (c.Code == kResultOk) {
+            EXPECT_TRUE(ReadFileIfAny(Dir / "a.dll.update") == body);
+        } else {
+            EXPECT_EQ(t->GetErrorText(), "下载的文件内容不正确");
+            EXPECT_FALSE(std::filesystem::exists(Dir / "a.dll.update"));
+        }
     }
 }
 
