@@ -66,6 +66,12 @@ std::unique_ptr<CFileEntry> CUpdateCatalog::TakeFirst() {
     return front;
 }
 
+bool CUpdateCatalog::AllEntries(const std::function<bool(const CFileEntry&)>& test) const {
+    for (const auto& entry : Entries)
+        if (!test(*entry)) return false;
+    return true;
+}
+
 uint32_t CUpdateCatalog::Count() { return static_cast<uint32_t>(Entries.size()); }
 
 }  // namespace toval

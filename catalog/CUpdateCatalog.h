@@ -3,6 +3,7 @@
 // to the update run and is used on the run's thread only, so it takes no lock.
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
@@ -36,6 +37,8 @@ class CUpdateCatalog {
     // The front entry, handed over; null when empty.
     std::unique_ptr<CFileEntry> TakeFirst();
     uint32_t Count();
+    // True when `test` holds for every entry.
+    bool AllEntries(const std::function<bool(const CFileEntry&)>& test) const;
 
     const BaseDirectories& Directories() const { return Dirs; }
 

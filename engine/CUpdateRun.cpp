@@ -46,6 +46,7 @@ void CUpdateRun::StartRun(const std::string& catalogueUrl) {
     if (!ServerList.First()) ServerList.Add(std::string(kServerName), catalogueUrl);
     UpdateCatalog.Clear();
     ReceivedBytes = 0;
+    LoadTrustedKeys();
     if (AcquireRunLock()) Connect();
 }
 
@@ -92,20 +93,38 @@ void CUpdateRun::Connect() {
     CheckThread();
     CServerEntry* server = ServerList.First();
     if (!server) return;
-    // Created before any network access. When no file can be created the path stays empty and
-    // the transfer completes with the local-file code, which ends the run as a catalogue failure.
-    const std::string catalogueFile = CreateTempFile("Xml", ".tmp");
+    // Temporary files are created before any network access. When none can be, the path stays
+    // empty and the transfer completes with the local-file code, which ends the run as a
+    // catalogue failure.
     UpdateCatalog.Clear();
     SetStatus(FillText(kTextConnecting, {server->Name}));
     ReceivedBytes = 0;
-
+    if (!TrustedKeys) {
+        QueueCatalogue(*server);
+        return;
+    }
+    // The signature comes first, small and capped: the catalogue is then checked against it
+    // before anything reads it.
     auto transfer = std::make_unique<CInetFile>();
     transfer->Kind = 1;
     transfer->StatusCallback = true;
     transfer->NotifyWindow = &Host;
-    transfer->URL = server->Url;
+    transfer->URL = server->Url + ".minisig";
     transfer->ServerName = server->Name;
-    transfer->TargetPath = catalogueFile;
+    transfer->TargetPath = CreateTempFile("Xml", ".minisig");
+    transfer->MaxLength = kSignatureMaxBytes;
+    SignatureFetch = transfer.get();
+    DownloadQueue.Push(std::move(transfer));
+}
+
+void CUpdateRun::QueueCatalogue(const CServerEntry& server) {
+    auto transfer = std::make_unique<CInetFile>();
+    transfer->Kind = 1;
+    transfer->StatusCallback = true;
+    transfer->NotifyWindow = &Host;
+    transfer->URL = server.Url;
+    transfer->ServerName = server.Name;
+    transfer->TargetPath = CreateTempFile("Xml", ".tmp");
     transfer->ExpectedLength = 0;
     transfer->MaxLength = kCatalogueMaxBytes;
     DownloadQueue.Push(std::move(transfer));

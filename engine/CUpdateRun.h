@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -18,6 +19,7 @@
 
 #include "catalog/CServerList.h"
 #include "catalog/CUpdateCatalog.h"
+#include "catalog/minisign.h"
 #include "engine/CDownloadQueue.h"
 #include "engine/progress_figures.h"
 #include "engine/run_host.h"
@@ -28,6 +30,10 @@ namespace toval {
 // No real catalogue comes near this (100,000 files take 58 MB); a download past it is not a
 // catalogue, and must not fill the temporary directory.
 inline constexpr uint64_t kCatalogueMaxBytes = 256ull << 20;
+// A catalogue's signature is a few hundred bytes.
+inline constexpr uint64_t kSignatureMaxBytes = 16 << 10;
+// The keys file beside the program whose presence puts the updater in signed mode.
+inline constexpr std::string_view kTrustedKeysFile = "toval-updater.pub";
 
 // Downloaded files are installed in batches: one sync of the disk makes a whole batch durable
 // before its renames, where a sync per file would cost more than the downloads of small files.
@@ -108,6 +114,14 @@ class CUpdateRun {
     void SendResult(uint32_t count);
     void ShowMessageBox(const std::string& text, const std::string& caption, uint32_t type);
     void CatalogueCompleted(CInetFile& transfer);
+    // Queues the transfer of the catalogue itself (in signed mode, once its signature is here).
+    void QueueCatalogue(const CServerEntry& server);
+    // Signed mode: reads the trusted keys when toval-updater.pub stands beside the program.
+    void LoadTrustedKeys();
+    void SignatureCompleted(CInetFile& transfer, uint32_t code);
+    // Signed mode: the reason the catalogue `bytes` must be refused, or nothing; on acceptance
+    // the catalogue is loaded and its serial kept as the key's new floor.
+    std::optional<std::string_view> CheckSignedCatalogue(const std::string& bytes);
     void CatalogueFailed(CInetFile& transfer, const std::string& errorText);
     void FileCompleted(CInetFile& transfer, uint32_t code);
     // A file could not be brought up to date: the run ends without "finished" and without the
@@ -144,6 +158,11 @@ class CUpdateRun {
     uint64_t HeldBytes = 0;
     CInetFile* Active = nullptr;
     CInetFile* ShownAtStart = nullptr;
+
+    // Signed mode when set (possibly empty: a keys file that holds no usable key trusts nothing).
+    std::optional<std::vector<minisign::PublicKey>> TrustedKeys;
+    CInetFile* SignatureFetch = nullptr;  // the signature transfer while it is queued
+    std::string SignatureText;            // the signature of the catalogue being fetched
 };
 
 }  // namespace toval

@@ -10,6 +10,7 @@
 #include "engine/status_texts.h"
 #include "net/update_path.h"
 #include "platform/disk_space.h"
+#include "platform/file_read.h"
 
 namespace toval {
 
@@ -32,6 +33,7 @@ std::unique_ptr<CInetFile> MakeFileTransfer(const CFileEntry& entry, IMessageSin
     transfer->ForceOverwrite = entry.ForceOverwrite;
     transfer->Execute = entry.Execute;
     transfer->ExecutePar = entry.ExecutePar;
+    transfer->Sha256 = entry.Sha256;
     return transfer;
 }
 
@@ -52,7 +54,10 @@ uint32_t CUpdateRun::OnDownloadComplete(uint32_t wParam, CInetFile* transfer) {
     if (RunningTransfers > 0) --RunningTransfers;
     if (Active == transfer) Active = nullptr;
 
-    if (kind == 1) {
+    if (transfer == SignatureFetch) {
+        SignatureCompleted(*transfer, code);
+        DownloadQueue.Remove(transfer);
+    } else if (kind == 1) {
         if (code == 0) {
             CatalogueCompleted(*transfer);
         } else {
@@ -109,8 +114,22 @@ void CUpdateRun::InstallHeld() {
 
 void CUpdateRun::CatalogueCompleted(CInetFile& transfer) {
     SetStatus(FillText(kTextCatalogueFetched, {transfer.ServerName}));
-    const bool loaded = UpdateCatalog.Load(transfer.TargetPath);
-    std::remove(transfer.TargetPath.c_str());
+    bool loaded = false;
+    if (TrustedKeys) {
+        const std::optional<std::string> bytes =
+            ReadSmallFile(transfer.TargetPath, kCatalogueMaxBytes);
+        std::remove(transfer.TargetPath.c_str());
+        const std::optional<std::string_view> refusal =
+            bytes ? CheckSignedCatalogue(*bytes) : std::optional(kTextCatalogueUnreadable);
+        if (refusal) {
+            CatalogueFailed(transfer, std::string(*refusal));
+            return;
+        }
+        loaded = true;
+    } else {
+        loaded = UpdateCatalog.Load(transfer.TargetPath);
+        std::remove(transfer.TargetPath.c_str());
+    }
     // A catalogue lists every file of the client, so one that lists none is not a catalogue but,
     // say, a well-formed error page. Either way the run ends as a failed download does, rather
     // than stall for good or tell the player that an unknown version is current.

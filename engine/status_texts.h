@@ -35,6 +35,17 @@ inline constexpr std::string_view kTextNetworkCause = "可能由于网络原因�
 inline constexpr std::string_view kTextCatalogueUnreadable =
     "更新文件列表格式错误, 请到官网下载最新版本";
 
+// Why a signed catalogue is refused (the updater trusts keys in toval-updater.pub beside it).
+inline constexpr std::string_view kTextSignatureMissing =
+    "无法取得更新文件列表的签名, 请到官网下载最新版本";
+inline constexpr std::string_view kTextSignatureInvalid =
+    "更新文件列表的签名无效, 请到官网下载最新版本";
+inline constexpr std::string_view kTextCatalogueRolledBack =
+    "更新文件列表比已使用过的旧, 请到官网下载最新版本";
+inline constexpr std::string_view kTextCatalogueExpired = "更新文件列表已过期, 请稍后再试";
+inline constexpr std::string_view kTextHashMissing =
+    "更新文件列表缺少文件校验值, 请到官网下载最新版本";
+
 // The game lobby started at the end of a finished run.
 inline constexpr std::string_view kLobbyProgram = "lobby.exe";
 inline constexpr std::string_view kLobbyArgument = "gameToval";

@@ -1,0 +1,281 @@
+// The attacks an updater must withstand, each played against the real toval-updater in a client
+// directory served by a real nginx, with catalogues signed by toval-catalog. Every scenario ends by
+// looking at what the player's client has become: every file byte for byte, nothing run, no
+// lobby, and no file fetched once the catalogue was refused.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "tests/e2e/UpdaterProcess.h"
+#include "tests/support/Nginx.h"
+#include "tests/support/TempDir.h"
+
+namespace toval::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+// Every regular file below `root` with its content, the updater itself and its state aside.
+std::map<std::string, std::string> Contents(const std::string& root) {
+    std::map<std::string, std::string> out;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+         ++it) {
+        if (it->path().filename() == ".toval-updater") {
+            it.disable_recursion_pending();
+            continue;
+        }
+        const std::string rel = it->path().lexically_relative(root).string();
+        if (it->is_regular_file() && rel != "toval-updater") out[rel] = ReadFile(it->path());
+    }
+    return out;
+}
+
+class SignedCatalogue : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* d : {"client", "server/c", "keys", "work"})
+            fs::create_directories(Root / d);
+        Web = std::make_unique<Nginx>(Root / "server");
+        ASSERT_TRUE(Web->Running()) << Web->Failure();
+        fs::copy_file(std::string(TOVAL_BIN_DIR) + "/toval-updater", Root / "client/toval-updater");
+        Root.Write("client/lobby.exe",
+                   "#!/bin/sh\necho started > \"$(dirname \"$0\")/lobby.txt\"\n");
+        fs::permissions(Root / "client/lobby.exe", fs::perms::owner_all);
+        for (const char* key : {"main", "other", "next"})
+            Tool({"--keygen", Root / ("keys/" + std::string(key))});
+    }
+
+    void Tool(std::vector<std::string> args) {
+        const ProcessResult r = RunProcess(std::string(TOVAL_BIN_DIR) + "/toval-catalog", args,
+                                           {{"PATH", "/usr/bin:/bin"}}, Root / "work");
+        ASSERT_EQ(r.ExitStatus, 0) << r.Err;
+    }
+
+    // The client trusts these keys (none: unsigned mode).
+    void Trust(const std::vector<std::string>& keys) {
+        std::string text;
+        for (const std::string& k : keys) text += ReadFile(Root / ("keys/" + k + ".pub"));
+        if (keys.empty()) {
+            fs::remove(Root / "client/toval-updater.pub");
+        } else {
+            Root.Write("client/toval-updater.pub", text);
+        }
+    }
+
+    // Publishes `files` as the server's client and its catalogue, signed by `key` (unsigned when
+    // empty) with `serial`.
+    void Publish(const std::map<std::string, std::string>& files, const std::string& key,
+                 uint64_t serial = 100, const std::vector<std::string>& extra = {}) {
+        fs::remove_all(Root / "server/c");
+        fs::remove(Root / "server/update.xml.minisig");
+        for (const auto& [name, content] : files) Root.Write("server/c/" + name, content);
+        std::vector<std::string> args = extra;
+        if (!key.empty())
+            args.insert(args.end(), {"--sign", Root / ("keys/" + key + ".key"), "--serial",
+                                     std::to_string(serial)});
+        args.insert(args.end(),
+                    {"-o", Root / "server/update.xml", Root / "server/c", Web->Url("c")});
+        Tool(args);
+    }
+
+    ProcessResult Update() {
+        Before = Web->Requests().size();
+        return RunProcess(Root / "client/toval-updater",
+                          {"--console", Web->Url("update.xml") + ",0"},
+                          {{"PATH", (Root / "work") + ":/usr/bin:/bin"},
+                           {"HOME", Root / "work"},
+                           {"TMPDIR", Root / "work"},
+                           {"DISPLAY", ""}},
+                          Root / "work");
+    }
+
+    // Files fetched by the last update, the catalogue and its signature aside.
+    std::vector<std::string> FilesFetched() {
+        std::vector<std::string> all = Web->Requests(), out;
+        for (size_t i = Before; i < all.size(); ++i)
+            if (all[i].rfind("/c/", 0) == 0) out.push_back(all[i]);
+        return out;
+    }
+
+    TempDir Root;
+    std::unique_ptr<Nginx> Web;
+    size_t Before = 0;
+};
+
+constexpr const char* kRefusedSignature = "更新文件列表的签名无效, 请到官网下载最新版本";
+
+TEST_F(SignedCatalogue, Attacks) {
+    // The player's client before each scenario: the old release.
+    const std::map<std::string, std::string> oldRelease = {{"a.dat", "old a"},
+                                                           {"run.sh", "#!/bin/sh\n"}};
+    const std::map<std::string, std::string> newRelease = {
+        {"a.dat", "new a!"}, {"run.sh", "#!/bin/sh\necho ran > \"$(dirname \"$0\")/ran.txt\"\n"}};
+    const std::vector<std::string> runIt = {"--execute", "run.sh"};
+    struct Scenario {
+        std::string Name;
+        std::function<void()> Attack;  // publishes (and may run the updater) as the attack needs
+        int Exit;
+        std::string Said;  // in the output (standard output and error)
+        int Updated;       // how many files, in catalogue order, are the new release's
+        bool Fetched;      // files were fetched
+    };
+    const std::vector<Scenario> scenarios = {
+        {"unsigned mode unchanged", [&] { Trust({}), Publish(newRelease, "", 0, runIt); }, 0,
+         "更新完毕", 2, true},
+        {"signed and sound", [&] { Publish(newRelease, "main", 100, runIt); }, 0, "更新完毕", 2,
+         true},
+        {"tampered file (arbitrary installation)",
+         [&] {
+             Publish(newRelease, "main", 100, runIt);
+             // Same length, other bytes.
+             std::string evil = "#!/bin/sh\necho evil > \"$(dirname \"$0\")/evil.txt\"\n#";
+             evil.resize(newRelease.at("run.sh").size(), '#');
+             Root.Write("server/c/run.sh", evil);
+         },
+         1, "错误代码 [11]", 1, true},
+        {"tampered catalogue",
+         [&] {
+             Publish(newRelease, "main", 100, runIt);
+             std::string xml = ReadFile(Root / "server/update.xml");
+             xml.replace(xml.find("<Execute>YES"), 12, "<Execute>NO ");
+             Root.Write("server/update.xml", xml);
+         },
+         1, kRefusedSignature, 0, false},
+        {"missing signature",
+         [&] {
+             Publish(newRelease, "main", 100, runIt);
+             fs::remove(Root / "server/update.xml.minisig");
+         },
+         1, "无法取得更新文件列表的签名", 0, false},
+        {"signature by an untrusted key", [&] { Publish(newRelease, "other", 100, runIt); }, 1,
+         kRefusedSignature, 0, false},
+        {"unsigned catalogue to a signing client", [&] { Publish(newRelease, "", 0, runIt); }, 1,
+         "无法取得更新文件列表的签名", 0, false},
+        {"replayed older catalogue (rollback)",
+         [&] {
+             Publish(oldRelease, "main", 200);
+             ASSERT_EQ(Update().ExitStatus, 0);  // serial 200 accepted: the floor
+             ASSERT_TRUE(WaitForFile(Root / "client/lobby.txt"));
+             fs::remove(Root / "client/lobby.txt");
+             Publish(newRelease, "main", 150, runIt);
+         },
+         1, "更新文件列表比已使用过的旧", 0, false},
+        {"expired catalogue (freeze)",
+         [&] {
+             Publish(newRelease, "main", 100, {"--execute", "run.sh", "--expires-days", "0"});
+         },
+         1, "更新文件列表已过期", 0, false},
+        {"a body longer than its Length (endless data)",
+         [&] {
+             Publish(newRelease, "main", 100, runIt);
+             Root.Write("server/c/a.dat", std::string(1 << 20, 'x'));
+         },
+         1, "错误代码 [10]", 0, true},
+        {"a file of an older release under a newer catalogue (mix-and-match)",
+         [&] {
+             Publish(newRelease, "main", 100, runIt);
+             Root.Write("server/c/a.dat", "old a!");  // the older release's bytes, same length
+         },
+         1, "错误代码 [11]", 0, true},
+        {"a catalogue listing a file without its hash",
+         [&] {
+             Publish(newRelease, "main", 100, runIt);
+             std::string xml = ReadFile(Root / "server/update.xml");
+             const size_t at = xml.find("\t\t\t<Sha256>");
+             xml.erase(at, xml.find('\n', at) + 1 - at);
+             Root.Write("server/update.xml", xml);
+             // Signed as it now stands, with the same key, by the minisign program.
+             const ProcessResult r =
+                 RunProcess("/usr/bin/minisign",
+                            {"-S", "-s", Root / "keys/main.key", "-m", Root / "server/update.xml",
+                             "-t", "serial:100 expires:4102444800"},
+                            {{"PATH", "/usr/bin:/bin"}}, Root / "work");
+             ASSERT_EQ(r.ExitStatus, 0) << r.Err;
+         },
+         1, "更新文件列表缺少文件校验值", 0, false},
+    };
+    for (const Scenario& s : scenarios) {
+        SCOPED_TRACE(s.Name);
+        for (const auto& e : fs::directory_iterator(Root / "client")) {
+            const std::string name = e.path().filename();
+            if (name != "toval-updater" && name != "lobby.exe") fs::remove_all(e.path());
+        }
+        for (const auto& [name, content] : oldRelease) Root.Write("client/" + name, content);
+        fs::permissions(Root / "client/run.sh", fs::perms::owner_all);
+        Trust({"main"});
+        s.Attack();
+        if (HasFatalFailure()) return;
+        const ProcessResult r = Update();
+        EXPECT_EQ(r.ExitStatus, s.Exit) << r.Out << r.Err;
+        EXPECT_THAT(r.Out + r.Err, HasSubstr(s.Said));
+        std::map<std::string, std::string> expected = oldRelease;
+        for (auto it = newRelease.begin(); it != newRelease.end(); ++it)
+            if (std::distance(newRelease.begin(), it) < s.Updated) expected[it->first] = it->second;
+        expected["lobby.exe"] = ReadFile(Root / "client/lobby.exe");
+        if (fs::exists(Root / "client/toval-updater.pub"))
+            expected["toval-updater.pub"] = ReadFile(Root / "client/toval-updater.pub");
+        if (s.Updated == static_cast<int>(newRelease.size())) {
+            ASSERT_TRUE(WaitForFile(Root / "client/ran.txt"));
+            ASSERT_TRUE(WaitForFile(Root / "client/lobby.txt"));
+            expected["ran.txt"] = "ran\n";
+            expected["lobby.txt"] = "started\n";
+        }
+        // Nothing ran, nothing half-done stays behind; the lobby stayed away.
+        EXPECT_EQ(Contents(Root / "client"), expected) << r.Out << r.Err;
+        EXPECT_EQ(!FilesFetched().empty(), s.Fetched);
+    }
+}
+
+TEST_F(SignedCatalogue, AKeyRotatedByASignedCatalogueTakesOverAndAFastForwardIsLeftBehind) {
+    // A stolen "main" key pushed its floor to the far future; the publisher answers with a
+    // catalogue that delivers a keys file trusting "next" alone.
+    Trust({"main"});
+    const std::string nextKeys = ReadFile(Root / "keys/next.pub");
+    Publish({{"a.dat", "one"}, {"toval-updater.pub", nextKeys}}, "main", uint64_t{1} << 62);
+    ProcessResult r = Update();
+    ASSERT_EQ(r.ExitStatus, 0) << r.Out << r.Err;
+    EXPECT_EQ(ReadFile(Root / "client/toval-updater.pub"), nextKeys);
+
+    // The new key starts with no floor: an ordinary serial is accepted.
+    Publish({{"a.dat", "two"}, {"toval-updater.pub", nextKeys}}, "next", 7);
+    r = Update();
+    EXPECT_EQ(r.ExitStatus, 0) << r.Out << r.Err;
+    EXPECT_EQ(ReadFile(Root / "client/a.dat"), "two");
+
+    // The old key is trusted no more, whatever its serial.
+    Publish({{"a.dat", "evil"}, {"toval-updater.pub", nextKeys}}, "main", (uint64_t{1} << 62) + 1);
+    r = Update();
+    EXPECT_EQ(r.ExitStatus, 1);
+    EXPECT_THAT(r.Out + r.Err, HasSubstr(kRefusedSignature));
+    EXPECT_EQ(ReadFile(Root / "client/a.dat"), "two");
+    EXPECT_TRUE(FilesFetched().empty());
+}
+
+TEST_F(SignedCatalogue, CataloguesSignedByTheMinisignProgramAreAccepted) {
+    if (!fs::exists("/usr/bin/minisign")) GTEST_SKIP() << "minisign is not installed";
+    // A key made by minisign itself, unencrypted, trusted by the client.
+    const ProcessResult made = RunProcess(
+        "/usr/bin/minisign", {"-G", "-W", "-p", Root / "keys/ms.pub", "-s", Root / "keys/ms.key"},
+        {{"PATH", "/usr/bin:/bin"}}, Root / "work");
+    ASSERT_EQ(made.ExitStatus, 0) << made.Err;
+    Trust({"ms"});
+    Publish({{"a.dat", "by minisign"}}, "");
+    const ProcessResult signedIt =
+        RunProcess("/usr/bin/minisign",
+                   {"-S", "-s", Root / "keys/ms.key", "-m", Root / "server/update.xml", "-t",
+                    "serial:9 expires:4102444800"},
+                   {{"PATH", "/usr/bin:/bin"}}, Root / "work");
+    ASSERT_EQ(signedIt.ExitStatus, 0) << signedIt.Err;
+    const ProcessResult r = Update();
+    EXPECT_EQ(r.ExitStatus, 0) << r.Out << r.Err;
+    EXPECT_EQ(ReadFile(Root / "client/a.dat"), "by minisign");
+}
+
+}  // namespace
+}  // namespace toval::test
