@@ -7,7 +7,6 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QWindow>
 #include <cstdio>
 
 #include "engine/status_texts.h"
@@ -173,24 +172,37 @@ void CUpdateDialog::paintEvent(QPaintEvent*) {
 }
 
 void CUpdateDialog::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) MouseDown = true;
+    if (event->button() == Qt::LeftButton) {
+        MouseDown = true;
+        if (kDragStrip.contains(event->position().toPoint())) {
+            DragGrip = event->globalPosition().toPoint() - pos();
+        } else {
+            DragGrip.reset();
+        }
+    }
     QDialog::mousePressEvent(event);
 }
 
 void CUpdateDialog::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         MouseDown = false;
+        DragGrip.reset();
         if (kCloseSpot.contains(event->position().toPoint())) ExitAtOnce();
     }
     QDialog::mouseReleaseEvent(event);
 }
 
 void CUpdateDialog::mouseMoveEvent(QMouseEvent* event) {
-    // The button must really be held: after a move ended outside the window the flag can still
+    // The window follows the pointer itself rather than handing the move to the window manager
+    // (startSystemMove): openbox kept such a move going after the button was released, until the
+    // next click, and without a manager nobody moves the window at all. The press keeps the
+    // pointer grabbed by this window, so the moves arrive even when the pointer outruns it.
+    // The button must really be held: after a move ended outside the window the flags can still
     // be set, and a move started then would carry the window off with a free pointer.
-    if (MouseDown && (event->buttons() & Qt::LeftButton) &&
-        kDragStrip.contains(event->position().toPoint()) && windowHandle()) {
-        windowHandle()->startSystemMove();
+    if (!(event->buttons() & Qt::LeftButton)) {
+        DragGrip.reset();
+    } else if (MouseDown && DragGrip) {
+        move(event->globalPosition().toPoint() - *DragGrip);
     }
     QDialog::mouseMoveEvent(event);
 }

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "engine/CUpdateRun.h"
 #include "engine/run_host.h"
@@ -75,6 +76,8 @@ class CUpdateDialog : public QDialog, public IRunHost {
     X11CommandFilter CommandFilter;
     QSize FittedFrame;  // the frame the client size was last fitted to
     bool MouseDown = false;
+    // While the window is dragged by its strip: where the pointer holds it, from its top-left.
+    std::optional<QPoint> DragGrip;
     bool Ended = false;  // the modal run is over: messages still queued are dropped
     std::unique_ptr<CUpdateRun> UpdateRun;  // last: goes first, joining its transfers
 };
