@@ -249,13 +249,19 @@ void CUpdateRun::Dispatch(uint32_t message, uint32_t wParam, CInetFile* lParam) 
 
 void CUpdateRun::Terminate() {
     CheckThread();
+    if (!ResultSent) SendResult(0);
+    Abandon();
+}
+
+void CUpdateRun::Abandon() {
+    CheckThread();
     QuitPosted = true;
     WaitingForLock = false;
-    if (!ResultSent) SendResult(0);
     if (Result == Outcome::Running) Result = Outcome::Stopped;
     RemoveTemporaryCatalogues();
     SyncInstalledDirectories();
     RunningTransfers = 0;
+    Active = nullptr;
 }
 
 void CUpdateRun::RemoveTemporaryCatalogues() {

@@ -64,6 +64,9 @@ class CUpdateRun {
     // cancelled and joined, temporary catalogues removed, and the caller gets its result when
     // it has had none.
     void Terminate();
+    // Ends the run where it stands, as the window's close spot does: the same, but the caller
+    // is told nothing.
+    void Abandon();
 
     // The message handlers.
     void OnTimer(uint32_t id);

@@ -260,9 +260,10 @@ void CUpdateDialog::CheckTermination() {
 }
 
 void CUpdateDialog::ExitAtOnce() {
-    // The run stops where it stands; the transfer in progress leaves its partial file. The icon
-    // goes first so that no dead icon stays in the tray.
+    // The run stops where it stands; the transfer in progress leaves its partial file, the
+    // temporary catalogue goes. The icon goes first so that no dead icon stays in the tray.
     TrayIcon.Remove();
+    UpdateRun->Abandon();
     std::fflush(nullptr);
     ::_exit(0);
 }

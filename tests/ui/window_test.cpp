@@ -197,8 +197,22 @@ TEST_F(WindowTest, ReleaseOnTheCloseSpotEndsTheProcessWithStatusZero) {
     std::filesystem::copy_file(std::string(TOVAL_BIN_DIR) + "/toval-updater", program);
     const std::string arguments = Server.Url("/update.xml") + ",0";
     const char* argv[] = {program.c_str(), arguments.c_str(), nullptr};
+    // Its temporary catalogue goes to a directory of its own, to be seen going.
+    const std::string tmp = Wine.Path() + "/tmp";
+    std::filesystem::create_directories(tmp);
+    const std::string savedTmp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+    setenv("TMPDIR", tmp.c_str(), 1);
     const pid_t child = test::SpawnOnDisplay(Display(), argv);
+    setenv("TMPDIR", savedTmp.c_str(), 1);
     ASSERT_GT(child, 0);
+    // Qt may keep its runtime directory there too; the catalogue is the "Xml" file.
+    const auto catalogues = [&] {
+        int n = 0;
+        for (const auto& e : std::filesystem::directory_iterator(tmp))
+            n += e.path().filename().string().rfind("Xml", 0) == 0;
+        return n;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return catalogues() == 1; }));
 
     xcb_window_t window = 0;
     ASSERT_TRUE(WaitUntil([&] {
@@ -211,6 +225,7 @@ TEST_F(WindowTest, ReleaseOnTheCloseSpotEndsTheProcessWithStatusZero) {
     if (!ended) test::StopProcess(child);
     ASSERT_TRUE(ended);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(catalogues(), 0);
     EXPECT_TRUE(WaitUntil([] { return test::DockedTrayIcons(Display()) == 0; }));
     Server.ReleaseStalls();
 }
