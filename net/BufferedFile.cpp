@@ -19,7 +19,8 @@ bool BufferedFile::Open(const std::string& path, bool exclusive) {
     if (IsOpen()) return true;
     if (!Buffer) Buffer = std::make_unique_for_overwrite<char[]>(Capacity);
     // A link planted where the download goes must not redirect the write to another file.
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (exclusive ? O_EXCL : O_TRUNC);
+    // Readable too, so that a trailing hash can read back what was written.
+    const int flags = O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (exclusive ? O_EXCL : O_TRUNC);
     Fd = ::open(path.c_str(), flags, 0644);
     Used = 0;
     Written = WritebackStarted = 0;
@@ -43,13 +44,31 @@ bool BufferedFile::Close(uint32_t mode, bool sync) {
     // Through the descriptor, so the mode lands on the file written even if the path was swapped.
     if (ok && mode != 0) ok = ::fchmod(Fd, static_cast<mode_t>(mode)) == 0;
     if (ok && sync) ok = ::fsync(Fd) == 0;
+    Trailing.reset();
     const bool closed = ::close(Fd) == 0;
     Fd = -1;
     return ok && closed;
 }
 
+bool BufferedFile::HashWhileWriting() {
+    if (!IsOpen()) return false;
+    Trailing = std::make_unique<TrailingHash>(Fd);
+    if (!Trailing->Started()) {
+        Trailing.reset();
+        return false;
+    }
+    Trailing->Advance(Written);
+    return true;
+}
+
+std::optional<Sha256Digest> BufferedFile::FinishHash() {
+    if (!Trailing || !Flush()) return std::nullopt;
+    return Trailing->Finish(Written);
+}
+
 void BufferedFile::Discard() {
     Used = 0;
+    Trailing.reset();
     if (!IsOpen()) return;
     ::close(Fd);
     Fd = -1;
@@ -73,6 +92,7 @@ bool BufferedFile::WriteAll(const char* data, size_t size) {
         size -= static_cast<size_t>(n);
         Written += static_cast<uint64_t>(n);
     }
+    if (Trailing && !Failed) Trailing->Advance(Written);
     // A large file is written out while it downloads rather than all at once when it is synced
     // before its install: the kernel is asked to start, without waiting for it.
     if (!Failed && Written - WritebackStarted >= kWritebackStep) {

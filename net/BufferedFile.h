@@ -5,7 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "net/TrailingHash.h"
 
 namespace toval {
 
@@ -29,6 +32,13 @@ class BufferedFile {
     // Closes without writing out what the buffer still holds.
     void Discard();
 
+    // From now on the file is hashed as it is written, on a thread of its own; false when no
+    // thread could be started (the caller then hashes by itself).
+    bool HashWhileWriting();
+    bool Hashing() const { return Trailing != nullptr; }
+    // Writes out the buffer and gives the digest of everything written; nothing on a failure.
+    std::optional<Sha256Digest> FinishHash();
+
   private:
     bool Flush();
     bool WriteAll(const char* data, size_t size);
@@ -40,6 +50,7 @@ class BufferedFile {
     uint64_t WritebackStarted = 0;  // bytes the kernel has been asked to write out
     int Fd = -1;
     bool Failed = false;
+    std::unique_ptr<TrailingHash> Trailing;  // goes before the descriptor closes
 };
 
 }  // namespace toval

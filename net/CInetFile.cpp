@@ -24,6 +24,7 @@ namespace {
 
 constexpr size_t kChunkBytes = 1024;  // the unit of progress and of the cancel check
 constexpr size_t kWriteBufferBytes = 256 * 1024;
+constexpr uint64_t kTrailingHashBytes = 4 << 20;
 constexpr long kMaxRedirects = 20;
 // The shortest time between two progress notifications: fast enough for a smooth display and
 // animation, slow enough that a fast download does not keep the receiver's thread awake.
@@ -212,7 +213,11 @@ void CInetFile::Transfer::Download() {
     // A body that ended early without announcing its length ends here.
     if (Owner.ExpectedLength != 0 && BodyBytes != Owner.ExpectedLength) Fail(kResultLength);
     // Checked before the file is synced: a wrong one is removed, and need not reach the disk.
-    if (ExpectedDigest && Hash.Final() != ExpectedDigest) Fail(kResultContent);
+    if (ExpectedDigest) {
+        const std::optional<Sha256Digest> digest =
+            File.Hashing() ? File.FinishHash() : Hash.Final();
+        if (digest != ExpectedDigest) Fail(kResultContent);
+    }
     // An ".update" file is renamed over the installed one next; its data must be on the disk
     // before that, or a power loss could leave an empty file installed.
     const bool update = Owner.Kind == 2;
@@ -228,6 +233,9 @@ bool CInetFile::Transfer::OpenLocalFile() {
     const bool exclusive = Owner.Kind == 2;
     if (!File.Open(LocalPath, exclusive)) return false;
     CreatedFile = exclusive;
+    // A large body is hashed beside the download rather than in its way; a small one is hashed
+    // as it arrives, which costs less than a thread.
+    if (ExpectedDigest && Owner.ExpectedLength >= kTrailingHashBytes) File.HashWhileWriting();
     return true;
 }
 
@@ -334,7 +342,7 @@ size_t CInetFile::Transfer::OnBody(char* data, size_t size, size_t count, void* 
     }
     t.BodyBytes += accepted;
     if (!t.File.Append(data, accepted)) return t.Stop(kResultLocalFile);
-    if (t.ExpectedDigest) t.Hash.Update(data, accepted);
+    if (t.ExpectedDigest && !t.File.Hashing()) t.Hash.Update(data, accepted);
     if (cancelled) return t.Stop(kResultCancelled);
     if (accepted < total) return t.Stop(kResultLength);
     return total;

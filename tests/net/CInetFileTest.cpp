@@ -443,8 +443,9 @@ TEST_F(CInetFileTest, ABodyOfTheWrongLengthIsCode10AndLeavesNoUpdateFile) {
 }
 
 TEST_F(CInetFileTest, ABodyWithAnotherDigestIsCode11AndLeavesNoUpdateFile) {
-    // Large enough to arrive in many pieces, each of which must be hashed once.
-    const std::string body = GeneratedBody(3 << 20);
+    // Large enough to arrive in many pieces, each of which must be hashed once; with its length
+    // known it is also large enough to be hashed beside the download, on a thread of its own.
+    const std::string body = GeneratedBody(5 << 20);
     Sha256 hash;
     hash.Update(body);
     const std::string digest = ToHex(hash.Final()->data(), 32);
@@ -467,22 +468,24 @@ TEST_F(CInetFileTest, ABodyWithAnotherDigestIsCode11AndLeavesNoUpdateFile) {
         {"not hexadecimal", digest.substr(1) + "g", kResultContent, false},
     };
     Server.Route("/a.dll", Response{200, body});
-    for (const DigestCase& c : cases) {
-        SCOPED_TRACE(c.Name);
-        std::filesystem::remove(Dir / "a.dll.update");
-        const size_t before = Server.Requests().size();
-        auto t = Make(Server.Url("/a.dll"), 2, "a.dll");
-        t->Sha256 = c.Sha256;
-        const DrainedTransfer d = Fetch(*t);
-        EXPECT_EQ(d.Code, c.Code);
-        EXPECT_EQ(Server.Requests().size() - before, c.Fetched ? 1u : 0u);
-        if (c.Code == kResultOk) {
-            EXPECT_TRUE(ReadFileIfAny(Dir / "a.dll.update") == body);
-        } else {
-            EXPECT_EQ(t->GetErrorText(), "下载的文件内容不正确");
-            EXPECT_FALSE(std::filesystem::exists(Dir / "a.dll.update"));
+    for (const DigestCase& c : cases)
+        for (const uint64_t length : {uint64_t{0}, uint64_t{body.size()}}) {
+            SCOPED_TRACE(std::string(c.Name) + (length ? ", length known" : ""));
+            std::filesystem::remove(Dir / "a.dll.update");
+            const size_t before = Server.Requests().size();
+            auto t = Make(Server.Url("/a.dll"), 2, "a.dll");
+            t->Sha256 = c.Sha256;
+            t->ExpectedLength = length;
+            const DrainedTransfer d = Fetch(*t);
+            EXPECT_EQ(d.Code, c.Code);
+            EXPECT_EQ(Server.Requests().size() - before, c.Fetched ? 1u : 0u);
+            if (c.Code == kResultOk) {
+                EXPECT_TRUE(ReadFileIfAny(Dir / "a.dll.update") == body);
+            } else {
+                EXPECT_EQ(t->GetErrorText(), "下载的文件内容不正确");
+                EXPECT_FALSE(std::filesystem::exists(Dir / "a.dll.update"));
+            }
         }
-    }
 }
 
 TEST_F(CInetFileTest, AServerBelowTheMinimumRateIsCode2EvenWhileBytesKeepComing) {
