@@ -255,7 +255,7 @@ TEST_F(UpdaterE2E, ADownloadIsOnTheDiskBeforeItIsRenamedAndTheRenameAfter) {
         return calls.size();
     };
     const std::string client = Root / "client";
-    const size_t opened = find(0, "\"" + client + "/a.dat.update\", O_WRONLY");
+    const size_t opened = find(0, "\"" + client + "/a.dat.update\", ", "O_CREAT");
     ASSERT_LT(opened, calls.size());
     const std::string fd = calls[opened].substr(calls[opened].rfind("= ") + 2);
     const size_t closed = find(opened, "close(" + fd + ")");
