@@ -15,6 +15,7 @@
 
 #include "net/BufferedFile.h"
 #include "net/curl_handles.h"
+#include "net/network_library.h"
 #include "net/update_path.h"
 #include "platform/crypto.h"
 
@@ -164,8 +165,10 @@ void CInetFile::Transfer::Download() {
     // libcurl replaces its own Accept by ours, so the server sees exactly one. The session agent
     // "Renewer - MFC App" is already on the request, so the agent added only where none is present
     // is not sent.
+    // The request line stays HTTP/1.0, as servers, proxies and their logs know it; keep-alive
+    // is asked for, so the next file can come over the same connection.
     if (!headers.Append("Accept: */*") || !headers.Append("Pragma: no-cache") ||
-        !headers.Append("Cache-Control: no-cache"))
+        !headers.Append("Cache-Control: no-cache") || !headers.Append("Connection: keep-alive"))
         Fail(kResultConnect);
 
     CurlEasy easy(curl_easy_init());
@@ -268,7 +271,9 @@ bool CInetFile::Transfer::Configure(CURL* easy, CURLU* url, curl_slist* headers)
            set(CURLOPT_BUFFERSIZE, static_cast<long>(kWriteBufferBytes)) &&
            set(CURLOPT_HEADERFUNCTION, &Transfer::OnHeader) && set(CURLOPT_HEADERDATA, this) &&
            set(CURLOPT_WRITEFUNCTION, &Transfer::OnBody) && set(CURLOPT_WRITEDATA, this) &&
-           set(CURLOPT_PREREQFUNCTION, &Transfer::OnConnected) && set(CURLOPT_PREREQDATA, this);
+           set(CURLOPT_PREREQFUNCTION, &Transfer::OnConnected) && set(CURLOPT_PREREQDATA, this) &&
+           (!NetworkLibrary::SharedConnections() ||
+            set(CURLOPT_SHARE, NetworkLibrary::SharedConnections()));
 }
 
 void CInetFile::Transfer::Fail(int32_t code) {

@@ -2,6 +2,12 @@
 // libcurl's global state has one owner: whoever runs transfers (the application, a test program,
 // a benchmark) holds a NetworkLibrary for as long as transfers may run, created before any other
 // thread starts, as libcurl requires. Transfers never start it themselves.
+//
+// It also holds the connection cache that transfers share: consecutive transfers to one server
+// reuse one connection instead of paying a connect (and, far from the server, its round trips)
+// for every file.
+
+typedef void CURLSH;
 
 namespace toval {
 
@@ -15,8 +21,13 @@ class NetworkLibrary {
 
     bool Started() const { return IsStarted; }
 
+    // The shared connection cache of the library now held; null when none is (a transfer then
+    // uses connections of its own).
+    static CURLSH* SharedConnections();
+
   private:
     bool IsStarted = false;
+    CURLSH* Share = nullptr;
 };
 
 }  // namespace toval

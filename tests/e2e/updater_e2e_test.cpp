@@ -111,6 +111,11 @@ TEST_F(UpdaterE2E, ThreeOutdatedFilesInOrderThenTheLobbyAndNoWritesElsewhere) {
                             "下载文件成功 [a.dat]", "b.dat", "下载文件成功 [b.dat]", "c.dat",
                             "下载文件成功 [c.dat]", "更新完毕"));
     EXPECT_THAT(FileRequests(), ElementsAre("/a.dat 200", "/b.dat 200", "/c.dat 200"));
+    // The catalogue and the three files came over one kept-alive connection.
+    std::set<std::string> connections;
+    for (const std::string& line : Web->Connections())
+        connections.insert(line.substr(0, line.find(' ')));
+    EXPECT_EQ(connections.size(), 1u);
     for (const char* name : {"a.dat", "b.dat", "c.dat"})
         EXPECT_EQ(ReadFile(Root / ("client/" + std::string(name))),
                   ReadFile(Root / ("server/" + std::string(name))));

@@ -23,6 +23,7 @@
 #include "platform/crypto.h"
 #include "tests/net/RecordingSink.h"
 #include "tests/support/HttpServer.h"
+#include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"
 
 namespace toval::test {
@@ -486,6 +487,23 @@ TEST_F(CInetFileTest, ABodyWithAnotherDigestIsCode11AndLeavesNoUpdateFile) {
                 EXPECT_FALSE(std::filesystem::exists(Dir / "a.dll.update"));
             }
         }
+}
+
+TEST_F(CInetFileTest, ConsecutiveTransfersToOneServerShareAConnection) {
+    TempDir site;
+    for (const char* name : {"a", "b", "c"}) site.Write(name, std::string(3000, name[0]));
+    Nginx web(site.Path());
+    ASSERT_TRUE(web.Running()) << web.Failure();
+    for (const char* name : {"a", "b", "c"}) {
+        auto t = Make(web.Url(name), 2, name);
+        ASSERT_EQ(Fetch(*t).Code, kResultOk) << name;
+    }
+    // Each transfer runs on a thread of its own; the connection cache they share carries them
+    // all over the one connection the first opened.
+    const std::vector<std::string> log = web.Connections();
+    ASSERT_EQ(log.size(), 3u);
+    const std::string first = log[0].substr(0, log[0].find(' '));
+    EXPECT_EQ(log, (std::vector<std::string>{first + " /a", first + " /b", first + " /c"}));
 }
 
 TEST_F(CInetFileTest, AServerBelowTheMinimumRateIsCode2EvenWhileBytesKeepComing) {

@@ -80,7 +80,9 @@ bool Nginx::Start(const std::string& root) {
          << "events { worker_connections 512; }\n"
          << "http {\n"
          << "  log_format plain escape=none '$uri $status';\n"
+         << "  log_format connections escape=none '$connection $uri';\n"
          << "  access_log " << prefix << "/access.log plain;\n"
+         << "  access_log " << prefix << "/connections.log connections;\n"
          << "  client_body_temp_path " << prefix << "/body;\n"
          << "  proxy_temp_path " << prefix << "/proxy;\n"
          << "  fastcgi_temp_path " << prefix << "/fastcgi;\n"
@@ -147,10 +149,14 @@ void Nginx::Stop() {
     Pid = -1;
 }
 
-std::vector<std::string> Nginx::Requests() const {
-    const auto read = [this] {
+std::vector<std::string> Nginx::Requests() const { return Log("access.log"); }
+
+std::vector<std::string> Nginx::Connections() const { return Log("connections.log"); }
+
+std::vector<std::string> Nginx::Log(const std::string& name) const {
+    const auto read = [&] {
         std::vector<std::string> lines;
-        std::ifstream log(Work.Path() + "/access.log");
+        std::ifstream log(Work.Path() + "/" + name);
         for (std::string line; std::getline(log, line);)
             if (!line.empty()) lines.push_back(line);
         return lines;

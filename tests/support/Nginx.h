@@ -30,11 +30,15 @@ class Nginx {
     // The decoded paths of the requests logged so far, each with its status: "/a.dat 200";
     // taken once the log has stopped growing, since nginx logs just after it has answered.
     std::vector<std::string> Requests() const;
+    // The same requests as "CONNECTION PATH", CONNECTION being nginx's serial number of the
+    // connection that carried it: requests over one kept-alive connection share it.
+    std::vector<std::string> Connections() const;
     // The directory that holds the configuration, logs and nginx's own temporary files.
     const std::string& Prefix() const { return Work.Path(); }
 
   private:
     bool Start(const std::string& root);
+    std::vector<std::string> Log(const std::string& name) const;
     void Stop();
 
     TempDir Work;
