@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/kept_catalogue.h"
 #include "engine/status_texts.h"
 #include "net/update_path.h"
 #include "platform/disk_space.h"
@@ -127,6 +128,12 @@ void CUpdateRun::QueueCatalogue(const CServerEntry& server) {
     transfer->TargetPath = CreateTempFile("Xml", ".tmp");
     transfer->ExpectedLength = 0;
     transfer->MaxLength = kCatalogueMaxBytes;
+    // With a copy kept from an earlier launch, an unchanged catalogue costs one small answer.
+    const std::string stateDir = StateDirectory(UpdateCatalog.Directories().ProgramDir);
+    if (const std::optional<KeptCatalogue> kept = FindKeptCatalogue(stateDir, server.Url)) {
+        transfer->IfNoneMatch = kept->ETag;
+        transfer->IfModifiedSince = kept->LastModified;
+    }
     DownloadQueue.Push(std::move(transfer));
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/CUpdateRun.h"
+#include "engine/kept_catalogue.h"
 #include "engine/status_texts.h"
 #include "net/update_path.h"
 #include "platform/disk_space.h"
@@ -113,28 +114,45 @@ void CUpdateRun::InstallHeld() {
 }
 
 void CUpdateRun::CatalogueCompleted(CInetFile& transfer) {
-    SetStatus(FillText(kTextCatalogueFetched, {transfer.ServerName}));
+    // A 304 answer: the copy kept from an earlier launch is current, and is checked as if it had
+    // just arrived.
+    const std::string stateDir = StateDirectory(UpdateCatalog.Directories().ProgramDir);
+    const std::optional<KeptCatalogue> kept =
+        transfer.NotModified ? FindKeptCatalogue(stateDir, transfer.URL) : std::nullopt;
+    const std::string source = kept ? kept->Path : transfer.TargetPath;
+    if (!transfer.NotModified) SetStatus(FillText(kTextCatalogueFetched, {transfer.ServerName}));
     bool loaded = false;
-    if (TrustedKeys) {
-        const std::optional<std::string> bytes =
-            ReadSmallFile(transfer.TargetPath, kCatalogueMaxBytes);
-        std::remove(transfer.TargetPath.c_str());
-        const std::optional<std::string_view> refusal =
-            bytes ? CheckSignedCatalogue(*bytes) : std::optional(kTextCatalogueUnreadable);
-        if (refusal) {
-            CatalogueFailed(transfer, std::string(*refusal));
-            return;
-        }
-        loaded = true;
+    std::optional<std::string_view> refusal;
+    if (transfer.NotModified && !kept) {
+        loaded = false;  // the copy went missing meanwhile
+    } else if (TrustedKeys) {
+        const std::optional<std::string> bytes = ReadSmallFile(source, kCatalogueMaxBytes);
+        refusal = bytes ? CheckSignedCatalogue(*bytes) : std::optional(kTextCatalogueUnreadable);
+        loaded = !refusal;
     } else {
-        loaded = UpdateCatalog.Load(transfer.TargetPath);
-        std::remove(transfer.TargetPath.c_str());
+        loaded = UpdateCatalog.Load(source);
     }
     // A catalogue lists every file of the client, so one that lists none is not a catalogue but,
     // say, a well-formed error page. Either way the run ends as a failed download does, rather
     // than stall for good or tell the player that an unknown version is current.
-    if (!loaded || UpdateCatalog.Count() == 0) {
-        CatalogueFailed(transfer, std::string(kTextCatalogueUnreadable));
+    if (loaded && UpdateCatalog.Count() == 0) loaded = false;
+    if (loaded && !transfer.NotModified && Lock && Lock->IsHeld())
+        KeepCatalogue(stateDir, source, transfer.URL, transfer.ETag, transfer.LastModified);
+    std::remove(transfer.TargetPath.c_str());
+    if (transfer.NotModified) {
+        if (!loaded) {
+            // The kept copy fails a check (damaged, or not what the new signature signs: a
+            // catalogue republished within the second its validators count). It is dropped and
+            // the whole catalogue fetched at once.
+            UpdateCatalog.Clear();
+            ForgetKeptCatalogue(stateDir);
+            if (const CServerEntry* server = ServerList.First()) QueueCatalogue(*server);
+            return;
+        }
+        SetStatus(FillText(kTextCatalogueFetched, {transfer.ServerName}));
+    }
+    if (!loaded) {
+        CatalogueFailed(transfer, std::string(refusal.value_or(kTextCatalogueUnreadable)));
         return;
     }
 

@@ -18,6 +18,7 @@
 #include "net/network_library.h"
 #include "net/update_path.h"
 #include "platform/crypto.h"
+#include "platform/text.h"
 
 namespace toval {
 
@@ -50,23 +51,33 @@ long StatusOfLine(std::string_view line) {
 
 // The value of a Content-Length header line; nothing when the line is another header or the value
 // is not a number.
-std::optional<uint64_t> ContentLengthOfLine(std::string_view line) {
-    constexpr std::string_view kName = "content-length:";
-    if (line.size() < kName.size()) return std::nullopt;
-    for (size_t i = 0; i < kName.size(); ++i) {
-        const char c = line[i];
-        if ((c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c) != kName[i]) return std::nullopt;
-    }
-    line.remove_prefix(kName.size());
+// The value of header line `line` when it is header `name` (given with its colon), without the
+// blanks around it; nothing for another header.
+std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
+    if (!StartsWithIgnoringAsciiCase(line, name)) return std::nullopt;
+    line.remove_prefix(name.size());
     while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' ' ||
                              line.back() == '\t'))
         line.remove_suffix(1);
+    return line;
+}
+
+std::optional<uint64_t> ContentLengthOfLine(std::string_view line) {
+    const std::optional<std::string_view> text = HeaderValue(line, "content-length:");
+    if (!text || text->empty()) return std::nullopt;
     uint64_t value = 0;
-    const auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), value);
-    if (error != std::errc() || end != line.data() + line.size() || line.empty())
-        return std::nullopt;
+    const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
+    if (error != std::errc() || end != text->data() + text->size()) return std::nullopt;
     return value;
+}
+
+// A validator kept from an earlier answer goes back into a request line of its own; one that
+// could end that line early is not sent.
+bool FitsInAHeader(std::string_view value) {
+    for (char c : value)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+    return !value.empty();
 }
 
 }  // namespace
@@ -107,6 +118,8 @@ class CInetFile::Transfer {
     int32_t PendingCode = kResultOk;
     long Status = 0;  // of the response whose headers are being read or were read last
     std::optional<uint64_t> ContentLength;  // of that response, when it announced one
+    std::string ETag, LastModified;         // of that response
+    bool Conditional = false;               // validators were sent: a 304 is an answer
     bool AwaitingConnection = true;         // until the first connection; ConnectTimeout governs it
     bool CreatedFile = false;               // the ".update" file was made by this transfer
     uint64_t BodyBytes = 0;                 // written to the file
@@ -170,6 +183,19 @@ void CInetFile::Transfer::Download() {
     if (!headers.Append("Accept: */*") || !headers.Append("Pragma: no-cache") ||
         !headers.Append("Cache-Control: no-cache") || !headers.Append("Connection: keep-alive"))
         Fail(kResultConnect);
+    // The cache-bypassing headers stay: a cache between us and the server revalidates at the
+    // origin, and only the origin's answer decides whether the kept copy is current.
+    Owner.NotModified = false;
+    Conditional = false;
+    if (FitsInAHeader(Owner.IfNoneMatch)) {
+        if (!headers.Append(("If-None-Match: " + Owner.IfNoneMatch).c_str())) Fail(kResultConnect);
+        Conditional = true;
+    }
+    if (FitsInAHeader(Owner.IfModifiedSince)) {
+        if (!headers.Append(("If-Modified-Since: " + Owner.IfModifiedSince).c_str()))
+            Fail(kResultConnect);
+        Conditional = true;
+    }
 
     CurlEasy easy(curl_easy_init());
     CurlMulti multi(curl_multi_init());
@@ -210,8 +236,16 @@ void CInetFile::Transfer::Download() {
     }
     if (PendingCode != kResultOk) Fail(PendingCode);
     if (result != CURLE_OK) Fail(kResultConnect);
-    // A final response that is not 200 (a 304, a redirect without a target) fails like a 404.
+    // The copy the caller keeps is current: nothing was written, nothing is to be.
+    if (Status == 304 && Conditional) {
+        Owner.NotModified = true;
+        return;
+    }
+    // Any other final response that is not 200 (a 304 nobody asked for, a redirect without a
+    // target) fails like a 404.
     if (Status != 200) Owner.Raise(kResultHttpStatus);
+    Owner.ETag = ETag;
+    Owner.LastModified = LastModified;
     if (!OpenLocalFile()) Fail(kResultLocalFile);
     // A body that ended early without announcing its length ends here.
     if (Owner.ExpectedLength != 0 && BodyBytes != Owner.ExpectedLength) Fail(kResultLength);
@@ -298,10 +332,14 @@ size_t CInetFile::Transfer::OnHeader(char* data, size_t size, size_t count, void
     if (const long status = StatusOfLine(line)) {
         t.Status = status;
         t.ContentLength.reset();
+        t.ETag.clear();
+        t.LastModified.clear();
         return total;
     }
     if (line != "\r\n" && line != "\n") {
         if (const auto length = ContentLengthOfLine(line)) t.ContentLength = length;
+        if (const auto tag = HeaderValue(line, "etag:")) t.ETag = *tag;
+        if (const auto time = HeaderValue(line, "last-modified:")) t.LastModified = *time;
         return total;
     }
     // The headers of one response are complete.
@@ -313,6 +351,7 @@ size_t CInetFile::Transfer::OnHeader(char* data, size_t size, size_t count, void
     }
     // A redirect is followed by libcurl (a final one fails after the transfer); the rate window,
     // which its header lines fill, also bounds the connection to the new location.
+    if (t.Status == 304 && t.Conditional) return total;
     if (t.Status >= 300 && t.Status < 400) return total;
     if (t.Status >= 100 && t.Status < 200) return total;  // an interim response
     return t.Stop(kResultHttpStatus);

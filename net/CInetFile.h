@@ -79,6 +79,14 @@ class CInetFile : public CWorkerThread {
     std::string Sha256;
     // When non-zero, the mode a finished ".update" file is given.
     uint32_t FileMode = 0;
+    // A conditional request: validators of a copy the caller keeps (empty: none are sent). A
+    // 304 answer then completes with code 0, nothing written, and NotModified set.
+    std::string IfNoneMatch;
+    std::string IfModifiedSince;
+    bool NotModified = false;
+    // The validators of the 200 answer that filled the file, for the next conditional request.
+    std::string ETag;
+    std::string LastModified;
     // A finished ".update" file is synced to the disk before the completion is posted. A caller
     // that syncs many files at once (one syncfs for a batch) turns this off.
     bool SyncOnClose = true;

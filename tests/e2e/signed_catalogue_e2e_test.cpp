@@ -82,6 +82,10 @@ class SignedCatalogue : public ::testing::Test {
         args.insert(args.end(),
                     {"-o", Root / "server/update.xml", Root / "server/c", Web->Url("c")});
         Tool(args);
+        // A modification time of its own: nginx's validators count whole seconds, and the
+        // updater keeps the last catalogue to ask whether it changed.
+        fs::last_write_time(Root / "server/update.xml",
+                            fs::file_time_type::clock::now() + std::chrono::seconds(++Published));
     }
 
     ProcessResult Update() {
@@ -106,6 +110,7 @@ class SignedCatalogue : public ::testing::Test {
     TempDir Root;
     std::unique_ptr<Nginx> Web;
     size_t Before = 0;
+    int Published = 0;
 };
 
 constexpr const char* kRefusedSignature = "更新文件列表的签名无效, 请到官网下载最新版本";
@@ -255,6 +260,38 @@ TEST_F(SignedCatalogue, AKeyRotatedByASignedCatalogueTakesOverAndAFastForwardIsL
     EXPECT_THAT(r.Out + r.Err, HasSubstr(kRefusedSignature));
     EXPECT_EQ(ReadFile(Root / "client/a.dat"), "two");
     EXPECT_TRUE(FilesFetched().empty());
+}
+
+TEST_F(SignedCatalogue, AnUnchangedCatalogueIsAnsweredNotModifiedAndCheckedAgain) {
+    Trust({"main"});
+    Publish({{"a.dat", "one"}}, "main");
+    ASSERT_EQ(Update().ExitStatus, 0);
+    const std::vector<std::string> current = {"正在连接：Toval更新服务器",
+                                              "获取更新文件列表成功：Toval更新服务器",
+                                              "你当前的版本是最新的"};
+    const auto since = [&] {
+        const std::vector<std::string> all = Web->Requests();
+        return std::vector<std::string>(all.begin() + static_cast<long>(Before), all.end());
+    };
+
+    // Nothing new: the signature is fetched again, the catalogue answered 304, and the kept copy
+    // checked against that signature.
+    ProcessResult r = Update();
+    EXPECT_EQ(r.ExitStatus, 0) << r.Err;
+    EXPECT_EQ(Lines(r.Out), current);
+    EXPECT_EQ(since(), (std::vector<std::string>{"/update.xml.minisig 200", "/update.xml 304"}));
+
+    // A kept copy that no longer matches the signature is dropped and the whole catalogue
+    // fetched in the same run.
+    std::string kept = ReadFile(Root / "client/.toval-updater/catalogue.xml");
+    kept.replace(kept.find("a.dat"), 5, "b.dat");
+    Root.Write("client/.toval-updater/catalogue.xml", kept);
+    r = Update();
+    EXPECT_EQ(r.ExitStatus, 0) << r.Err;
+    EXPECT_EQ(Lines(r.Out), current);
+    EXPECT_EQ(since(), (std::vector<std::string>{"/update.xml.minisig 200", "/update.xml 304",
+                                                 "/update.xml 200"}));
+    EXPECT_FALSE(fs::exists(Root / "client/b.dat"));
 }
 
 TEST_F(SignedCatalogue, CataloguesSignedByTheMinisignProgramAreAccepted) {

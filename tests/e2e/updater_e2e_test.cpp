@@ -67,6 +67,10 @@ class UpdaterE2E : public ::testing::Test {
         const ProcessResult r = RunProcess(std::string(TOVAL_BIN_DIR) + "/toval-catalog", args,
                                            {{"PATH", "/usr/bin:/bin"}}, Root / "work");
         ASSERT_EQ(r.ExitStatus, 0) << r.Err;
+        // A modification time of its own: nginx's validators count whole seconds, and the
+        // updater keeps the last catalogue to ask whether it changed.
+        fs::last_write_time(Root / "server/update.xml",
+                            fs::file_time_type::clock::now() + std::chrono::seconds(++Published));
     }
 
     ProcessResult Update(const std::string& catalogue = "update.xml", uint32_t caller = 0) {
@@ -94,6 +98,7 @@ class UpdaterE2E : public ::testing::Test {
 
     TempDir Root;
     std::unique_ptr<Nginx> Web;
+    int Published = 0;
 };
 
 TEST_F(UpdaterE2E, ThreeOutdatedFilesInOrderThenTheLobbyAndNoWritesElsewhere) {

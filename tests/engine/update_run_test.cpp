@@ -88,7 +88,15 @@ class UpdateRunTest : public ::testing::Test {
             if (f.OnServer) Server.Write("files/" + f.Name, f.Content);
             if (f.CurrentLocally) Client.Write(f.Name, f.Content);
         }
-        Server.Write("update.xml", Catalogue(files, *Web));
+        WriteCatalogue(Catalogue(files, *Web));
+    }
+
+    // Each catalogue a test serves gets a modification time of its own: nginx's validators
+    // count whole seconds, and a run keeps the last catalogue to ask whether it changed.
+    void WriteCatalogue(const std::string& xml) {
+        const std::string path = Server.Write("update.xml", xml);
+        fs::last_write_time(path,
+                            fs::file_time_type::clock::now() + std::chrono::seconds(++Serial));
     }
 
     std::unique_ptr<CUpdateRun> MakeRun(uint32_t caller = 77) {
@@ -121,6 +129,7 @@ class UpdateRunTest : public ::testing::Test {
     }
 
     TempDir Client, Server, Work, Tmp;
+    int Serial = 0;
     std::unique_ptr<Nginx> Web;
     std::unique_ptr<TestHost> Host = std::make_unique<TestHost>();
     std::string SavedTmp;
@@ -371,7 +380,7 @@ TEST_F(UpdateRunTest, ALengthOfZeroIsNotCheckedAsOldCataloguesExpect) {
     Publish({{"zero.dat", "body"}});
     std::string xml = ReadFile(Server / "update.xml");
     xml.replace(xml.find("<Length>4</Length>"), 18, "<Length>0</Length>");
-    Server.Write("update.xml", xml);
+    WriteCatalogue(xml);
     auto run = MakeRun();
     Drive(*run);
     EXPECT_EQ(run->RunOutcome(), CUpdateRun::Outcome::Finished);
@@ -383,7 +392,7 @@ TEST_F(UpdateRunTest, FilesThatCannotFitOnTheDiskAreNotFetched) {
     std::string xml = ReadFile(Server / "update.xml");
     const std::string one = "<Length>1</Length>";
     xml.replace(xml.rfind(one), one.size(), "<Length>1152921504606846976</Length>");  // 2^60
-    Server.Write("update.xml", xml);
+    WriteCatalogue(xml);
     auto run = MakeRun();
     Drive(*run);
     const std::string status = Statuses(Host->Events).back();

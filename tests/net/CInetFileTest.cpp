@@ -506,6 +506,45 @@ TEST_F(CInetFileTest, ConsecutiveTransfersToOneServerShareAConnection) {
     EXPECT_EQ(log, (std::vector<std::string>{first + " /a", first + " /b", first + " /c"}));
 }
 
+TEST_F(CInetFileTest, AConditionalRequestAnswered304WritesNothing) {
+    TempDir site;
+    site.Write("update.xml", "catalogue");
+    Nginx web(site.Path());
+    ASSERT_TRUE(web.Running()) << web.Failure();
+    auto first = Make(web.Url("update.xml"));
+    ASSERT_EQ(Fetch(*first).Code, kResultOk);
+    ASSERT_FALSE(first->ETag.empty());
+    ASSERT_FALSE(first->LastModified.empty());
+
+    struct Case {
+        std::string IfNoneMatch, IfModifiedSince;
+        bool NotModified;
+    };
+    const Case cases[] = {
+        {first->ETag, "", true},
+        {"", first->LastModified, true},
+        {"\"another\"", "", false},
+        {first->ETag + "\r\nX-Injected: 1", "", false},  // not sent: the request is plain
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.IfNoneMatch + " | " + c.IfModifiedSince);
+        std::filesystem::remove(Dir / "out.bin");
+        auto t = Make(web.Url("update.xml"));
+        t->IfNoneMatch = c.IfNoneMatch;
+        t->IfModifiedSince = c.IfModifiedSince;
+        EXPECT_EQ(Fetch(*t).Code, kResultOk);
+        EXPECT_EQ(t->NotModified, c.NotModified);
+        EXPECT_TRUE(ReadFileIfAny(Dir / "out.bin") ==
+                    (c.NotModified ? std::nullopt : std::optional<std::string>("catalogue")));
+    }
+    EXPECT_EQ(web.Requests(),
+              (std::vector<std::string>{"/update.xml 200", "/update.xml 304", "/update.xml 304",
+                                        "/update.xml 200", "/update.xml 200"}));
+    // A 304 nobody asked for is still no file.
+    Server.Route("/plain", Response{304});
+    EXPECT_EQ(Fetch(*Make(Server.Url("/plain"))).Code, kResultHttpStatus);
+}
+
 TEST_F(CInetFileTest, AServerBelowTheMinimumRateIsCode2EvenWhileBytesKeepComing) {
     // 10 bytes every 50 ms would take 20 s to finish; 512 every 50 ms fills a window ten times.
     for (const auto& [piece, code] : {std::pair{10u, kResultConnect}, {512u, kResultOk}}) {

@@ -1,0 +1,79 @@
+#include "engine/kept_catalogue.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/file_read.h"
+
+namespace toval {
+
+namespace {
+
+constexpr uint64_t kInfoMaxBytes = 16 << 10;
+
+std::string InfoPath(const std::string& stateDir) { return stateDir + "/catalogue.info"; }
+std::string CopyPath(const std::string& stateDir) { return stateDir + "/catalogue.xml"; }
+
+bool HasLineBreak(const std::string& text) {
+    return text.find_first_of("\r\n") != std::string::npos;
+}
+
+}  // namespace
+
+std::optional<KeptCatalogue> FindKeptCatalogue(const std::string& stateDir,
+                                               const std::string& url) {
+    const std::optional<std::string> info = ReadSmallFile(InfoPath(stateDir), kInfoMaxBytes);
+    if (!info) return std::nullopt;
+    KeptCatalogue kept;
+    std::istringstream lines(*info);
+    if (!std::getline(lines, kept.Url) || !std::getline(lines, kept.ETag) ||
+        !std::getline(lines, kept.LastModified) || kept.Url != url)
+        return std::nullopt;
+    kept.Path = CopyPath(stateDir);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(kept.Path, ec)) return std::nullopt;
+    return kept;
+}
+
+bool KeepCatalogue(const std::string& stateDir, const std::string& source, const std::string& url,
+                   const std::string& etag, const std::string& lastModified) {
+    // Without a validator a later request could not be conditional; a value with a line break
+    // cannot be stored as a line.
+    if ((etag.empty() && lastModified.empty()) || HasLineBreak(url) || HasLineBreak(etag) ||
+        HasLineBreak(lastModified)) {
+        ForgetKeptCatalogue(stateDir);
+        return false;
+    }
+    // The old information goes first: a crash half way leaves no pairing of new validators
+    // with an old copy.
+    std::remove(InfoPath(stateDir).c_str());
+    const std::string copyTemp = CopyPath(stateDir) + ".new";
+    const std::string infoTemp = InfoPath(stateDir) + ".new";
+    std::error_code ec;
+    std::filesystem::copy_file(source, copyTemp, std::filesystem::copy_options::overwrite_existing,
+                               ec);
+    bool ok = !ec;
+    if (ok) {
+        std::ofstream out(infoTemp, std::ios::binary | std::ios::trunc);
+        out << url << '\n' << etag << '\n' << lastModified << '\n';
+        out.close();
+        ok = static_cast<bool>(out);
+    }
+    ok = ok && std::rename(copyTemp.c_str(), CopyPath(stateDir).c_str()) == 0 &&
+         std::rename(infoTemp.c_str(), InfoPath(stateDir).c_str()) == 0;
+    if (!ok) {
+        std::remove(copyTemp.c_str());
+        std::remove(infoTemp.c_str());
+        ForgetKeptCatalogue(stateDir);
+    }
+    return ok;
+}
+
+void ForgetKeptCatalogue(const std::string& stateDir) {
+    std::remove(InfoPath(stateDir).c_str());
+    std::remove(CopyPath(stateDir).c_str());
+}
+
+}  // namespace toval
