@@ -1,5 +1,6 @@
 # Sourced by the benchmark scripts: start_nginx DIR serves DIR/www on a free loopback port with
-# its own prefix in DIR, sets $base to its URL, and stops it when the script exits.
+# its own prefix in DIR and sets $base to its URL; stop_nginx DIR stops it. With NGINX_LOG=1 every
+# request is logged to DIR/access.log as "URI STATUS BYTES_SENT".
 start_nginx() {
   local work=$1 port
   mkdir -p "$work/www" "$work/logs"
@@ -12,7 +13,8 @@ pid $work/nginx.pid;
 error_log $work/logs/error.log;
 events { worker_connections 256; }
 http {
-  access_log off;
+  log_format sent '\$uri \$status \$bytes_sent';
+  access_log $( [ -n "${NGINX_LOG:-}" ] && echo "$work/access.log sent" || echo off );
   sendfile on;
   client_body_temp_path $work/body;
   proxy_temp_path $work/proxy;
