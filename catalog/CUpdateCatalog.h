@@ -14,6 +14,10 @@
 
 namespace toval {
 
+// No real catalogue comes near this (100,000 files take 58 MB); a download past it is not a
+// catalogue, and must not fill the temporary directory.
+inline constexpr uint64_t kCatalogueMaxBytes = 256ull << 20;
+
 class CUpdateCatalog {
   public:
     // Reads the base directories once, from the system.

@@ -52,8 +52,7 @@ void CUpdateRun::StartRun(const std::string& catalogueUrl) {
 }
 
 bool CUpdateRun::AcquireRunLock() {
-    if (!Lock)
-        Lock = std::make_unique<RunLock>(StateDirectory(UpdateCatalog.Directories().ProgramDir));
+    if (!Lock) Lock = std::make_unique<RunLock>(StateDir());
     switch (Lock->TryAcquire()) {
         case RunLock::State::Held:
             WaitingForLock = false;
@@ -129,7 +128,7 @@ void CUpdateRun::QueueCatalogue(const CServerEntry& server) {
     transfer->ExpectedLength = 0;
     transfer->MaxLength = kCatalogueMaxBytes;
     // With a copy kept from an earlier launch, an unchanged catalogue costs one small answer.
-    const std::string stateDir = StateDirectory(UpdateCatalog.Directories().ProgramDir);
+    const std::string stateDir = StateDir();
     if (const std::optional<KeptCatalogue> kept = FindKeptCatalogue(stateDir, server.Url)) {
         transfer->IfNoneMatch = kept->ETag;
         transfer->IfModifiedSince = kept->LastModified;

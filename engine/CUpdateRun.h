@@ -27,9 +27,6 @@
 
 namespace toval {
 
-// No real catalogue comes near this (100,000 files take 58 MB); a download past it is not a
-// catalogue, and must not fill the temporary directory.
-inline constexpr uint64_t kCatalogueMaxBytes = 256ull << 20;
 // A catalogue's signature is a few hundred bytes.
 inline constexpr uint64_t kSignatureMaxBytes = 16 << 10;
 // The keys file beside the program whose presence puts the updater in signed mode.
@@ -137,6 +134,8 @@ class CUpdateRun {
 
     // Aborts a debug build when called on another thread than the run's own.
     void CheckThread() const;
+    // The state directory beside the program.
+    std::string StateDir() const { return StateDirectory(UpdateCatalog.Directories().ProgramDir); }
 
     IRunHost& Host;
     const std::thread::id OwnThread = std::this_thread::get_id();

@@ -116,7 +116,7 @@ void CUpdateRun::InstallHeld() {
 void CUpdateRun::CatalogueCompleted(CInetFile& transfer) {
     // A 304 answer: the copy kept from an earlier launch is current, and is checked as if it had
     // just arrived.
-    const std::string stateDir = StateDirectory(UpdateCatalog.Directories().ProgramDir);
+    const std::string stateDir = StateDir();
     const std::optional<KeptCatalogue> kept =
         transfer.NotModified ? FindKeptCatalogue(stateDir, transfer.URL) : std::nullopt;
     const std::string source = kept ? kept->Path : transfer.TargetPath;

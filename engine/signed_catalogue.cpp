@@ -56,7 +56,7 @@ std::optional<std::string_view> CUpdateRun::CheckSignedCatalogue(const std::stri
     const TrustedCommentValues values = ParseTrustedComment(verified.TrustedComment);
     if (values.Status != TrustedCommentStatus::Ok) return kTextSignatureInvalid;
 
-    const std::string stateDir = StateDirectory(UpdateCatalog.Directories().ProgramDir);
+    const std::string stateDir = StateDir();
     SerialFloors floors = SerialFloors::Load(stateDir);
     const auto now = static_cast<uint64_t>(std::time(nullptr));
     switch (CheckFreshness(values.Serial, values.Expires, now, floors.Floor(verified.Id))) {

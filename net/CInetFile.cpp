@@ -49,8 +49,6 @@ long StatusOfLine(std::string_view line) {
     return code;
 }
 
-// The value of a Content-Length header line; nothing when the line is another header or the value
-// is not a number.
 // The value of header line `line` when it is header `name` (given with its colon), without the
 // blanks around it; nothing for another header.
 std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {

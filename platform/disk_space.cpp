@@ -29,6 +29,12 @@ bool ExistingAncestor(std::string path, std::string& found, dev_t& device) {
     return false;
 }
 
+std::optional<uint64_t> MeasureFreeBytes(const std::string& dir) {
+    struct statvfs fs {};
+    if (::statvfs(dir.c_str(), &fs) != 0) return std::nullopt;
+    return static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+}
+
 }  // namespace
 
 std::optional<SpaceShortage> FindSpaceShortage(
@@ -57,19 +63,13 @@ std::optional<SpaceShortage> FindSpaceShortage(
         v.Needed = bytes > kMax - v.Needed ? kMax : v.Needed + bytes;
     }
     for (const auto& [device, v] : volumes) {
-        struct statvfs fs {};
-        if (::statvfs(v.Probe.c_str(), &fs) != 0) continue;
-        const uint64_t available = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
-        if (v.Needed > available) return SpaceShortage{v.Needed, available};
+        const std::optional<uint64_t> available = MeasureFreeBytes(v.Probe);
+        if (available && v.Needed > *available) return SpaceShortage{v.Needed, *available};
     }
     return std::nullopt;
 }
 
-uint64_t FreeBytes(const std::string& dir) {
-    struct statvfs fs {};
-    if (::statvfs(dir.c_str(), &fs) != 0) return 0;
-    return static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
-}
+uint64_t FreeBytes(const std::string& dir) { return MeasureFreeBytes(dir).value_or(0); }
 
 bool SyncFileSystemsOf(const std::vector<std::string>& paths) {
     bool ok = true;

@@ -20,11 +20,13 @@
 #include <vector>
 
 #include "catalog/CFileEntry.h"
+#include "catalog/CUpdateCatalog.h"
 #include "catalog/catalog_writer.h"
 #include "catalog/install_path.h"
 #include "catalog/minisign.h"
 #include "catalog/xml_text.h"
 #include "platform/crypto.h"
+#include "platform/file_read.h"
 #include "platform/file_time.h"
 #include "platform/text.h"
 
@@ -36,6 +38,8 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+// A key file holds one key; anything much larger is not one.
+constexpr uint64_t kKeyFileMaxBytes = 64 << 10;
 
 constexpr std::string_view kUsage =
     R"(Usage: toval-catalog [options] CLIENT_DIR BASE_URL
@@ -326,14 +330,6 @@ std::optional<std::string> HashFile(const std::string& path) {
     return ToHex(digest->data(), digest->size());
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
-    return bytes;
-}
-
 // Writes `text` to a new file at `path` with `mode`; an existing file is never overwritten.
 bool WriteNewFile(const std::string& path, std::string_view text, mode_t mode) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
@@ -374,7 +370,7 @@ Stop Keygen(const std::string& base) {
 // The signature file for the catalogue `bytes` named `name`, by the secret key at `keyPath`.
 Stop SignCatalogue(const Options& options, std::string_view bytes, const std::string& name,
                    std::string& signature) {
-    const std::optional<std::string> keyText = ReadWholeFile(*options.SignKey);
+    const std::optional<std::string> keyText = ReadSmallFile(*options.SignKey, kKeyFileMaxBytes);
     if (!keyText) return Failed(*options.SignKey + ": cannot be read");
     const std::optional<minisign::SecretKey> key = minisign::ParseSecretKey(*keyText);
     if (!key) {
@@ -514,7 +510,7 @@ Stop WriteOutput(const Options& options, const std::vector<std::unique_ptr<CFile
     }
     if (options.SignKey) {
         // Signed from the very bytes that are published.
-        const std::optional<std::string> bytes = ReadWholeFile(temp);
+        const std::optional<std::string> bytes = ReadSmallFile(temp, kCatalogueMaxBytes);
         std::string signature;
         Stop stop =
             bytes ? SignCatalogue(options, *bytes, fs::path(target).filename().string(), signature)

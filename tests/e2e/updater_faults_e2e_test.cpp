@@ -20,15 +20,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
 class UpdaterFaultsE2E : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -76,7 +67,7 @@ TEST_F(UpdaterFaultsE2E, ASecondUpdaterWaitsForTheFirstInsteadOfCorruptingItsFil
     auto first = Start("one");
     ASSERT_TRUE(Server.WaitForRequests(2, 20s));
     auto second = Start("two");
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(WaitFor([&] {
         return second->OutputSoFar().find("正在等待另一个更新程序结束") != std::string::npos;
     }));
     Server.ReleaseStalls();

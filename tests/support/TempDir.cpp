@@ -45,14 +45,22 @@ std::string ReadFile(const std::string& path) {
     return s.str();
 }
 
-bool WaitForFile(const std::string& path, std::chrono::milliseconds limit) {
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    std::error_code ec;
-    while (true) {
-        if (std::filesystem::file_size(path, ec) > 0 && !ec) return true;
+    while (!done()) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    return true;
+}
+
+bool WaitForFile(const std::string& path, std::chrono::milliseconds limit) {
+    return WaitFor(
+        [&] {
+            std::error_code ec;
+            return std::filesystem::file_size(path, ec) > 0 && !ec;
+        },
+        limit);
 }
 
 }  // namespace toval::test

@@ -2,6 +2,7 @@
 // A fresh directory under $TMPDIR (or /tmp), removed with everything in it when the test ends.
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 namespace toval::test {
@@ -30,5 +31,9 @@ std::string ReadFile(const std::string& path);
 // seconds to start a shell.
 bool WaitForFile(const std::string& path,
                  std::chrono::milliseconds limit = std::chrono::seconds(20));
+
+// Polls `done` until it holds (true) or `limit` has passed (false), for what another process does.
+bool WaitFor(const std::function<bool()>& done,
+             std::chrono::milliseconds limit = std::chrono::seconds(20));
 
 }  // namespace toval::test

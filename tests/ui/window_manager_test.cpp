@@ -28,16 +28,6 @@ namespace {
 using namespace std::chrono_literals;
 using test::ScreenPoint;
 
-// The window lives in another process, so the test polls instead of running an event loop.
-bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
 // Where the window is once nothing has moved it for a while: a manager frames a new window, and
 // the window fits itself into the frame, some time after it first shows.
 std::optional<ScreenPoint> SettledOrigin(const std::string& display, xcb_window_t window) {
@@ -81,7 +71,7 @@ class RealPointerWindowTest : public ::testing::TestWithParam<Manager> {
         const std::string arguments = Server.Url("/update.xml") + ",0";
         const char* argv[] = {program.c_str(), arguments.c_str(), nullptr};
         Child = test::SpawnOnDisplay(X(), argv);
-        return Child > 0 && Eventually([&] {
+        return Child > 0 && test::WaitFor([&] {
                    Window = test::FindTopLevel(X(), "自动升级-正在下载文件");
                    return Window != 0 && test::ShownNormally(X(), Window);
                });
@@ -129,7 +119,7 @@ TEST_P(RealPointerWindowTest, StripDragEndsOnReleaseMinimiseIsRefusedCloseSpotEx
     pointer.MoveTo(grip);
     pointer.Press();
     pointer.MoveTo(grip + shift, 10);
-    EXPECT_TRUE(Eventually([&] { return Origin() == dropped; }, 5s))
+    EXPECT_TRUE(test::WaitFor([&] { return Origin() == dropped; }, 5s))
         << ::testing::PrintToString(Origin());
     pointer.Release();
     std::this_thread::sleep_for(200ms);
@@ -142,7 +132,7 @@ TEST_P(RealPointerWindowTest, StripDragEndsOnReleaseMinimiseIsRefusedCloseSpotEx
         test::UnmapWatch unmaps(X(), Window);
         ASSERT_TRUE(test::RequestIconify(X(), Window));
         EXPECT_TRUE(unmaps.Seen(5s)) << "the manager never minimised the window";
-        EXPECT_TRUE(Eventually([&] { return test::ShownNormally(X(), Window); }, 5s));
+        EXPECT_TRUE(test::WaitFor([&] { return test::ShownNormally(X(), Window); }, 5s));
     }
 
     const std::optional<ScreenPoint> at = OnScreen();
@@ -151,7 +141,7 @@ TEST_P(RealPointerWindowTest, StripDragEndsOnReleaseMinimiseIsRefusedCloseSpotEx
     pointer.Press();
     pointer.Release();
     int status = -1;
-    ASSERT_TRUE(Eventually([&] { return waitpid(Child, &status, WNOHANG) == Child; }));
+    ASSERT_TRUE(test::WaitFor([&] { return waitpid(Child, &status, WNOHANG) == Child; }));
     Child = -1;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
