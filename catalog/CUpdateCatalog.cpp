@@ -14,6 +14,7 @@ CUpdateCatalog::CUpdateCatalog(BaseDirectories dirs) : Dirs(std::move(dirs)) {}
 CUpdateCatalog::~CUpdateCatalog() { Clear(); }
 
 void CUpdateCatalog::Clear() {
+    MirrorOrigins.clear();
     while (!Entries.empty()) {
         // Unlinked before it is destroyed, so its destructor never sees itself in the list.
         std::unique_ptr<CFileEntry> front = std::move(Entries.front());
@@ -24,13 +25,15 @@ void CUpdateCatalog::Clear() {
 bool CUpdateCatalog::Load(const std::string& path) {
     Clear();
     XmlReader reader;
-    return reader.OpenFile(path) && ReadCatalogEntries(reader, Dirs, Entries);
+    return reader.OpenFile(path) &&
+           ReadCatalogEntries(reader, Dirs, Entries, kMaxCatalogEntries, &MirrorOrigins);
 }
 
 bool CUpdateCatalog::LoadBytes(std::string_view bytes) {
     Clear();
     XmlReader reader;
-    return reader.OpenMemory(bytes) && ReadCatalogEntries(reader, Dirs, Entries);
+    return reader.OpenMemory(bytes) &&
+           ReadCatalogEntries(reader, Dirs, Entries, kMaxCatalogEntries, &MirrorOrigins);
 }
 
 uint32_t CUpdateCatalog::RetainOutdated() {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "catalog/CFileEntry.h"
 #include "catalog/install_path.h"
@@ -45,8 +46,11 @@ class CUpdateCatalog {
     bool AllEntries(const std::function<bool(const CFileEntry&)>& test) const;
 
     const BaseDirectories& Directories() const { return Dirs; }
+    // The servers the catalogue read last names as mirrors of its files, in its order.
+    const std::vector<std::string>& Mirrors() const { return MirrorOrigins; }
 
   private:
+    std::vector<std::string> MirrorOrigins;
     std::list<std::unique_ptr<CFileEntry>> Entries;
     BaseDirectories Dirs;
 };

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "catalog/catalog_values.h"
+#include "catalog/mirror_origin.h"
 #include "catalog/xml_text.h"
 
 namespace toval {
@@ -33,6 +34,10 @@ class CatalogStream {
 
     // False when the document holds more File elements than a catalogue may.
     bool StartElement(std::string_view name, int depth, bool empty) {
+        // Mirrors are children of the Product element below the root; only their own text counts.
+        if (depth == 1) InProduct = name == "Product" && !empty;
+        InMirror = InProduct && depth == 2 && name == "Mirror" && !empty;
+        MirrorText.clear();
         if (!Open.empty() && depth == Open.back().Depth + 1) {
             if (const CatalogField* field = MatchCatalogField(name)) {
                 Open.back().Field = field;
@@ -51,6 +56,12 @@ class CatalogStream {
     }
 
     void EndElement(int depth) {
+        if (depth == 1) InProduct = false;
+        if (depth == 2 && InMirror) {
+            InMirror = false;
+            if (Mirrors.size() < kMaxMirrors && IsMirrorOrigin(MirrorText))
+                Mirrors.push_back(MirrorText);
+        }
         if (Open.empty()) return;
         if (depth == Open.back().Depth) {
             EndFile();
@@ -71,6 +82,7 @@ class CatalogStream {
         // limit, so a small document could claim gigabytes. Past twice the document's own text
         // that is no catalogue, and it is refused before anything is copied.
         if (Gathered > 2 * Seen + kGatherSlack) return false;
+        if (InMirror && MirrorText.size() < 512) MirrorText += text;
         for (OpenFile& file : Open) {
             if (file.Field) file.Text += text;
         }
@@ -98,12 +110,19 @@ class CatalogStream {
     std::vector<OpenFile> Open;
     uint64_t Seen = 0;      // text the document holds
     uint64_t Gathered = 0;  // text copied into values
+    bool InProduct = false;
+    bool InMirror = false;  // directly inside a Mirror of the Product
+    std::string MirrorText;
+
+  public:
+    std::vector<std::string> Mirrors;  // valid ones, in document order
 };
 
 }  // namespace
 
 bool ReadCatalogEntries(XmlReader& reader, const BaseDirectories& dirs,
-                        std::list<std::unique_ptr<CFileEntry>>& out, std::size_t maxEntries) {
+                        std::list<std::unique_ptr<CFileEntry>>& out, std::size_t maxEntries,
+                        std::vector<std::string>* mirrors) {
     // Read into a list of its own: an error near the end must not leave half a catalogue.
     std::list<std::unique_ptr<CFileEntry>> read;
     CatalogStream stream(dirs, read, maxEntries);
@@ -135,6 +154,7 @@ bool ReadCatalogEntries(XmlReader& reader, const BaseDirectories& dirs,
     }
     if (status != 0) return false;
     out.splice(out.end(), read);
+    if (mirrors) *mirrors = std::move(stream.Mirrors);
     return true;
 }
 

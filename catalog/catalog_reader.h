@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <list>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "catalog/CFileEntry.h"
 #include "catalog/XmlReader.h"
@@ -20,9 +22,12 @@ namespace toval {
 // Also false when it holds more than `maxEntries` File elements: a record takes some hundred
 // bytes however short its element, so a document of nothing but "<File/>" would otherwise turn
 // tens of megabytes into gigabytes.
+// With `mirrors`, the valid origins of the Mirror children of the Product element are put there
+// (IsMirrorOrigin; others are skipped, as an old reader skips them all).
 constexpr std::size_t kMaxCatalogEntries = 500000;
 bool ReadCatalogEntries(XmlReader& reader, const BaseDirectories& dirs,
                         std::list<std::unique_ptr<CFileEntry>>& out,
-                        std::size_t maxEntries = kMaxCatalogEntries);
+                        std::size_t maxEntries = kMaxCatalogEntries,
+                        std::vector<std::string>* mirrors = nullptr);
 
 }  // namespace toval

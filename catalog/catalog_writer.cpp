@@ -114,6 +114,12 @@ bool WriteCatalog(std::ostream& out, const CatalogProduct& product,
     if (!e.Text("creation date", product.CreateDate)) return false;
     e.Markup("\" filenum=\"" + std::to_string(files.size()) + "\">");
     e.Markup(kEol);
+    for (const std::string& mirror : product.Mirrors) {
+        e.Markup("\t\t<Mirror>");
+        if (!e.Text("mirror", mirror)) return false;
+        e.Markup("</Mirror>");
+        e.Markup(kEol);
+    }
     for (const CFileEntry* file : files) {
         e.Markup("\t\t<File>");
         e.Markup(kEol);

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "catalog/CFileEntry.h"
 
@@ -14,7 +15,8 @@ namespace toval {
 
 struct CatalogProduct {
     std::string Name;
-    std::string CreateDate;  // "YYYY-MM-DD hh:mm:ss", local time
+    std::string CreateDate;            // "YYYY-MM-DD hh:mm:ss", local time
+    std::vector<std::string> Mirrors;  // origins, written as Mirror children of the Product
 };
 
 // "YYYY-MM-DD hh:mm:ss" of a broken-down time.

@@ -2,43 +2,75 @@
 
 namespace toval {
 
+const std::string& QueuedTransfer::FileName() const {
+    static const std::string kNone;
+    return Entry ? Entry->FileName : kNone;
+}
+
+const std::string& QueuedTransfer::TargetPath() const {
+    static const std::string kNone;
+    if (Entry) return Entry->FullPath;
+    if (Transfer) return Transfer->Request().TargetPath;
+    return Pending ? Pending->TargetPath : kNone;
+}
+
 CDownloadQueue::~CDownloadQueue() { Clear(); }
 
-void CDownloadQueue::Push(std::unique_ptr<CInetFile> transfer) {
-    if (!transfer) return;
-    const CInetFile* key = transfer.get();
-    Items.push_back(std::move(transfer));
-    Index.emplace(key, std::prev(Items.end()));
+QueuedTransfer& CDownloadQueue::Push(QueuedTransfer item) {
+    item.Sequence = NextSequence++;
+    Items.push_back(std::move(item));
+    return Items.back();
 }
 
-CInetFile* CDownloadQueue::After(const CInetFile* transfer) const {
-    const auto found = Index.find(transfer);
-    if (found == Index.end()) return nullptr;
-    const auto next = std::next(found->second);
-    return next == Items.end() ? nullptr : next->get();
+QueuedTransfer* CDownloadQueue::Front() { return Items.empty() ? nullptr : &Items.front(); }
+
+QueuedTransfer* CDownloadQueue::After(const QueuedTransfer& item) {
+    const uint64_t index = item.Sequence - FrontSequence + 1;
+    return index < Items.size() ? &Items[index] : nullptr;
 }
 
-bool CDownloadQueue::Remove(CInetFile* transfer) {
-    const auto found = Index.find(transfer);
-    if (found == Index.end()) return false;
-    // Unlinked before it is destroyed: its destructor joins a worker that may still post, and the
-    // queue must not hand it out meanwhile.
-    std::unique_ptr<CInetFile> doomed = std::move(*found->second);
-    Items.erase(found->second);
-    Index.erase(found);
-    return true;
+QueuedTransfer* CDownloadQueue::NextUnstarted() {
+    if (UnstartedSequence < FrontSequence) UnstartedSequence = FrontSequence;
+    const uint64_t index = UnstartedSequence - FrontSequence;
+    return index < Items.size() ? &Items[index] : nullptr;
+}
+
+void CDownloadQueue::Attach(QueuedTransfer& item, std::unique_ptr<ITransfer> transfer) {
+    Running[transfer.get()] = &item;
+    item.Transfer = std::move(transfer);
+    UnstartedSequence = item.Sequence + 1;
+}
+
+QueuedTransfer* CDownloadQueue::Find(const ITransfer* transfer) {
+    const auto found = Running.find(transfer);
+    return found == Running.end() ? nullptr : found->second;
+}
+
+void CDownloadQueue::PopFront() {
+    // Unlinked before it is destroyed: its destructor joins a worker that may still post, and
+    // the queue must not hand it out meanwhile.
+    if (!Items.empty()) QueuedTransfer doomed = TakeFront();
+}
+
+QueuedTransfer CDownloadQueue::TakeFront() {
+    QueuedTransfer front = std::move(Items.front());
+    Items.pop_front();
+    ++FrontSequence;
+    if (front.Transfer) Running.erase(front.Transfer.get());
+    return front;
 }
 
 void CDownloadQueue::Clear() {
-    for (const auto& transfer : Items) transfer->Cancel.store(true);
-    Index.clear();
-    List doomed;
+    for (QueuedTransfer& item : Items)
+        if (item.Transfer) item.Transfer->Cancel();
+    Running.clear();
+    FrontSequence = UnstartedSequence = NextSequence;
+    std::deque<QueuedTransfer> doomed;
     doomed.swap(Items);
-    while (!doomed.empty()) doomed.pop_front();
 }
 
-void CDownloadQueue::ForEach(const std::function<void(const CInetFile&)>& visit) const {
-    for (const auto& transfer : Items) visit(*transfer);
+void CDownloadQueue::ForEach(const std::function<void(const QueuedTransfer&)>& visit) const {
+    for (const QueuedTransfer& item : Items) visit(item);
 }
 
 }  // namespace toval

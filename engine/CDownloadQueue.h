@@ -1,17 +1,40 @@
 #pragma once
-// The run's transfers in the order in which they run. The queue owns them; every operation costs
-// the same however many are queued, so a catalogue of 100,000 files neither slows the downloads
-// nor the exit. Used on the run's thread only.
+// The run's transfers in catalogue order. They start in that order, up to a few at once, finish
+// in any order, and leave the queue from its front only, as they are installed in order. Every
+// operation costs the same however many are queued, so a catalogue of 100,000 files neither
+// slows the downloads nor the exit. Used on the run's thread only.
 
 #include <cstdint>
+#include <deque>
 #include <functional>
-#include <list>
 #include <memory>
+#include <string>
 #include <unordered_map>
 
-#include "net/CInetFile.h"
+#include "catalog/CFileEntry.h"
+#include "net/transfer.h"
 
 namespace toval {
+
+// One transfer of the run: what it fetches, and where it stands.
+struct QueuedTransfer {
+    int32_t Kind = 2;  // 1: the catalogue or its signature, 2: a file
+    std::string ServerName;
+    std::unique_ptr<CFileEntry> Entry;         // kind 2: the file it brings up to date
+    std::unique_ptr<TransferRequest> Pending;  // kind 1: its request, until it starts
+    std::unique_ptr<ITransfer> Transfer;       // made when it starts
+    bool Done = false;                         // its completion has been handled
+    uint32_t Code = 0;                         // its result code, once done
+    bool StatusShown = false;                  // its name has been the status line
+    bool EndsBatch = false;                    // done, and failed or cannot be installed
+    uint64_t Sequence = 0;                     // its place in the run, set by the queue
+
+    bool Started() const { return Transfer != nullptr; }
+    const std::string& FileName() const;
+    // Where it writes (kind 2: the installed file, beside which its ".update" file is made).
+    const std::string& TargetPath() const;
+    uint64_t ExpectedLength() const { return Entry ? Entry->Length : 0; }
+};
 
 class CDownloadQueue {
   public:
@@ -20,24 +43,34 @@ class CDownloadQueue {
     CDownloadQueue(const CDownloadQueue&) = delete;
     CDownloadQueue& operator=(const CDownloadQueue&) = delete;
 
-    // Takes ownership; a null transfer is ignored (it would read as an empty queue).
-    void Push(std::unique_ptr<CInetFile> transfer);
+    QueuedTransfer& Push(QueuedTransfer item);
     // Borrowed; stays queued. Null when empty.
-    CInetFile* Front() const { return Items.empty() ? nullptr : Items.front().get(); }
+    QueuedTransfer* Front();
+    // The one queued right after `item`; null at the end.
+    QueuedTransfer* After(const QueuedTransfer& item);
+    // The first one that has not started; null when all have.
+    QueuedTransfer* NextUnstarted();
+    // Gives `item`, which must be NextUnstarted(), the transfer that fetches it.
+    void Attach(QueuedTransfer& item, std::unique_ptr<ITransfer> transfer);
+    // The item whose transfer is `transfer`; null when it is not queued (any more).
+    QueuedTransfer* Find(const ITransfer* transfer);
     uint32_t Count() const { return static_cast<uint32_t>(Items.size()); }
-    bool Contains(const CInetFile* transfer) const { return Index.contains(transfer); }
-    // The transfer queued right after `transfer`; null at the end or when it is not queued.
-    CInetFile* After(const CInetFile* transfer) const;
-    // Unlinks `transfer` and destroys it, joining its worker; false when it was not queued.
-    bool Remove(CInetFile* transfer);
+    // Destroys the front item, joining its worker.
+    void PopFront();
+    // Hands the front item over; Find no longer knows its transfer. The queue must not be empty.
+    QueuedTransfer TakeFront();
     // Cancels every transfer first, so that their workers wind down together, then destroys them.
     void Clear();
-    void ForEach(const std::function<void(const CInetFile&)>& visit) const;
+    void ForEach(const std::function<void(const QueuedTransfer&)>& visit) const;
 
   private:
-    using List = std::list<std::unique_ptr<CInetFile>>;
-    List Items;
-    std::unordered_map<const CInetFile*, List::iterator> Index;
+    // Items stay where they are while others are pushed or popped (a deque keeps references
+    // valid at both ends), and an item's index is its sequence number less the front's.
+    std::deque<QueuedTransfer> Items;
+    uint64_t FrontSequence = 0;
+    uint64_t NextSequence = 0;
+    uint64_t UnstartedSequence = 0;
+    std::unordered_map<const ITransfer*, QueuedTransfer*> Running;
 };
 
 }  // namespace toval

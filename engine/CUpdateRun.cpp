@@ -12,7 +12,6 @@
 
 #include "engine/kept_catalogue.h"
 #include "engine/status_texts.h"
-#include "net/update_path.h"
 #include "platform/disk_space.h"
 #include "platform/temp_file.h"
 
@@ -105,35 +104,38 @@ void CUpdateRun::Connect() {
     }
     // The signature comes first, small and capped: the catalogue is then checked against it
     // before anything reads it.
-    auto transfer = std::make_unique<CInetFile>();
-    transfer->Kind = 1;
-    transfer->StatusCallback = true;
-    transfer->NotifyWindow = &Host;
-    transfer->URL = server->Url + ".minisig";
-    transfer->ServerName = server->Name;
-    transfer->TargetPath = CreateTempFile("Xml", ".minisig");
-    transfer->MaxLength = kSignatureMaxBytes;
-    SignatureFetch = transfer.get();
-    DownloadQueue.Push(std::move(transfer));
+    QueuedTransfer item;
+    item.Kind = 1;
+    item.ServerName = server->Name;
+    item.Pending = CatalogueRequest(server->Url + ".minisig", ".minisig", kSignatureMaxBytes);
+    SignatureFetch = &DownloadQueue.Push(std::move(item));
+}
+
+std::unique_ptr<TransferRequest> CUpdateRun::CatalogueRequest(const std::string& url,
+                                                              const char* suffix,
+                                                              uint64_t maxBytes) const {
+    auto request = std::make_unique<TransferRequest>();
+    request->Kind = 1;
+    request->URL = url;
+    request->TargetPath = CreateTempFile("Xml", suffix);
+    request->MaxLength = maxBytes;
+    // When the server is down, the mirrors the last accepted catalogue named may serve it.
+    if (const std::optional<KeptCatalogue> kept = FindAnyKeptCatalogue(StateDir()))
+        request->Mirrors = kept->Mirrors;
+    return request;
 }
 
 void CUpdateRun::QueueCatalogue(const CServerEntry& server) {
-    auto transfer = std::make_unique<CInetFile>();
-    transfer->Kind = 1;
-    transfer->StatusCallback = true;
-    transfer->NotifyWindow = &Host;
-    transfer->URL = server.Url;
-    transfer->ServerName = server.Name;
-    transfer->TargetPath = CreateTempFile("Xml", ".tmp");
-    transfer->ExpectedLength = 0;
-    transfer->MaxLength = kCatalogueMaxBytes;
+    QueuedTransfer item;
+    item.Kind = 1;
+    item.ServerName = server.Name;
+    item.Pending = CatalogueRequest(server.Url, ".tmp", kCatalogueMaxBytes);
     // With a copy kept from an earlier launch, an unchanged catalogue costs one small answer.
-    const std::string stateDir = StateDir();
-    if (const std::optional<KeptCatalogue> kept = FindKeptCatalogue(stateDir, server.Url)) {
-        transfer->IfNoneMatch = kept->ETag;
-        transfer->IfModifiedSince = kept->LastModified;
+    if (const std::optional<KeptCatalogue> kept = FindKeptCatalogue(StateDir(), server.Url)) {
+        item.Pending->IfNoneMatch = kept->ETag;
+        item.Pending->IfModifiedSince = kept->LastModified;
     }
-    DownloadQueue.Push(std::move(transfer));
+    DownloadQueue.Push(std::move(item));
 }
 
 void CUpdateRun::OnCommand(uint32_t id) {
@@ -158,83 +160,106 @@ void CUpdateRun::OnTimer(uint32_t id) {
 void CUpdateRun::PumpStep() {
     CheckThread();
     // Once the run has asked to quit, or a file has failed, nothing new may start.
-    if (QuitPosted || FileFailed) return;
+    if (QuitPosted || FileFailed || StartingStopped) return;
     if (WaitingForLock) {
         WaitForRunLock();
         return;
     }
-    if (RunningTransfers >= TransferLimit) return;
-    CInetFile* next = NextToStart();
-    if (!next || next->StartCount != 0) return;
-    // A file's name is its status while it downloads, unless earlier files still wait to be
-    // installed: their lines come first, and this name follows them.
-    const bool showStatus = Held.empty();
-    if (next->Kind == 2) PrepareFileTransfer(*next, showStatus);
-    if (next->Start()) {
+    while (RunningTransfers < TransferLimit) {
+        QueuedTransfer* next = DownloadQueue.NextUnstarted();
+        const QueuedTransfer* front = DownloadQueue.Front();
+        // Finished files wait on the disk until the ones before them are in; how far ahead the
+        // downloads may run is bounded, so their ".update" files never pile up without end.
+        if (!next || !front || next->Sequence - front->Sequence >= kStartWindow) return;
+        if (!StartTransfer(*next)) return;
+    }
+}
+
+bool CUpdateRun::StartTransfer(QueuedTransfer& item) {
+    // A file's name is its status while it downloads when every file before it is installed;
+    // otherwise their lines come first, and this name follows them.
+    const bool front = &item == DownloadQueue.Front();
+    TransferRequest request;
+    if (item.Kind == 2) {
+        if (front) {
+            SetStatus(FillText("%s", {item.FileName()}));
+            item.StatusShown = true;
+        }
+        request = FileRequest(*item.Entry);
+    } else {
+        request = std::move(*item.Pending);
+        item.Pending.reset();
+    }
+    DownloadQueue.Attach(item, MakeTransfer(std::move(request), Host));
+    if (item.Transfer->Start()) {
         ++RunningTransfers;
-        Active = next;
-        ShownAtStart = showStatus ? next : nullptr;
-        return;
+        UpdateActive();
+        return true;
     }
     // No worker could be started: the run cannot go on. It ends as a failed transfer does, so
     // that the front end closes and the caller hears a result; files before it are installed.
-    if (next->Kind == 1) {
-        CatalogueFailed(*next, ResultCodeText(kResultConnect));
+    if (item.Kind == 1) {
+        CatalogueFailed(item, ResultCodeText(kResultConnect));
+        DownloadQueue.PopFront();
     } else {
-        Held.push_back({next, static_cast<uint32_t>(kResultConnect), showStatus});
-        InstallHeld();
+        item.Done = true;
+        item.Code = kResultConnect;
+        FileDone(item);
     }
     Result = Outcome::Stopped;
+    return false;
 }
 
-CInetFile* CUpdateRun::NextToStart() const {
-    return Held.empty() ? DownloadQueue.Front() : DownloadQueue.After(Held.back().Transfer);
-}
-
-void CUpdateRun::PrepareFileTransfer(CInetFile& transfer, bool showStatus) {
-    if (showStatus) SetStatus(FillText("%s", {transfer.FileName}));
-    transfer.SyncOnClose = false;  // the batch is synced at once before it is installed
+TransferRequest CUpdateRun::FileRequest(const CFileEntry& file) const {
+    TransferRequest request;
+    request.Kind = 2;
+    request.URL = file.URL;
+    request.Mirrors = UpdateCatalog.Mirrors();
+    request.TargetPath = file.FullPath;
+    request.ExpectedLength = file.Length;
+    request.Sha256 = file.Sha256;
+    request.SyncOnClose = false;  // the batch is synced at once before it is installed
+    // Under the run lock no other updater writes here: a partial download that a run before
+    // left is this updater's to continue or replace.
+    request.Resume = Lock && Lock->IsHeld();
     // A file new to this version may live in a directory the client does not have yet. Its path
     // has been checked to stay inside its base directory; if the directory cannot be made, the
     // transfer reports that it could not create its file.
     std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(transfer.TargetPath).parent_path(),
-                                        ignored);
-    // The download is created exclusively, so a leftover of a run that died would block it.
-    // Under the run lock no other updater writes here: whatever stands there is stale.
-    if (Lock && Lock->IsHeld()) ::unlink(UpdateFilePath(transfer.TargetPath).c_str());
+    const std::filesystem::path dir = std::filesystem::path(file.FullPath).parent_path();
+    std::filesystem::create_directories(dir, ignored);
     // The new file takes over the permissions of the copy it replaces, so an updated program
     // stays executable; a file the catalogue asks to run gets execute permission wherever it
     // may be read. The transfer sets them on its own descriptor before the file is renamed.
     struct stat st {};
     uint32_t mode = 0;
-    if (::stat(transfer.TargetPath.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        mode = st.st_mode & 0777;
-    if (transfer.Execute) {
+    if (::stat(file.FullPath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 0777;
+    if (file.Execute) {
         if (mode == 0) mode = 0644;
         mode |= (mode & 0444) >> 2;
     }
-    transfer.FileMode = mode;
+    request.FileMode = mode;
     // A catalogue that gives no length cannot have the body checked against it; such a body
     // still may not take the disk: past half of what is free it is stopped.
-    if (transfer.ExpectedLength == 0) {
-        const std::string dir = std::filesystem::path(transfer.TargetPath).parent_path().string();
-        transfer.MaxLength = std::max<uint64_t>(1, FreeBytes(dir) / 2);
-    }
+    if (file.Length == 0) request.MaxLength = std::max<uint64_t>(1, FreeBytes(dir.string()) / 2);
+    return request;
 }
 
-uint32_t CUpdateRun::OnDownloadProgress(uint32_t wParam, CInetFile* transfer) {
+uint32_t CUpdateRun::OnDownloadProgress(uint32_t wParam, ITransfer* transfer) {
     CheckThread();
-    if (!transfer) return 0;
-    // The downloader coalesces notifications: take every byte written since the last one.
+    const QueuedTransfer* item = DownloadQueue.Find(transfer);
+    if (!item) return 0;
+    // The downloader coalesces notifications: take every byte written since the last one. The
+    // total counts every running transfer; the file figure is the shown transfer's.
     const uint64_t chunk = transfer->TakeProgress();
-    Figures.OnProgress(static_cast<int32_t>(HighWord(wParam)), chunk, transfer->Received.load(),
-                       transfer->ExpectedLength, ReceivedBytes, TotalBytes, ProcessClockMs());
+    const uint64_t expected = item == Active ? transfer->Request().ExpectedLength : 0;
+    Figures.OnProgress(static_cast<int32_t>(HighWord(wParam)), chunk, transfer->Received(),
+                       expected, ReceivedBytes, TotalBytes, ProcessClockMs());
     Host.ProgressHandled();
     return 0;
 }
 
-void CUpdateRun::Dispatch(uint32_t message, uint32_t wParam, CInetFile* lParam) {
+void CUpdateRun::Dispatch(uint32_t message, uint32_t wParam, ITransfer* lParam) {
     switch (message) {
         case WM_DOWNLOAD_PROGRESS:
             OnDownloadProgress(wParam, lParam);
@@ -272,9 +297,8 @@ void CUpdateRun::Abandon() {
 
 void CUpdateRun::RemoveTemporaryCatalogues() {
     std::vector<std::string> catalogues;
-    DownloadQueue.ForEach([&](const CInetFile& transfer) {
-        if (transfer.Kind == 1 && !transfer.TargetPath.empty())
-            catalogues.push_back(transfer.TargetPath);
+    DownloadQueue.ForEach([&](const QueuedTransfer& item) {
+        if (item.Kind == 1 && !item.TargetPath().empty()) catalogues.push_back(item.TargetPath());
     });
     DownloadQueue.Clear();  // cancels and joins, so nothing writes to them any more
     for (const std::string& path : catalogues) std::remove(path.c_str());

@@ -37,6 +37,11 @@ inline constexpr std::string_view kTrustedKeysFile = "toval-updater.pub";
 // A batch ends at these sizes, at the last file, and at a failure.
 inline constexpr size_t kInstallBatchFiles = 64;
 inline constexpr uint64_t kInstallBatchBytes = 64ull << 20;
+// A batch also ends when the file after it is large enough to take a while, so that its name,
+// not an old one, is the status line meanwhile.
+inline constexpr uint64_t kLongFileBytes = 4ull << 20;
+// How far past the first file not yet installed the downloads may start.
+inline constexpr uint64_t kStartWindow = 4 * kInstallBatchFiles;
 
 class CUpdateRun {
   public:
@@ -67,21 +72,21 @@ class CUpdateRun {
 
     // The message handlers.
     void OnTimer(uint32_t id);
-    uint32_t OnDownloadComplete(uint32_t wParam, CInetFile* transfer);
-    uint32_t OnDownloadProgress(uint32_t wParam, CInetFile* transfer);
+    uint32_t OnDownloadComplete(uint32_t wParam, ITransfer* transfer);
+    uint32_t OnDownloadProgress(uint32_t wParam, ITransfer* transfer);
     void OnCommand(uint32_t id);
     // Routes one posted message to its handler.
-    void Dispatch(uint32_t message, uint32_t wParam, CInetFile* lParam);
+    void Dispatch(uint32_t message, uint32_t wParam, ITransfer* lParam);
 
     // Swaps the downloaded file into place and acts on its install options; false (with the
     // status set) when it cannot be put in place.
-    bool InstallFile(CInetFile& transfer);
+    bool InstallFile(const CFileEntry& file);
     void LaunchLobby();
 
     // How the run ended (the console's exit status follows it).
     Outcome RunOutcome() const { return Result; }
-    // The transfer now running, shown by the front ends; null between transfers.
-    CInetFile* ActiveTransfer() const { return Active; }
+    // The first transfer still running, whose figures the front ends show; null when none runs.
+    const QueuedTransfer* ActiveTransfer() const { return Active; }
 
     // Run state, read by the front ends when they paint.
     std::string StatusText;
@@ -93,37 +98,51 @@ class CUpdateRun {
     CServerList ServerList;
     CUpdateCatalog UpdateCatalog;
     CDownloadQueue DownloadQueue;  // declared last: destroyed first, joining its transfers
+    // Transfers that may run at once. Files still install one by one in catalogue order.
     uint32_t TransferLimit = 5;
     uint32_t RunningTransfers = 0;
+    // Makes the transfers; tests may put another in before the run starts.
+    TransferFactory MakeTransfer = DefaultTransferFactory();
     // How long a run waits for another updater on the same client directory.
     std::chrono::milliseconds LockWaitLimit{std::chrono::minutes(10)};
 
   private:
-    // Starts the front transfer when it has never been started (the pump's body).
+    // Starts queued transfers, in order, while fewer than TransferLimit run (the pump's body).
     void PumpStep();
+    // False when the run could not go on because no worker could be started.
+    bool StartTransfer(QueuedTransfer& item);
     // True once the run may go on: the lock is held, or no lock can be had at all.
     bool AcquireRunLock();
     void WaitForRunLock();
-    void PrepareFileTransfer(CInetFile& transfer, bool showStatus);
-    // The queued transfer to start next: the first one after those waiting to be installed.
-    CInetFile* NextToStart() const;
-    // Syncs the waiting files to the disk, then installs them in order up to the first failure,
-    // each with the status lines it would have had alone.
-    void InstallHeld();
+    TransferRequest FileRequest(const CFileEntry& file) const;
+    // A file's transfer has ended: once every file before it has, the finished front of the
+    // queue is installed in batches.
+    void FileDone(QueuedTransfer& item);
+    // Syncs the finished files at the front of the queue to the disk, then installs them in
+    // order up to the first failure, each with the status lines it would have had alone. With
+    // `force` a batch smaller than the batch limits goes too.
+    void InstallFinished(bool force);
+    // The first running transfer becomes the one shown; a file that has become the front of
+    // the queue while it runs gets its name as the status line.
+    void UpdateActive();
     void PostQuit();
     void SendResult(uint32_t count);
     void ShowMessageBox(const std::string& text, const std::string& caption, uint32_t type);
-    void CatalogueCompleted(CInetFile& transfer);
+    void CatalogueCompleted(QueuedTransfer& item);
     // Queues the transfer of the catalogue itself (in signed mode, once its signature is here).
     void QueueCatalogue(const CServerEntry& server);
+    // The request of a catalogue-side transfer: `url` into a fresh temporary file, with the
+    // mirrors of the kept catalogue to fall back on.
+    std::unique_ptr<TransferRequest> CatalogueRequest(const std::string& url, const char* suffix,
+                                                      uint64_t maxBytes) const;
     // Signed mode: reads the trusted keys when toval-updater.pub stands beside the program.
     void LoadTrustedKeys();
-    void SignatureCompleted(CInetFile& transfer, uint32_t code);
+    void SignatureCompleted(QueuedTransfer& item);
     // Signed mode: the reason the catalogue `bytes` must be refused, or nothing; on acceptance
     // the catalogue is loaded and its serial kept as the key's new floor.
     std::optional<std::string_view> CheckSignedCatalogue(const std::string& bytes);
-    void CatalogueFailed(CInetFile& transfer, const std::string& errorText);
-    void FileCompleted(CInetFile& transfer, uint32_t code);
+    void CatalogueFailed(QueuedTransfer& item, const std::string& errorText);
+    void FileCompleted(QueuedTransfer& item);
     // A file could not be brought up to date: the run ends without "finished" and without the
     // lobby, with `status` shown and `boxText` in a message box.
     void FileFailedWith(const std::string& status, const std::string& boxText, uint32_t type);
@@ -149,22 +168,14 @@ class CUpdateRun {
     int MessageBoxDepth = 0;                     // message boxes open on this thread (nested loops)
     std::set<std::string> InstalledDirectories;  // where renames wait to be made durable
 
-    // File transfers that have ended and wait, in queue order, for their batch to be installed;
-    // they are the front of the queue.
-    struct HeldTransfer {
-        CInetFile* Transfer;
-        uint32_t Code;
-        bool StatusShown;  // its name was shown when it started
-    };
-    std::vector<HeldTransfer> Held;
-    uint64_t HeldBytes = 0;
-    CInetFile* Active = nullptr;
-    CInetFile* ShownAtStart = nullptr;
+    bool StartingStopped = false;  // a file failed: nothing after it need be fetched
+    bool Installing = false;       // a batch is being installed (message boxes re-enter)
+    const QueuedTransfer* Active = nullptr;
 
     // Signed mode when set (possibly empty: a keys file that holds no usable key trusts nothing).
     std::optional<std::vector<minisign::PublicKey>> TrustedKeys;
-    CInetFile* SignatureFetch = nullptr;  // the signature transfer while it is queued
-    std::string SignatureText;            // the signature of the catalogue being fetched
+    const QueuedTransfer* SignatureFetch = nullptr;  // the signature transfer while it is queued
+    std::string SignatureText;                       // the signature of the catalogue being fetched
 };
 
 }  // namespace toval

@@ -11,27 +11,27 @@
 
 namespace toval {
 
-bool CUpdateRun::InstallFile(CInetFile& transfer) {
-    const std::string& target = transfer.TargetPath;
+bool CUpdateRun::InstallFile(const CFileEntry& file) {
+    const std::string& target = file.FullPath;
     const std::string source = UpdateFilePath(target);
     // The transfer has already given the file its permissions and written it to the disk, so
     // the rename is the whole install. rename(2) swaps the new file in atomically: at every
     // moment either the old or the new file stands at the target, so a crash or a failure never
     // loses the player's copy.
     if (std::rename(source.c_str(), target.c_str()) != 0) {
-        SetStatus(FillText(kTextRenameFailed, {transfer.FileName}));
+        SetStatus(FillText(kTextRenameFailed, {file.FileName}));
         return false;
     }
     InstalledDirectories.insert(std::filesystem::path(target).parent_path().string());
-    SetStatus(FillText(kTextFileInstalled, {transfer.FileName}));
+    SetStatus(FillText(kTextFileInstalled, {file.FileName}));
 
     // Neither start is waited for nor examined: the run goes on with the next file at once.
-    if (transfer.Execute) {
+    if (file.Execute) {
         // Parameters that do not split (an open quote) would start the program with arguments
         // it was never meant to see, so it is not started at all.
-        if (auto args = SplitShellWords(transfer.ExecutePar)) StartFile(target, *args);
+        if (auto args = SplitShellWords(file.ExecutePar)) StartFile(target, *args);
     }
-    if (transfer.Register) {
+    if (file.Register) {
         const std::string regsvr32 = FindInPath("regsvr32");
         // The path is one argument, blanks and all.
         if (!regsvr32.empty()) StartDetached(regsvr32, {"/s", target});

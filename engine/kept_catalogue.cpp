@@ -22,27 +22,35 @@ bool HasLineBreak(const std::string& text) {
 
 }  // namespace
 
-std::optional<KeptCatalogue> FindKeptCatalogue(const std::string& stateDir,
-                                               const std::string& url) {
+std::optional<KeptCatalogue> FindAnyKeptCatalogue(const std::string& stateDir) {
     const std::optional<std::string> info = ReadSmallFile(InfoPath(stateDir), kInfoMaxBytes);
     if (!info) return std::nullopt;
     KeptCatalogue kept;
     std::istringstream lines(*info);
     if (!std::getline(lines, kept.Url) || !std::getline(lines, kept.ETag) ||
-        !std::getline(lines, kept.LastModified) || kept.Url != url)
+        !std::getline(lines, kept.LastModified))
         return std::nullopt;
+    for (std::string mirror; std::getline(lines, mirror);) kept.Mirrors.push_back(mirror);
     kept.Path = CopyPath(stateDir);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(kept.Path, ec)) return std::nullopt;
     return kept;
 }
 
-bool KeepCatalogue(const std::string& stateDir, const std::string& source, const std::string& url,
-                   const std::string& etag, const std::string& lastModified) {
-    // Without a validator a later request could not be conditional; a value with a line break
-    // cannot be stored as a line.
-    if ((etag.empty() && lastModified.empty()) || HasLineBreak(url) || HasLineBreak(etag) ||
-        HasLineBreak(lastModified)) {
+std::optional<KeptCatalogue> FindKeptCatalogue(const std::string& stateDir,
+                                               const std::string& url) {
+    std::optional<KeptCatalogue> kept = FindAnyKeptCatalogue(stateDir);
+    if (kept && kept->Url != url) return std::nullopt;
+    return kept;
+}
+
+bool KeepCatalogue(const std::string& stateDir, const std::string& source,
+                   const KeptCatalogue& kept) {
+    // A value with a line break cannot be stored as a line.
+    bool storable =
+        !HasLineBreak(kept.Url) && !HasLineBreak(kept.ETag) && !HasLineBreak(kept.LastModified);
+    for (const std::string& mirror : kept.Mirrors) storable = storable && !HasLineBreak(mirror);
+    if (!storable) {
         ForgetKeptCatalogue(stateDir);
         return false;
     }
@@ -57,7 +65,8 @@ bool KeepCatalogue(const std::string& stateDir, const std::string& source, const
     bool ok = !ec;
     if (ok) {
         std::ofstream out(infoTemp, std::ios::binary | std::ios::trunc);
-        out << url << '\n' << etag << '\n' << lastModified << '\n';
+        out << kept.Url << '\n' << kept.ETag << '\n' << kept.LastModified << '\n';
+        for (const std::string& mirror : kept.Mirrors) out << mirror << '\n';
         out.close();
         ok = static_cast<bool>(out);
     }

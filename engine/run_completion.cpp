@@ -17,27 +17,6 @@ namespace toval {
 
 namespace {
 
-// A file transfer built from one catalogue entry; the entry's other fields are not carried.
-std::unique_ptr<CInetFile> MakeFileTransfer(const CFileEntry& entry, IMessageSink& sink,
-                                            const std::string& serverName) {
-    auto transfer = std::make_unique<CInetFile>();
-    transfer->Kind = 2;
-    transfer->StatusCallback = true;
-    transfer->NotifyWindow = &sink;
-    transfer->URL = entry.URL;
-    transfer->TargetPath = entry.FullPath;
-    transfer->FileName = entry.FileName;
-    transfer->ExpectedLength = entry.Length;
-    transfer->ServerName = serverName;
-    transfer->Register = entry.Register;
-    transfer->ZipFile = entry.ZipFile;
-    transfer->ForceOverwrite = entry.ForceOverwrite;
-    transfer->Execute = entry.Execute;
-    transfer->ExecutePar = entry.ExecutePar;
-    transfer->Sha256 = entry.Sha256;
-    return transfer;
-}
-
 bool IsDirectory(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -47,40 +26,28 @@ uint64_t Kilobytes(uint64_t bytes) { return bytes >> 10; }
 
 }  // namespace
 
-uint32_t CUpdateRun::OnDownloadComplete(uint32_t wParam, CInetFile* transfer) {
+uint32_t CUpdateRun::OnDownloadComplete(uint32_t wParam, ITransfer* transfer) {
     CheckThread();
-    if (!transfer || !DownloadQueue.Contains(transfer)) return 0;
-    const uint32_t code = LowWord(wParam);
-    const uint32_t kind = HighWord(wParam);
+    QueuedTransfer* item = DownloadQueue.Find(transfer);
+    if (!item || item->Done) return 0;
+    item->Done = true;
+    item->Code = LowWord(wParam);
     if (RunningTransfers > 0) --RunningTransfers;
-    if (Active == transfer) Active = nullptr;
 
-    if (transfer == SignatureFetch) {
-        SignatureCompleted(*transfer, code);
-        DownloadQueue.Remove(transfer);
-    } else if (kind == 1) {
-        if (code == 0) {
-            CatalogueCompleted(*transfer);
+    if (item == SignatureFetch) {
+        SignatureCompleted(*item);
+        DownloadQueue.PopFront();
+    } else if (item->Kind == 1) {
+        if (item->Code == 0) {
+            CatalogueCompleted(*item);
         } else {
-            CatalogueFailed(*transfer, transfer->GetErrorText());
+            CatalogueFailed(*item, transfer->Result().ErrorText);
         }
-        DownloadQueue.Remove(transfer);  // destroys it, joining its worker
+        DownloadQueue.PopFront();  // destroys it, joining its worker
     } else {
-        Held.push_back({transfer, code, transfer == ShownAtStart});
-        HeldBytes += transfer->Received.load();
-        // A file that fails, or that will not install, ends the batch before anything later
-        // is fetched.
-        if (code != 0 || IsDirectory(transfer->TargetPath) || !DownloadQueue.After(transfer) ||
-            Held.size() >= kInstallBatchFiles || HeldBytes >= kInstallBatchBytes)
-            InstallHeld();
-        if (DownloadQueue.Count() == 0 && !FileFailed && !QuitPosted) {
-            SetStatus(std::string(kTextFinished));
-            Result = Outcome::Finished;
-            SyncInstalledDirectories();  // the lobby must find the new files, even after a crash
-            LaunchLobby();
-            PostQuit();
-        }
+        FileDone(*item);
     }
+    UpdateActive();
 
     // Start the next file now rather than at the next tick, so that a run of many small files
     // is not paced by the timer. Inside a message box's nested loop the outer handler still has
@@ -89,41 +56,103 @@ uint32_t CUpdateRun::OnDownloadComplete(uint32_t wParam, CInetFile* transfer) {
     return 0;
 }
 
-void CUpdateRun::InstallHeld() {
-    std::vector<HeldTransfer> batch;
-    batch.swap(Held);
-    HeldBytes = 0;
-    std::vector<std::string> downloads;
-    for (const HeldTransfer& h : batch)
-        if (h.Code == 0) downloads.push_back(UpdateFilePath(h.Transfer->TargetPath));
-    // The data must be on the disk before a rename can make it the player's file: after a
-    // power loss a renamed file could otherwise be empty.
-    const bool synced = downloads.empty() || SyncFileSystemsOf(downloads);
-    for (const HeldTransfer& h : batch) {
-        if (FileFailed) {
-            std::remove(UpdateFilePath(h.Transfer->TargetPath).c_str());
-        } else {
-            if (!h.StatusShown) SetStatus(FillText("%s", {h.Transfer->FileName}));
-            const uint32_t code =
-                h.Code == 0 && !synced ? static_cast<uint32_t>(kResultLocalFile) : h.Code;
-            if (code != h.Code) std::remove(UpdateFilePath(h.Transfer->TargetPath).c_str());
-            FileCompleted(*h.Transfer, code);
-        }
-        DownloadQueue.Remove(h.Transfer);
+void CUpdateRun::FileDone(QueuedTransfer& item) {
+    // A file that fails, or that will not install, ends its batch before anything later is
+    // installed.
+    item.EndsBatch = item.Code != 0 || IsDirectory(item.TargetPath());
+    if (item.Code != 0 && !StartingStopped) {
+        // The run ends at the first failing file in catalogue order, so nothing after this one
+        // can be installed: those still running stop now. Files before it may still be running;
+        // they finish, and one of them may be the failure the player is shown.
+        StartingStopped = true;
+        for (QueuedTransfer* later = DownloadQueue.After(item); later;
+             later = DownloadQueue.After(*later))
+            if (later->Started() && !later->Done) later->Transfer->Cancel();
+    }
+    InstallFinished(false);
+    if (DownloadQueue.Count() == 0 && !FileFailed && !QuitPosted) {
+        SetStatus(std::string(kTextFinished));
+        Result = Outcome::Finished;
+        SyncInstalledDirectories();  // the lobby must find the new files, even after a crash
+        LaunchLobby();
+        PostQuit();
     }
 }
 
-void CUpdateRun::CatalogueCompleted(CInetFile& transfer) {
+void CUpdateRun::InstallFinished(bool force) {
+    // A message box of a failed install runs a nested loop, in which further completions arrive;
+    // they wait for this batch.
+    if (Installing) return;
+    size_t count = 0;
+    uint64_t bytes = 0;
+    bool ends = force;  // the batch goes now
+    QueuedTransfer* next = DownloadQueue.Front();
+    for (; next && next->Kind == 2 && next->Done; next = DownloadQueue.After(*next)) {
+        ++count;
+        bytes += next->Transfer ? next->Transfer->Received() : 0;
+        ends = ends || next->EndsBatch;
+    }
+    if (count == 0) return;
+    ends = ends || !next || count >= kInstallBatchFiles || bytes >= kInstallBatchBytes ||
+           next->ExpectedLength() >= kLongFileBytes || StartingStopped;
+    if (!ends) return;
+
+    std::vector<QueuedTransfer> batch;
+    batch.reserve(count);
+    std::vector<std::string> downloads;
+    for (size_t i = 0; i < count; ++i) {
+        batch.push_back(DownloadQueue.TakeFront());
+        if (batch.back().Code == 0) downloads.push_back(UpdateFilePath(batch.back().TargetPath()));
+    }
+    Installing = true;
+    // The data must be on the disk before a rename can make it the player's file: after a
+    // power loss a renamed file could otherwise be empty.
+    const bool synced = downloads.empty() || SyncFileSystemsOf(downloads);
+    for (QueuedTransfer& item : batch) {
+        if (FileFailed) {
+            std::remove(UpdateFilePath(item.TargetPath()).c_str());
+            continue;
+        }
+        if (!item.StatusShown) SetStatus(FillText("%s", {item.FileName()}));
+        if (item.Code == 0 && !synced) {
+            item.Code = kResultLocalFile;
+            std::remove(UpdateFilePath(item.TargetPath()).c_str());
+        }
+        FileCompleted(item);
+    }
+    Installing = false;
+}
+
+void CUpdateRun::UpdateActive() {
+    Active = nullptr;
+    for (QueuedTransfer* item = DownloadQueue.Front(); item; item = DownloadQueue.After(*item)) {
+        if (!item->Started()) return;
+        if (item->Done) continue;
+        Active = item;
+        // The files before it are installed: its name is now the status line.
+        if (item == DownloadQueue.Front() && item->Kind == 2 && !item->StatusShown && !FileFailed &&
+            !QuitPosted) {
+            SetStatus(FillText("%s", {item->FileName()}));
+            item->StatusShown = true;
+        }
+        return;
+    }
+}
+
+void CUpdateRun::CatalogueCompleted(QueuedTransfer& item) {
+    const ITransfer& transfer = *item.Transfer;
+    const TransferRequest& request = transfer.Request();
+    const TransferResult& result = transfer.Result();
     // A 304 answer: the copy kept from an earlier launch is current, and is checked as if it had
     // just arrived.
     const std::string stateDir = StateDir();
     const std::optional<KeptCatalogue> kept =
-        transfer.NotModified ? FindKeptCatalogue(stateDir, transfer.URL) : std::nullopt;
-    const std::string source = kept ? kept->Path : transfer.TargetPath;
-    if (!transfer.NotModified) SetStatus(FillText(kTextCatalogueFetched, {transfer.ServerName}));
+        result.NotModified ? FindKeptCatalogue(stateDir, request.URL) : std::nullopt;
+    const std::string source = kept ? kept->Path : request.TargetPath;
+    if (!result.NotModified) SetStatus(FillText(kTextCatalogueFetched, {item.ServerName}));
     bool loaded = false;
     std::optional<std::string_view> refusal;
-    if (transfer.NotModified && !kept) {
+    if (result.NotModified && !kept) {
         loaded = false;  // the copy went missing meanwhile
     } else if (TrustedKeys) {
         const std::optional<std::string> bytes = ReadSmallFile(source, kCatalogueMaxBytes);
@@ -136,10 +165,16 @@ void CUpdateRun::CatalogueCompleted(CInetFile& transfer) {
     // say, a well-formed error page. Either way the run ends as a failed download does, rather
     // than stall for good or tell the player that an unknown version is current.
     if (loaded && UpdateCatalog.Count() == 0) loaded = false;
-    if (loaded && !transfer.NotModified && Lock && Lock->IsHeld())
-        KeepCatalogue(stateDir, source, transfer.URL, transfer.ETag, transfer.LastModified);
-    std::remove(transfer.TargetPath.c_str());
-    if (transfer.NotModified) {
+    if (loaded && !result.NotModified && Lock && Lock->IsHeld()) {
+        // Validators from a mirror would not match the server asked next time: the copy is
+        // kept (its mirrors are the fallback when that server is down), but asked for afresh.
+        const bool own = result.AnsweredBy == request.URL;
+        KeepCatalogue(stateDir, source,
+                      {source, request.URL, own ? result.ETag : std::string(),
+                       own ? result.LastModified : std::string(), UpdateCatalog.Mirrors()});
+    }
+    std::remove(request.TargetPath.c_str());
+    if (result.NotModified) {
         if (!loaded) {
             // The kept copy fails a check (damaged, or not what the new signature signs: a
             // catalogue republished within the second its validators count). It is dropped and
@@ -149,10 +184,10 @@ void CUpdateRun::CatalogueCompleted(CInetFile& transfer) {
             if (const CServerEntry* server = ServerList.First()) QueueCatalogue(*server);
             return;
         }
-        SetStatus(FillText(kTextCatalogueFetched, {transfer.ServerName}));
+        SetStatus(FillText(kTextCatalogueFetched, {item.ServerName}));
     }
     if (!loaded) {
-        CatalogueFailed(transfer, std::string(refusal.value_or(kTextCatalogueUnreadable)));
+        CatalogueFailed(item, std::string(refusal.value_or(kTextCatalogueUnreadable)));
         return;
     }
 
@@ -168,15 +203,20 @@ void CUpdateRun::CatalogueCompleted(CInetFile& transfer) {
 
     SendResult(FileCount);
     SetStatus(FillText(kTextTotals, {std::to_string(FileCount), std::to_string(TotalBytes >> 10)}));
-    while (std::unique_ptr<CFileEntry> entry = UpdateCatalog.TakeFirst())
-        DownloadQueue.Push(MakeFileTransfer(*entry, Host, transfer.ServerName));
+    while (std::unique_ptr<CFileEntry> entry = UpdateCatalog.TakeFirst()) {
+        QueuedTransfer file;
+        file.Kind = 2;
+        file.ServerName = item.ServerName;
+        file.Entry = std::move(entry);
+        DownloadQueue.Push(std::move(file));
+    }
     FitsOnDisk();
 }
 
 bool CUpdateRun::FitsOnDisk() {
     std::vector<std::pair<std::string, uint64_t>> files;
-    DownloadQueue.ForEach([&](const CInetFile& t) {
-        if (t.Kind == 2) files.emplace_back(t.TargetPath, t.ExpectedLength);
+    DownloadQueue.ForEach([&](const QueuedTransfer& t) {
+        if (t.Kind == 2) files.emplace_back(t.TargetPath(), t.ExpectedLength());
     });
     const std::optional<SpaceShortage> shortage = FindSpaceShortage(files);
     if (!shortage) return true;
@@ -188,34 +228,35 @@ bool CUpdateRun::FitsOnDisk() {
     return false;
 }
 
-void CUpdateRun::CatalogueFailed(CInetFile& transfer, const std::string& errorText) {
-    if (!transfer.TargetPath.empty()) std::remove(transfer.TargetPath.c_str());
-    SetStatus(FillText(kTextErrorAtServer, {errorText, transfer.ServerName}));
+void CUpdateRun::CatalogueFailed(QueuedTransfer& item, const std::string& errorText) {
+    if (!item.TargetPath().empty()) std::remove(item.TargetPath().c_str());
+    SetStatus(FillText(kTextErrorAtServer, {errorText, item.ServerName}));
     Result = Outcome::Failed;
     ShowMessageBox(errorText, std::string(kCaptionSystemNotice), MB_ICONERROR | MB_OK);
     SendResult(0);
     PostQuit();
 }
 
-void CUpdateRun::FileCompleted(CInetFile& transfer, uint32_t code) {
-    if (code != 0) {
+void CUpdateRun::FileCompleted(QueuedTransfer& item) {
+    const CFileEntry& file = *item.Entry;
+    if (item.Code != 0) {
         const std::string status =
-            FillText(kTextFileFailed, {transfer.FileName, std::to_string(code)});
+            FillText(kTextFileFailed, {file.FileName, std::to_string(item.Code)});
         FileFailedWith(status, FillText(kTextNetworkCause, {status}), MB_OK);
         return;
     }
     // The new file replaces the old one atomically, so an existing file needs no deleting first;
     // only a directory standing at the file's place keeps it out.
-    if (IsDirectory(transfer.TargetPath)) {
-        std::remove(UpdateFilePath(transfer.TargetPath).c_str());
-        const std::string status = FillText(kTextDeleteFailed, {transfer.FileName});
+    if (IsDirectory(file.FullPath)) {
+        std::remove(UpdateFilePath(file.FullPath).c_str());
+        const std::string status = FillText(kTextDeleteFailed, {file.FileName});
         FileFailedWith(status, status, MB_ICONERROR | MB_OK);
         return;
     }
     // A file that cannot be put in place is a failed file like any other: the client is not
     // current, so neither "finished" nor the lobby may follow.
-    if (!InstallFile(transfer)) {
-        std::remove(UpdateFilePath(transfer.TargetPath).c_str());
+    if (!InstallFile(file)) {
+        std::remove(UpdateFilePath(file.FullPath).c_str());
         FileFailedWith(StatusText, StatusText, MB_ICONERROR | MB_OK);
     }
 }

@@ -36,15 +36,15 @@ void CUpdateRun::LoadTrustedKeys() {
     TrustedKeys = keys ? std::move(*keys) : std::vector<minisign::PublicKey>{};
 }
 
-void CUpdateRun::SignatureCompleted(CInetFile& transfer, uint32_t code) {
+void CUpdateRun::SignatureCompleted(QueuedTransfer& item) {
     SignatureFetch = nullptr;
     const std::optional<std::string> text =
-        code == 0 ? ReadSmallFile(transfer.TargetPath, kSignatureMaxBytes) : std::nullopt;
+        item.Code == 0 ? ReadSmallFile(item.TargetPath(), kSignatureMaxBytes) : std::nullopt;
     if (!text) {
-        CatalogueFailed(transfer, std::string(kTextSignatureMissing));
+        CatalogueFailed(item, std::string(kTextSignatureMissing));
         return;
     }
-    std::remove(transfer.TargetPath.c_str());
+    std::remove(item.TargetPath().c_str());
     SignatureText = *text;
     if (const CServerEntry* server = ServerList.First()) QueueCatalogue(*server);
 }

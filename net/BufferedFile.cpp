@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -26,6 +27,39 @@ bool BufferedFile::Open(const std::string& path, bool exclusive) {
     Written = WritebackStarted = 0;
     Failed = false;
     return IsOpen();
+}
+
+bool BufferedFile::Continue(const std::string& path, uint64_t offset) {
+    if (IsOpen()) return false;
+    if (!Buffer) Buffer = std::make_unique_for_overwrite<char[]>(Capacity);
+    Fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    Used = 0;
+    Written = WritebackStarted = offset;
+    Failed = false;
+    struct stat st {};
+    const auto start = static_cast<off_t>(offset);
+    if (Fd >= 0 && ::fstat(Fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= start &&
+        ::ftruncate(Fd, start) == 0 && ::lseek(Fd, start, SEEK_SET) == start)
+        return true;
+    Discard();
+    return false;
+}
+
+uint64_t BufferedFile::ReadBack(uint64_t bytes,
+                                const std::function<void(const char*, size_t)>& take) {
+    if (!IsOpen() || !Flush()) return 0;
+    constexpr size_t kPiece = 256 << 10;
+    auto piece = std::make_unique_for_overwrite<char[]>(kPiece);
+    uint64_t done = 0;
+    while (done < bytes) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kPiece, bytes - done));
+        const ssize_t n = ::pread(Fd, piece.get(), want, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        take(piece.get(), static_cast<size_t>(n));
+        done += static_cast<uint64_t>(n);
+    }
+    return done;
 }
 
 bool BufferedFile::Append(const char* data, size_t size) {

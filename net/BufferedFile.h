@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,12 @@ class BufferedFile {
     // Opens `path` for writing, never through a link; false when it cannot. An exclusive open
     // creates the file and fails when it exists; otherwise an existing file is truncated.
     bool Open(const std::string& path, bool exclusive);
+    // Opens the existing `path` to write on after its first `offset` bytes (anything past them
+    // goes); false when it cannot, or holds fewer.
+    bool Continue(const std::string& path, uint64_t offset);
+    // Hands the first `bytes` of the file to `take` in pieces; the number handed, which is less
+    // only when reading failed.
+    uint64_t ReadBack(uint64_t bytes, const std::function<void(const char*, size_t)>& take);
     bool IsOpen() const { return Fd >= 0; }
     // False once a write to the disk has failed (disk full, file too large, I/O error).
     bool Append(const char* data, size_t size);

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,13 +10,16 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
-#include <mutex>
 #include <optional>
 #include <string_view>
+#include <system_error>
+#include <vector>
 
 #include "net/BufferedFile.h"
 #include "net/curl_handles.h"
+#include "net/mirror_url.h"
 #include "net/network_library.h"
+#include "net/resume_info.h"
 #include "net/update_path.h"
 #include "platform/crypto.h"
 #include "platform/text.h"
@@ -78,99 +82,193 @@ bool FitsInAHeader(std::string_view value) {
     return !value.empty();
 }
 
+// "bytes FIRST-LAST/TOTAL" of a Content-Range header; nothing for any other form.
+struct ContentRange {
+    uint64_t First = 0, Last = 0, Total = 0;
+};
+std::optional<ContentRange> ContentRangeOfLine(std::string_view line) {
+    std::optional<std::string_view> text = HeaderValue(line, "content-range:");
+    if (!text || !StartsWithIgnoringAsciiCase(*text, "bytes ")) return std::nullopt;
+    std::string_view rest = text->substr(6);
+    ContentRange range;
+    const auto number = [&rest](uint64_t& value, char end) {
+        const auto [stop, error] = std::from_chars(rest.data(), rest.data() + rest.size(), value);
+        if (error != std::errc()) return false;
+        rest.remove_prefix(static_cast<size_t>(stop - rest.data()));
+        if (end == 0) return rest.empty();
+        if (rest.empty() || rest.front() != end) return false;
+        rest.remove_prefix(1);
+        return true;
+    };
+    if (!number(range.First, '-') || !number(range.Last, '/') || !number(range.Total, 0))
+        return std::nullopt;
+    return range;
+}
+
+// A failure another server might not have: the mirrors are tried for it.
+bool MirrorCouldHelp(int32_t code, long status) {
+    return code == kResultConnect ||
+           (code == kResultHttpStatus && (status == 404 || (status >= 500 && status < 600)));
+}
+
+// A size on the disk of a regular file that is not a link; nothing otherwise.
+std::optional<uint64_t> RegularFileSize(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return static_cast<uint64_t>(st.st_size);
+}
+
 }  // namespace
+
+// An attempt whose Range request could not continue the partial file: it has been dropped, and
+// the same URL is asked again for the whole body.
+constexpr int32_t kRestartFromZero = -1;
 
 class CInetFile::Transfer {
   public:
-    explicit Transfer(CInetFile& owner) : Owner(owner), File(kWriteBufferBytes) {}
+    Transfer(CInetFile& owner, std::string url, std::stop_token stop, bool mayContinue)
+        : Owner(owner),
+          Req(owner.Req),
+          Url(std::move(url)),
+          Stop(std::move(stop)),
+          MayContinue(mayContinue),
+          File(kWriteBufferBytes) {}
 
-    // Throws CInetFileException with the result code of any failure.
-    void Perform();
+    // The result code of this attempt (or kRestartFromZero); a file the attempt made and that can
+    // be of no use is gone.
+    int32_t Perform();
+    // The status of the last response seen; 0 when none came.
+    long LastStatus() const { return Status; }
+    bool NotModified() const { return WasNotModified; }
+    const std::string& ETagSeen() const { return ETag; }
+    const std::string& LastModifiedSeen() const { return LastModified; }
 
   private:
+    struct Failure {
+        int32_t Code;
+    };
+
     void Download();
+    // Looks for a partial ".update" file that this request may continue; sets Offset.
+    void FindPartial();
+    void DropPartial();
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     static size_t OnBody(char* data, size_t size, size_t count, void* self);
     static int OnConnected(void* self, char*, char*, int, int);
+    size_t HeadersComplete(size_t total);
 
     // False when libcurl refuses an option, so that no restriction is silently dropped.
     bool Configure(CURL* easy, CURLU* url, curl_slist* headers);
     // libcurl callbacks cannot throw; they stop the transfer and leave the code here.
-    size_t Stop(int32_t code) {
+    size_t StopWith(int32_t code) {
         PendingCode = code;
         return 0;
     }
     // A transfer without a target has nowhere to write; it must not fall back to the current
-    // directory.
+    // directory. A continued file opens at its end, with what it holds already hashed.
     bool OpenLocalFile();
+    bool HashExisting();
     // The code that the announced length of a final response fails with; kResultOk when it has
     // none or it is acceptable.
     int32_t CheckAnnouncedLength() const;
     // Every byte from the server counts towards the rate window, headers included.
     void CountArrival(size_t bytes, Clock::time_point now);
-    [[noreturn]] void Fail(int32_t code);
+    [[noreturn]] static void Fail(int32_t code) { throw Failure{code}; }
 
     CInetFile& Owner;
+    const TransferRequest& Req;
+    const std::string Url;
+    const std::stop_token Stop;
+    const bool MayContinue;
     std::string LocalPath;
     BufferedFile File;
     int32_t PendingCode = kResultOk;
     long Status = 0;  // of the response whose headers are being read or were read last
     std::optional<uint64_t> ContentLength;  // of that response, when it announced one
+    std::optional<ContentRange> Range;      // of that response, when it gave one
     std::string ETag, LastModified;         // of that response
     bool Conditional = false;               // validators were sent: a 304 is an answer
-    bool AwaitingConnection = true;         // until the first connection; ConnectTimeout governs it
-    bool CreatedFile = false;               // the ".update" file was made by this transfer
-    uint64_t BodyBytes = 0;                 // written to the file
-    uint64_t Limit = 0;                     // the most body bytes accepted; 0: any number
-    std::optional<Sha256Digest> ExpectedDigest;  // of the body, when the owner gave one
+    bool WasNotModified = false;
+    bool AwaitingConnection = true;  // until the first connection; ConnectTimeout governs it
+    bool OwnsFile = false;           // the local file is this transfer's to remove
+    uint64_t Offset = 0;             // bytes of a partial file asked to be continued
+    std::string Validator;           // of that partial, sent as If-Range
+    uint64_t BodyBytes = 0;          // the file holds (a continued one counts its start)
+    uint64_t Limit = 0;              // the most body bytes accepted; 0: any number
+    std::optional<Sha256Digest> ExpectedDigest;  // of the body, when the request gave one
     toval::Sha256 Hash;                          // of the bytes written, when there is one
     // The rate window: its start, and the bytes that arrived since.
     Clock::time_point WindowStart = Clock::now();
     uint64_t WindowBytes = 0;
 };
 
-void CInetFile::Transfer::Perform() {
+int32_t CInetFile::Transfer::Perform() {
     try {
         Download();
-    } catch (const CInetFileException& e) {
-        // A file that could not be written out, or whose length or content is wrong, is of no use
-        // and must not be installed. Only a file this transfer created is removed: when the open
-        // found one already there, it belongs to another writer.
-        if (CreatedFile &&
-            (e.Code == kResultLocalFile || e.Code == kResultLength || e.Code == kResultContent)) {
+    } catch (const Failure& f) {
+        if (f.Code == kRestartFromZero) {
             File.Discard();
-            ::unlink(LocalPath.c_str());
+            DropPartial();
+            return f.Code;
         }
-        throw;
+        // A file that could not be written out, or whose length or content is wrong, is of no use
+        // and must not be installed, nor continued. Only a file this transfer may own is removed:
+        // when an exclusive open found one already there, it belongs to another writer.
+        if (OwnsFile &&
+            (f.Code == kResultLocalFile || f.Code == kResultLength || f.Code == kResultContent)) {
+            File.Discard();
+            DropPartial();
+        }
+        return f.Code;
     }
+    return kResultOk;
+}
+
+void CInetFile::Transfer::FindPartial() {
+    if (Req.Kind != 2 || !Req.Resume || !MayContinue) return;
+    const std::optional<ResumeInfo> info = ReadResumeInfo(ResumeInfoPath(Req.TargetPath));
+    const std::optional<uint64_t> size = RegularFileSize(LocalPath);
+    if (!info || !size || *size == 0 || info->URL != Url) return;
+    // A partial as long as the whole file (or longer) is not continued: a complete download
+    // that was never installed is fetched again rather than trusted without its answer.
+    const uint64_t whole = Req.ExpectedLength != 0 ? Req.ExpectedLength : info->Length;
+    if (whole != 0 && *size >= whole) return;
+    if (Req.ExpectedLength != 0 && info->Length != 0 && info->Length != Req.ExpectedLength) return;
+    Offset = *size;
+    Validator = info->Validator;
+}
+
+void CInetFile::Transfer::DropPartial() {
+    ::unlink(LocalPath.c_str());
+    if (Req.Kind == 2) ::unlink(ResumeInfoPath(Req.TargetPath).c_str());
 }
 
 void CInetFile::Transfer::Download() {
-    if (Owner.URL.empty()) Owner.Raise(kResultEmptyUrl);
-    if (!Owner.Sha256.empty()) {
-        ExpectedDigest = ParseSha256Hex(Owner.Sha256);
-        if (!ExpectedDigest) Owner.Raise(kResultContent);
+    if (Url.empty()) Fail(kResultEmptyUrl);
+    if (!Req.Sha256.empty()) {
+        ExpectedDigest = ParseSha256Hex(Req.Sha256);
+        if (!ExpectedDigest) Fail(kResultContent);
     }
 
     CurlUrl url(curl_url());
     if (!url) Fail(kResultConnect);
     // Spaces and non-ASCII letters in paths are escaped, as a browser would send them.
-    if (curl_url_set(url.get(), CURLUPART_URL, Owner.URL.c_str(), CURLU_URLENCODE) != CURLUE_OK)
-        Owner.Raise(kResultBadUrl);
+    if (curl_url_set(url.get(), CURLUPART_URL, Url.c_str(), CURLU_URLENCODE) != CURLUE_OK)
+        Fail(kResultBadUrl);
     char* scheme = nullptr;
-    if (curl_url_get(url.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK)
-        Owner.Raise(kResultBadUrl);
+    if (curl_url_get(url.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) Fail(kResultBadUrl);
     const bool web = std::strcmp(scheme, "http") == 0 || std::strcmp(scheme, "https") == 0;
     curl_free(scheme);
-    if (!web) Owner.Raise(kResultBadUrl);
+    if (!web) Fail(kResultBadUrl);
     // The updater never sends credentials, not even ones written into the URL.
     curl_url_set(url.get(), CURLUPART_USER, nullptr, 0);
     curl_url_set(url.get(), CURLUPART_PASSWORD, nullptr, 0);
 
-    LocalPath = Owner.Kind == 2 ? UpdateFilePath(Owner.TargetPath) : Owner.TargetPath;
-    for (const uint64_t cap : {Owner.ExpectedLength, Owner.MaxLength}) {
+    LocalPath = Req.Kind == 2 ? UpdateFilePath(Req.TargetPath) : Req.TargetPath;
+    for (const uint64_t cap : {Req.ExpectedLength, Req.MaxLength}) {
         if (cap != 0) Limit = Limit == 0 ? cap : std::min(Limit, cap);
     }
+    FindPartial();
 
     CurlSlist headers;
     // libcurl replaces its own Accept by ours, so the server sees exactly one. The session agent
@@ -183,17 +281,18 @@ void CInetFile::Transfer::Download() {
         Fail(kResultConnect);
     // The cache-bypassing headers stay: a cache between us and the server revalidates at the
     // origin, and only the origin's answer decides whether the kept copy is current.
-    Owner.NotModified = false;
-    Conditional = false;
-    if (FitsInAHeader(Owner.IfNoneMatch)) {
-        if (!headers.Append(("If-None-Match: " + Owner.IfNoneMatch).c_str())) Fail(kResultConnect);
-        Conditional = true;
-    }
-    if (FitsInAHeader(Owner.IfModifiedSince)) {
-        if (!headers.Append(("If-Modified-Since: " + Owner.IfModifiedSince).c_str()))
-            Fail(kResultConnect);
-        Conditional = true;
-    }
+    const auto add = [&headers](const std::string& name, const std::string& value) {
+        if (!FitsInAHeader(value)) return false;
+        if (!headers.Append((name + ": " + value).c_str())) Fail(kResultConnect);
+        return true;
+    };
+    Conditional = add("If-None-Match", Req.IfNoneMatch);
+    Conditional = add("If-Modified-Since", Req.IfModifiedSince) || Conditional;
+    // The rest of a partial, only while the server still serves what it began: otherwise the
+    // answer is the whole body, which replaces the partial.
+    if (Offset != 0 &&
+        !(add("Range", "bytes=" + std::to_string(Offset) + "-") && add("If-Range", Validator)))
+        Fail(kRestartFromZero);
 
     CurlEasy easy(curl_easy_init());
     CurlMulti multi(curl_multi_init());
@@ -202,25 +301,24 @@ void CInetFile::Transfer::Download() {
     CurlMultiAttachment attachment(multi.get(), easy.get());
     if (!attachment.Ok()) Fail(kResultConnect);
 
-    // A multi loop rather than curl_easy_perform: it wakes at least every slice, so Cancel and the
-    // rate window act within milliseconds even while the server sends nothing.
-    Owner.Received.store(0, std::memory_order_relaxed);
+    // A multi loop rather than curl_easy_perform: it wakes at least every slice, so a stop and
+    // the rate window act within milliseconds even while the server sends nothing.
     WindowStart = Clock::now();
     int running = 1;
     while (true) {
         if (curl_multi_perform(multi.get(), &running) != CURLM_OK) Fail(kResultConnect);
         if (running == 0) break;
-        if (Owner.Cancel.load(std::memory_order_relaxed)) Fail(kResultCancelled);
+        if (Stop.stop_requested()) Fail(kResultCancelled);
         // Bytes held back by the progress interval are reported even while the body stalls.
         Owner.PostProgress(Clock::now(), false);
         auto wait = kPollSlice;
         // The window restarts whenever MinimumBytes have arrived in it, so one that has lasted
         // StallLimit has seen fewer: the server is too slow to be worth waiting for.
-        if (Owner.StallLimit.count() > 0 && !AwaitingConnection) {
+        if (Req.StallLimit.count() > 0 && !AwaitingConnection) {
             const auto elapsed =
                 std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - WindowStart);
-            if (elapsed >= Owner.StallLimit) Fail(kResultConnect);
-            wait = std::min(wait, Owner.StallLimit - elapsed);
+            if (elapsed >= Req.StallLimit) Fail(kResultConnect);
+            wait = std::min(wait, Req.StallLimit - elapsed);
         }
         const int waitMs = std::max<int>(1, static_cast<int>(wait.count()));
         if (curl_multi_poll(multi.get(), nullptr, 0, waitMs, nullptr) != CURLM_OK)
@@ -236,17 +334,15 @@ void CInetFile::Transfer::Download() {
     if (result != CURLE_OK) Fail(kResultConnect);
     // The copy the caller keeps is current: nothing was written, nothing is to be.
     if (Status == 304 && Conditional) {
-        Owner.NotModified = true;
+        WasNotModified = true;
         return;
     }
-    // Any other final response that is not 200 (a 304 nobody asked for, a redirect without a
-    // target) fails like a 404.
-    if (Status != 200) Owner.Raise(kResultHttpStatus);
-    Owner.ETag = ETag;
-    Owner.LastModified = LastModified;
+    // Any other final response that is not 200 or the asked-for 206 (a 304 nobody asked for, a
+    // redirect without a target) fails like a 404.
+    if (Status != 200 && !(Status == 206 && Offset != 0)) Fail(kResultHttpStatus);
     if (!OpenLocalFile()) Fail(kResultLocalFile);
     // A body that ended early without announcing its length ends here.
-    if (Owner.ExpectedLength != 0 && BodyBytes != Owner.ExpectedLength) Fail(kResultLength);
+    if (Req.ExpectedLength != 0 && BodyBytes != Req.ExpectedLength) Fail(kResultLength);
     // Checked before the file is synced: a wrong one is removed, and need not reach the disk.
     if (ExpectedDigest) {
         const std::optional<Sha256Digest> digest =
@@ -255,35 +351,65 @@ void CInetFile::Transfer::Download() {
     }
     // An ".update" file is renamed over the installed one next; its data must be on the disk
     // before that, or a power loss could leave an empty file installed.
-    const bool update = Owner.Kind == 2;
-    if (!File.Close(update ? Owner.FileMode : 0, update && Owner.SyncOnClose))
-        Fail(kResultLocalFile);
+    const bool update = Req.Kind == 2;
+    if (!File.Close(update ? Req.FileMode : 0, update && Req.SyncOnClose)) Fail(kResultLocalFile);
+    // Complete: nothing is left to continue.
+    if (update && Req.Resume) ::unlink(ResumeInfoPath(Req.TargetPath).c_str());
 }
 
 bool CInetFile::Transfer::OpenLocalFile() {
     if (File.IsOpen()) return true;
-    if (Owner.TargetPath.empty()) return false;
-    // An ".update" file is only ever created, never truncated: an existing one is another
-    // writer's, since stale ones are removed before a run downloads anything.
-    const bool exclusive = Owner.Kind == 2;
-    if (!File.Open(LocalPath, exclusive)) return false;
-    CreatedFile = exclusive;
+    if (Req.TargetPath.empty()) return false;
+    if (Status == 206) {
+        // Only the ".update" file this request continues, under the caller's lock.
+        if (!File.Continue(LocalPath, Offset)) return false;
+        OwnsFile = true;
+        BodyBytes = Offset;
+        Owner.Report(Offset, 0, Clock::now());
+    } else {
+        // An ".update" file is only ever created, never truncated, unless the caller holds the
+        // lock or an earlier attempt of this request made it: otherwise one already there is
+        // another writer's.
+        const bool update = Req.Kind == 2;
+        const bool exclusive = update && !Req.Resume && !Owner.CreatedUpdateFile;
+        if (!File.Open(LocalPath, exclusive)) return false;
+        OwnsFile = update;
+        Owner.CreatedUpdateFile = Owner.CreatedUpdateFile || update;
+        if (update && Req.Resume) {
+            // What the next run needs to continue this body, should this one be cut off.
+            const std::string validator = ResumeValidator(ETag, LastModified);
+            const std::string info = ResumeInfoPath(Req.TargetPath);
+            const uint64_t whole = ContentLength.value_or(0);
+            if (validator.empty() || !WriteResumeInfo(info, {Url, validator, whole}))
+                ::unlink(info.c_str());
+        }
+    }
     // A large body is hashed beside the download rather than in its way; a small one is hashed
-    // as it arrives, which costs less than a thread.
-    if (ExpectedDigest && Owner.ExpectedLength >= kTrailingHashBytes) File.HashWhileWriting();
-    return true;
+    // as it arrives, which costs less than a thread. Either way the hash covers what a continued
+    // file held already.
+    if (ExpectedDigest && Req.ExpectedLength >= kTrailingHashBytes && File.HashWhileWriting())
+        return true;
+    return !ExpectedDigest || HashExisting();
+}
+
+bool CInetFile::Transfer::HashExisting() {
+    if (BodyBytes == 0) return true;
+    const uint64_t done = File.ReadBack(
+        BodyBytes, [this](const char* data, size_t size) { Hash.Update(data, size); });
+    return done == BodyBytes;
 }
 
 int32_t CInetFile::Transfer::CheckAnnouncedLength() const {
     if (!ContentLength) return kResultOk;
-    if (Owner.ExpectedLength != 0 && *ContentLength != Owner.ExpectedLength) return kResultLength;
-    if (Owner.MaxLength != 0 && *ContentLength > Owner.MaxLength) return kResultLength;
+    const uint64_t whole = *ContentLength + (Status == 206 ? Offset : 0);
+    if (Req.ExpectedLength != 0 && whole != Req.ExpectedLength) return kResultLength;
+    if (Req.MaxLength != 0 && whole > Req.MaxLength) return kResultLength;
     return kResultOk;
 }
 
 void CInetFile::Transfer::CountArrival(size_t bytes, Clock::time_point now) {
     WindowBytes += bytes;
-    if (WindowBytes < Owner.MinimumBytes) return;
+    if (WindowBytes < Req.MinimumBytes) return;
     WindowStart = now;
     WindowBytes = 0;
 }
@@ -292,7 +418,7 @@ bool CInetFile::Transfer::Configure(CURL* easy, CURLU* url, curl_slist* headers)
     const auto set = [easy](CURLoption option, auto value) {
         return curl_easy_setopt(easy, option, value) == CURLE_OK;
     };
-    const long connectMs = static_cast<long>(Owner.ConnectTimeout.count());
+    const long connectMs = static_cast<long>(Req.ConnectTimeout.count());
     return set(CURLOPT_CURLU, url) && set(CURLOPT_HTTPGET, 1L) &&
            set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0)) &&
            set(CURLOPT_USERAGENT, "Renewer - MFC App") && set(CURLOPT_HTTPHEADER, headers) &&
@@ -306,12 +432,6 @@ bool CInetFile::Transfer::Configure(CURL* easy, CURLU* url, curl_slist* headers)
            set(CURLOPT_PREREQFUNCTION, &Transfer::OnConnected) && set(CURLOPT_PREREQDATA, this) &&
            (!NetworkLibrary::SharedConnections() ||
             set(CURLOPT_SHARE, NetworkLibrary::SharedConnections()));
-}
-
-void CInetFile::Transfer::Fail(int32_t code) {
-    // Connection failures and cancels keep the text the transfer already has.
-    if (code == kResultConnect || code == kResultCancelled) throw CInetFileException(code);
-    Owner.Raise(code);
 }
 
 int CInetFile::Transfer::OnConnected(void* self, char*, char*, int, int) {
@@ -330,29 +450,42 @@ size_t CInetFile::Transfer::OnHeader(char* data, size_t size, size_t count, void
     if (const long status = StatusOfLine(line)) {
         t.Status = status;
         t.ContentLength.reset();
+        t.Range.reset();
         t.ETag.clear();
         t.LastModified.clear();
         return total;
     }
-    if (line != "\r\n" && line != "\n") {
-        if (const auto length = ContentLengthOfLine(line)) t.ContentLength = length;
-        if (const auto tag = HeaderValue(line, "etag:")) t.ETag = *tag;
-        if (const auto time = HeaderValue(line, "last-modified:")) t.LastModified = *time;
-        return total;
+    if (line == "\r\n" || line == "\n") return t.HeadersComplete(total);
+    if (const auto length = ContentLengthOfLine(line)) t.ContentLength = length;
+    if (const auto range = ContentRangeOfLine(line)) t.Range = range;
+    if (const auto tag = HeaderValue(line, "etag:")) t.ETag = *tag;
+    if (const auto time = HeaderValue(line, "last-modified:")) t.LastModified = *time;
+    return total;
+}
+
+size_t CInetFile::Transfer::HeadersComplete(size_t total) {
+    if (Status == 206 && Offset != 0) {
+        // Exactly the rest of the partial, of the whole the partial was begun from; anything
+        // else cannot be joined to it.
+        const bool joins = Range && Range->First == Offset && Range->Total > Offset &&
+                           Range->Last == Range->Total - 1 &&
+                           (Req.ExpectedLength == 0 || Range->Total == Req.ExpectedLength);
+        if (!joins) return StopWith(kRestartFromZero);
     }
-    // The headers of one response are complete.
-    if (t.Status == 200) {
+    if (Status == 200 || (Status == 206 && Offset != 0)) {
         // A body announced at the wrong length is refused before anything is written.
-        if (const int32_t code = t.CheckAnnouncedLength()) return t.Stop(code);
+        if (const int32_t code = CheckAnnouncedLength()) return StopWith(code);
         // The file is created here, not at the first body byte, so an empty body still makes one.
-        return t.OpenLocalFile() ? total : t.Stop(kResultLocalFile);
+        return OpenLocalFile() ? total : StopWith(kResultLocalFile);
     }
+    // The partial is longer than what the server now has, or it refuses ranges: start again.
+    if (Status == 416 && Offset != 0) return StopWith(kRestartFromZero);
     // A redirect is followed by libcurl (a final one fails after the transfer); the rate window,
     // which its header lines fill, also bounds the connection to the new location.
-    if (t.Status == 304 && t.Conditional) return total;
-    if (t.Status >= 300 && t.Status < 400) return total;
-    if (t.Status >= 100 && t.Status < 200) return total;  // an interim response
-    return t.Stop(kResultHttpStatus);
+    if (Status == 304 && Conditional) return total;
+    if (Status >= 300 && Status < 400) return total;
+    if (Status >= 100 && Status < 200) return total;  // an interim response
+    return StopWith(kResultHttpStatus);
 }
 
 size_t CInetFile::Transfer::OnBody(char* data, size_t size, size_t count, void* self) {
@@ -361,9 +494,10 @@ size_t CInetFile::Transfer::OnBody(char* data, size_t size, size_t count, void* 
     const auto now = Clock::now();
     t.CountArrival(total, now);
     if (!t.File.IsOpen()) {
-        // A body of a response that is not 200 is never written anywhere.
-        if (t.Status != 200) return t.Stop(kResultHttpStatus);
-        if (!t.OpenLocalFile()) return t.Stop(kResultLocalFile);
+        // A body of a response that is not the one asked for is never written anywhere.
+        if (t.Status != 200 && !(t.Status == 206 && t.Offset != 0))
+            return t.StopWith(kResultHttpStatus);
+        if (!t.OpenLocalFile()) return t.StopWith(kResultLocalFile);
     }
     // Bytes past the limit are neither written nor reported: the body is already known to be
     // wrong, and a server that sends without end must not fill the disk.
@@ -371,48 +505,47 @@ size_t CInetFile::Transfer::OnBody(char* data, size_t size, size_t count, void* 
     if (t.Limit != 0)
         wanted = static_cast<size_t>(std::min<uint64_t>(total, t.Limit - t.BodyBytes));
     // The block is counted chunk by chunk first and then handed to the file in one piece, so a
-    // large block goes to the disk without being copied. Only chunks up to the one after which
-    // Cancel was seen are written; the receiver cannot tell the order apart, since it never sees
+    // large block goes to the disk without being copied. Only chunks up to the one after which a
+    // stop was seen are written; the receiver cannot tell the order apart, since it never sees
     // the buffer, and a failed write ends the transfer with code 7 either way.
     size_t accepted = 0;
-    bool cancelled = false;
-    while (accepted < wanted && !cancelled) {
+    bool stopped = false;
+    while (accepted < wanted && !stopped) {
         const size_t n = std::min(kChunkBytes, wanted - accepted);
         accepted += n;
-        t.Owner.ReportChunk(static_cast<uint32_t>(n), now);
-        cancelled = t.Owner.Cancel.load(std::memory_order_relaxed);
+        t.Owner.Report(n, static_cast<uint32_t>(n), now);
+        stopped = t.Stop.stop_requested();
     }
     t.BodyBytes += accepted;
-    if (!t.File.Append(data, accepted)) return t.Stop(kResultLocalFile);
+    if (!t.File.Append(data, accepted)) return t.StopWith(kResultLocalFile);
     if (t.ExpectedDigest && !t.File.Hashing()) t.Hash.Update(data, accepted);
-    if (cancelled) return t.Stop(kResultCancelled);
-    if (accepted < total) return t.Stop(kResultLength);
+    if (stopped) return t.StopWith(kResultCancelled);
+    if (accepted < total) return t.StopWith(kResultLength);
     return total;
 }
 
-CInetFile::CInetFile() = default;
-
-CInetFile::~CInetFile() {
-    Cancel.store(true);
-    Join();
+TransferFactory DefaultTransferFactory() {
+    return [](TransferRequest request, IMessageSink& sink) -> std::unique_ptr<ITransfer> {
+        return std::make_unique<CInetFile>(std::move(request), &sink);
+    };
 }
+
+CInetFile::CInetFile(TransferRequest request, IMessageSink* sink)
+    : Req(std::move(request)), Sink(sink) {}
+
+CInetFile::~CInetFile() = default;  // the worker is stopped and joined first
 
 bool CInetFile::Start() {
-    ++StartCount;
-    Join();
-    Cancel.store(false);
-    UnreportedBytes.store(0);
-    ProgressOutstanding.store(false);
-    LastProgressPost = {};
-    return StartThread();
+    if (Worker.joinable()) return false;
+    try {
+        Worker = std::jthread([this](std::stop_token stop) { Run(std::move(stop)); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
 }
 
-std::string CInetFile::GetErrorText() const { return ErrorText; }
-
-void CInetFile::Raise(int32_t code) {
-    ErrorText = ResultCodeText(code);
-    throw CInetFileException(code);
-}
+void CInetFile::Cancel() { Worker.request_stop(); }
 
 // Why no byte is lost between the worker (W) and the receiver (R):
 // W adds a chunk to UnreportedBytes, then (unless the interval holds it back) exchanges
@@ -425,21 +558,22 @@ void CInetFile::Raise(int32_t code) {
 // exchanges once more whenever bytes remain, so every byte is taken by a notification handled
 // before the completion. W's load of UnreportedBytes sees its own additions; when it reads 0, a
 // take has already included them. A take may find 0 when an earlier one took the bytes.
-void CInetFile::ReportChunk(uint32_t bytes, Clock::time_point now) {
-    // Only this thread writes Received; readers need a whole value, not an ordering.
-    Received.store(Received.load(std::memory_order_relaxed) + bytes, std::memory_order_relaxed);
-    if (!NotifyWindow) return;
+void CInetFile::Report(uint64_t bytes, uint32_t chunk, Clock::time_point now) {
+    // Only this thread writes ReceivedBytes; readers need a whole value, not an ordering.
+    ReceivedBytes.store(ReceivedBytes.load(std::memory_order_relaxed) + bytes,
+                        std::memory_order_relaxed);
+    if (!Sink) return;
     UnreportedBytes.fetch_add(bytes, std::memory_order_relaxed);
-    LastChunk = bytes;
+    if (chunk != 0) LastChunk = chunk;
     PostProgress(now, false);
 }
 
 void CInetFile::PostProgress(Clock::time_point now, bool force) {
-    if (!NotifyWindow || (!force && now - LastProgressPost < kProgressInterval)) return;
+    if (!Sink || (!force && now - LastProgressPost < kProgressInterval)) return;
     if (UnreportedBytes.load(std::memory_order_relaxed) == 0) return;
     if (ProgressOutstanding.exchange(true, std::memory_order_acq_rel)) return;
     LastProgressPost = now;
-    NotifyWindow->PostMessage(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(Kind, LastChunk), this);
+    Sink->PostMessage(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(Req.Kind, LastChunk), this);
 }
 
 uint64_t CInetFile::TakeProgress() {
@@ -447,21 +581,46 @@ uint64_t CInetFile::TakeProgress() {
     return UnreportedBytes.exchange(0, std::memory_order_relaxed);
 }
 
-void CInetFile::Run() {
+void CInetFile::Run(std::stop_token stop) {
+    std::vector<std::string> urls{Req.URL};
+    for (const std::string& origin : Req.Mirrors)
+        if (auto url = UrlOnMirror(Req.URL, origin)) urls.push_back(std::move(*url));
     int32_t code = kResultOk;
-    try {
-        // The transfer's handles and file are released when it goes out of scope, before the
-        // completion is posted, so the receiver may rename or read the file at once.
-        Transfer transfer(*this);
-        transfer.Perform();
-    } catch (const CInetFileException& e) {
-        code = e.Code;
-    } catch (const std::exception&) {  // out of memory, in practice
-        code = kResultConnect;
+    for (const std::string& url : urls) {
+        try {
+            // Each attempt's handles and file are released when it goes out of scope, before
+            // the completion is posted, so the receiver may rename or read the file at once.
+            // An answer that cannot continue the partial restarts once from byte 0; an attempt
+            // that continues nothing cannot ask for that.
+            bool mayContinue = true;
+            long status = 0;
+            while (true) {
+                // What a failed attempt received is no longer in the file.
+                ReceivedBytes.store(0, std::memory_order_relaxed);
+                Transfer attempt(*this, url, stop, mayContinue);
+                code = attempt.Perform();
+                status = attempt.LastStatus();
+                if (code == kResultOk) {
+                    Outcome.NotModified = attempt.NotModified();
+                    Outcome.ETag = attempt.ETagSeen();
+                    Outcome.LastModified = attempt.LastModifiedSeen();
+                }
+                if (code != kRestartFromZero) break;
+                mayContinue = false;
+            }
+            Outcome.AnsweredBy = url;
+            if (!MirrorCouldHelp(code, status) || stop.stop_requested()) break;
+        } catch (const std::exception&) {  // out of memory, in practice
+            code = kResultConnect;
+            break;
+        }
     }
+    Outcome.Code = code;
+    // Connection failures and cancels keep the first text; every other failure names its cause.
+    if (code != kResultOk && code != kResultConnect && code != kResultCancelled)
+        Outcome.ErrorText = ResultCodeText(code);
     PostProgress(Clock::now(), true);  // nothing held back behind the completion
-    if (NotifyWindow)
-        NotifyWindow->PostMessage(WM_DOWNLOAD_COMPLETE, MakeNotifyParam(Kind, code), this);
+    if (Sink) Sink->PostMessage(WM_DOWNLOAD_COMPLETE, MakeNotifyParam(Req.Kind, code), this);
 }
 
 }  // namespace toval

@@ -5,7 +5,7 @@
 
 namespace toval {
 
-class CInetFile;
+class ITransfer;
 
 constexpr uint32_t WM_USER = 0x0400;
 constexpr uint32_t WM_DOWNLOAD_PROGRESS = WM_USER + 100;  // wParam: kind << 16 | chunk bytes
@@ -22,7 +22,7 @@ constexpr uint32_t HighWord(uint32_t v) { return v >> 16; }
 class IMessageSink {
   public:
     virtual ~IMessageSink() = default;
-    virtual void PostMessage(uint32_t message, uint32_t wParam, CInetFile* lParam) = 0;
+    virtual void PostMessage(uint32_t message, uint32_t wParam, ITransfer* lParam) = 0;
 };
 
 }  // namespace toval

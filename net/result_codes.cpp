@@ -1,4 +1,4 @@
-#include "net/CInetFile.h"
+#include "net/result_codes.h"
 
 namespace toval {
 

@@ -8,6 +8,7 @@ namespace toval {
 namespace {
 
 constexpr std::string_view kSuffix = ".update";
+constexpr std::string_view kResumeSuffix = ".update-resume";
 constexpr size_t kMaxNameBytes = 255;  // NAME_MAX of the Linux file systems
 // What is kept of a name too long for the suffix: short enough that the hash and suffix fit, long
 // enough that a person still recognises the file.
@@ -22,13 +23,12 @@ uint64_t Fnv1a64(std::string_view bytes) {
     return hash;
 }
 
-}  // namespace
-
-std::string UpdateFilePath(const std::string& target) {
+// `target` with `suffix` added to its name, shortened when the whole would be too long a name.
+std::string WithSuffix(const std::string& target, std::string_view suffix) {
     const size_t slash = target.rfind('/');
     const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     const std::string_view name = std::string_view(target).substr(nameStart);
-    if (name.size() + kSuffix.size() <= kMaxNameBytes) return target + std::string(kSuffix);
+    if (name.size() + suffix.size() <= kMaxNameBytes) return target + std::string(suffix);
 
     // Cut before a lead byte, so the kept part stays whole characters of a UTF-8 name.
     size_t cut = kKeptNameBytes;
@@ -38,7 +38,13 @@ std::string UpdateFilePath(const std::string& target) {
     std::string hex(16, '0');
     for (size_t i = 0; i < 16; ++i) hex[15 - i] = "0123456789abcdef"[(hash >> (4 * i)) & 0xF];
     return target.substr(0, nameStart) + std::string(name.substr(0, cut)) + "~" + hex +
-           std::string(kSuffix);
+           std::string(suffix);
 }
+
+}  // namespace
+
+std::string UpdateFilePath(const std::string& target) { return WithSuffix(target, kSuffix); }
+
+std::string ResumeInfoPath(const std::string& target) { return WithSuffix(target, kResumeSuffix); }
 
 }  // namespace toval

@@ -9,5 +9,8 @@ namespace toval {
 // in the same directory that no other target maps to. The same target always gives the same path,
 // so the installer and a later run find what a download left.
 std::string UpdateFilePath(const std::string& target);
+// Beside a partial ".update" file: where its content came from, so that a later run can continue
+// it (see resume_info.h). Shortened like UpdateFilePath.
+std::string ResumeInfoPath(const std::string& target);
 
 }  // namespace toval

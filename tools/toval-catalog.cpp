@@ -24,6 +24,7 @@
 #include "catalog/catalog_writer.h"
 #include "catalog/install_path.h"
 #include "catalog/minisign.h"
+#include "catalog/mirror_origin.h"
 #include "catalog/xml_text.h"
 #include "platform/crypto.h"
 #include "platform/file_read.h"
@@ -57,6 +58,9 @@ Options:
                            CURRENTDIR (default), WINDOWSDIR or SYSTEMDIR; the sub-directory is
                            then counted from REL's directory
   --exclude REL            leave out REL (a file, or everything below a directory); repeatable
+  --mirror ORIGIN          another server holding the same files at the same paths,
+                           http://host[:port] or https://host[:port]; repeatable, tried in
+                           the order given when a file cannot be had from BASE_URL's server
   --sign KEY               sign the catalogue with the secret key file KEY: the signature,
                            in minisign's format, goes to FILE.minisig beside it (needs -o)
   --serial N               the signed catalogue's serial (default: the current Unix time);
@@ -89,6 +93,7 @@ struct Options {
     std::vector<std::string> Register;
     std::map<std::string, std::string> InstallDir;  // relative path -> macro
     std::vector<std::string> Exclude;
+    std::vector<std::string> Mirrors;
     std::string ClientDir;
     std::string BaseUrl;
     std::optional<std::string> SignKey;
@@ -175,8 +180,8 @@ Stop ParseOptions(int argc, char** argv, Options& options, bool& help, bool& ver
             value = arg.substr(2);
         }
         static const std::vector<std::string> kKnown = {
-            "-o",        "--product", "--execute", "--register",     "--install-dir",
-            "--exclude", "--sign",    "--serial",  "--expires-days", "--keygen"};
+            "-o",     "--product", "--execute",      "--register", "--install-dir", "--exclude",
+            "--sign", "--serial",  "--expires-days", "--keygen",   "--mirror"};
         if (std::find(kKnown.begin(), kKnown.end(), name) == kKnown.end()) {
             return Usage("unknown option '" + arg + "'");
         }
@@ -222,6 +227,12 @@ Stop ParseOptions(int argc, char** argv, Options& options, bool& help, bool& ver
             const auto rel = RelativeArgument(name, *value, stop);
             if (!rel) return stop;
             options.Exclude.push_back(*rel);
+        } else if (name == "--mirror") {
+            if (!IsMirrorOrigin(*value))
+                return Usage(name + ": '" + *value +
+                             "' is not an origin (http://host[:port] or https://host[:port])");
+            if (options.Mirrors.size() >= kMaxMirrors) return Usage(name + ": too many mirrors");
+            options.Mirrors.push_back(*value);
         } else if (name == "--sign") {
             options.SignKey = *value;
         } else if (name == "--keygen") {
@@ -480,7 +491,7 @@ Stop WriteOutput(const Options& options, const std::vector<std::unique_ptr<CFile
     std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    const CatalogProduct product{options.Product, FormatCreateDate(local)};
+    const CatalogProduct product{options.Product, FormatCreateDate(local), options.Mirrors};
     std::vector<const CFileEntry*> files;
     for (const auto& e : entries) files.push_back(e.get());
     std::string error;

@@ -99,7 +99,7 @@ CUpdateDialog::~CUpdateDialog() {
     UpdateRun.reset();
 }
 
-void CUpdateDialog::PostMessage(uint32_t message, uint32_t wParam, CInetFile* lParam) {
+void CUpdateDialog::PostMessage(uint32_t message, uint32_t wParam, ITransfer* lParam) {
     QCoreApplication::postEvent(this, new RunMessageEvent(message, wParam, lParam));
 }
 
@@ -125,9 +125,9 @@ void CUpdateDialog::PostQuit() {
 void CUpdateDialog::Invalidate() { update(); }
 
 void CUpdateDialog::ProgressHandled() {
-    CInetFile* front = UpdateRun->ActiveTransfer();
+    const QueuedTransfer* front = UpdateRun->ActiveTransfer();
     const QString tip =
-        front ? TransferTip(front->Kind, front->FileName, UpdateRun->Figures.TotalPercent)
+        front ? TransferTip(front->Kind, front->FileName(), UpdateRun->Figures.TotalPercent)
               : kTrayTipIdle;
     TrayIcon.Step(tip);
 }

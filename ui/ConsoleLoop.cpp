@@ -28,7 +28,7 @@ ConsoleLoop::ConsoleLoop() : ProgressOnTerminal(::isatty(STDERR_FILENO) == 1) {}
 
 ConsoleLoop::~ConsoleLoop() = default;
 
-void ConsoleLoop::PostMessage(uint32_t message, uint32_t wParam, CInetFile* lParam) {
+void ConsoleLoop::PostMessage(uint32_t message, uint32_t wParam, ITransfer* lParam) {
     {
         std::lock_guard guard(QueueLock);
         Queue.push_back({message, wParam, lParam});
@@ -66,8 +66,8 @@ void ConsoleLoop::StatusChanged(const std::string& text) {
 void ConsoleLoop::DrawProgress() {
     if (!ProgressOnTerminal || !ActiveRun) return;
     CUpdateRun& run = *ActiveRun;
-    CInetFile* front = run.ActiveTransfer();
-    if (!front || front->Kind != 2 || front->StartCount == 0 || run.FileCount == 0) {
+    const QueuedTransfer* front = run.ActiveTransfer();
+    if (!front || front->Kind != 2 || run.FileCount == 0) {
         ClearProgress();
         return;
     }
@@ -75,7 +75,7 @@ void ConsoleLoop::DrawProgress() {
     const int32_t position =
         ProgressFigures::FilePosition(run.FileCount, run.DownloadQueue.Count());
     std::fprintf(stderr, "\r\033[K%s  %d%%  总 %d%%  %dKB/秒  %d/%u",
-                 Printable(front->FileName).c_str(), f.FilePercent, f.TotalPercent,
+                 Printable(front->FileName()).c_str(), f.FilePercent, f.TotalPercent,
                  f.KilobytesPerSecond(), position, run.FileCount);
     std::fflush(stderr);
     ProgressShown = true;

@@ -20,7 +20,7 @@ class ConsoleLoop : public IRunHost {
     ~ConsoleLoop() override;
 
     // Safe from any thread.
-    void PostMessage(uint32_t message, uint32_t wParam, CInetFile* lParam) override;
+    void PostMessage(uint32_t message, uint32_t wParam, ITransfer* lParam) override;
 
     void ShowMessageBox(const std::string& text, const std::string& caption,
                         uint32_t type) override;
@@ -41,7 +41,7 @@ class ConsoleLoop : public IRunHost {
     struct Message {
         uint32_t Id;
         uint32_t WParam;
-        CInetFile* LParam;
+        ITransfer* LParam;
     };
 
     // The progress line lives on stderr and only on a terminal.

@@ -5,13 +5,13 @@
 #include <QEvent>
 #include <cstdint>
 
-#include "net/messages.h"
+#include "net/transfer.h"
 
 namespace toval {
 
 class RunMessageEvent : public QEvent {
   public:
-    RunMessageEvent(uint32_t message, uint32_t wParam, CInetFile* lParam)
+    RunMessageEvent(uint32_t message, uint32_t wParam, ITransfer* lParam)
         : QEvent(Type()), Message(message), WParam(wParam), LParam(lParam) {}
 
     static QEvent::Type Type() {
@@ -21,7 +21,7 @@ class RunMessageEvent : public QEvent {
 
     uint32_t Message;
     uint32_t WParam;
-    CInetFile* LParam;
+    ITransfer* LParam;
 };
 
 }  // namespace toval

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <utility>
 
 #include "net/CInetFile.h"
 #include "net/messages.h"
@@ -17,12 +18,12 @@ namespace {
 struct Posted {
     uint32_t Message;
     uint32_t WParam;
-    toval::CInetFile* Transfer;
+    toval::ITransfer* Transfer;
 };
 
 class LoopSink : public toval::IMessageSink {
   public:
-    void PostMessage(uint32_t message, uint32_t wParam, toval::CInetFile* lParam) override {
+    void PostMessage(uint32_t message, uint32_t wParam, toval::ITransfer* lParam) override {
         {
             std::lock_guard lock(Mutex);
             Queue.push_back({message, wParam, lParam});
@@ -52,11 +53,11 @@ int main(int argc, char** argv) {
     }
     LoopSink sink;
     const toval::NetworkLibrary network;
-    toval::CInetFile transfer;
-    transfer.URL = argv[1];
-    transfer.TargetPath = argv[2];
-    transfer.Kind = 1;
-    transfer.NotifyWindow = &sink;
+    toval::TransferRequest request;
+    request.URL = argv[1];
+    request.TargetPath = argv[2];
+    request.Kind = 1;
+    toval::CInetFile transfer(std::move(request), &sink);
     if (!transfer.Start()) return 70;
     uint64_t bytes = 0;
     uint64_t messages = 0;
@@ -66,9 +67,8 @@ int main(int argc, char** argv) {
             bytes += m.Transfer->TakeProgress();
             ++messages;
         } else if (m.Message == toval::WM_DOWNLOAD_COMPLETE) {
-            transfer.Join();
             const int code = static_cast<int>(toval::LowWord(m.WParam));
-            if (code != 0 || bytes != transfer.Received || std::getenv("FETCH_VERBOSE"))
+            if (code != 0 || bytes != transfer.Received() || std::getenv("FETCH_VERBOSE"))
                 std::fprintf(stderr, "code %d, %llu bytes in %llu notifications\n", code,
                              static_cast<unsigned long long>(bytes),
                              static_cast<unsigned long long>(messages));

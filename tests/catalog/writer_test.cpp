@@ -15,7 +15,7 @@ std::string Write(const std::vector<const CFileEntry*>& files, const std::string
                   std::string* error = nullptr) {
     std::ostringstream out;
     std::string why;
-    const bool ok = WriteCatalog(out, {product, "2024-02-03 04:05:06"}, files, why);
+    const bool ok = WriteCatalog(out, {product, "2024-02-03 04:05:06", {}}, files, why);
     if (error) *error = why;
     return ok ? out.str() : "FAILED";
 }

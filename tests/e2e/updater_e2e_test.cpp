@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <algorithm>
 
 #include <chrono>
 #include <filesystem>
@@ -115,12 +116,14 @@ TEST_F(UpdaterE2E, ThreeOutdatedFilesInOrderThenTheLobbyAndNoWritesElsewhere) {
                 ElementsAre(kConnecting, kFetched, "需更新文件总数: 3, 文件总长度: 2 KB", "a.dat",
                             "下载文件成功 [a.dat]", "b.dat", "下载文件成功 [b.dat]", "c.dat",
                             "下载文件成功 [c.dat]", "更新完毕"));
-    EXPECT_THAT(FileRequests(), ElementsAre("/a.dat 200", "/b.dat 200", "/c.dat 200"));
-    // The catalogue and the three files came over one kept-alive connection.
+    // The files are fetched side by side, so they are answered in any order.
+    EXPECT_THAT(FileRequests(),
+                ::testing::UnorderedElementsAre("/a.dat 200", "/b.dat 200", "/c.dat 200"));
+    // Connections are kept alive and reused: four requests, three at once at most.
     std::set<std::string> connections;
     for (const std::string& line : Web->Connections())
         connections.insert(line.substr(0, line.find(' ')));
-    EXPECT_EQ(connections.size(), 1u);
+    EXPECT_LE(connections.size(), 3u);
     for (const char* name : {"a.dat", "b.dat", "c.dat"})
         EXPECT_EQ(ReadFile(Root / ("client/" + std::string(name))),
                   ReadFile(Root / ("server/" + std::string(name))));
@@ -157,18 +160,17 @@ TEST_F(UpdaterE2E, EverythingCurrent) {
 TEST_F(UpdaterE2E, AFileMissingOnTheServerEndsTheRun) {
     struct Case {
         const char* Missing;
-        std::vector<std::string> Requests;
+        std::vector<std::string> Installed;  // the files before it
     };
     const Case cases[] = {
-        {"b.dat", {"/a.dat 200", "/b.dat 404"}},
-        {"c.dat", {"/a.dat 200", "/b.dat 200", "/c.dat 404"}},
+        {"b.dat", {"a.dat"}},
+        {"c.dat", {"a.dat", "b.dat"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Missing);
         Publish({{"a.dat", "A"}, {"b.dat", "BB"}, {"c.dat", "CCC"}});
         fs::remove(Root / ("server/" + std::string(c.Missing)));
         fs::remove(Root / "client/lobby.txt");
-        const size_t before = FileRequests().size();
 
         const ProcessResult r = Update();
         EXPECT_EQ(r.ExitStatus, 1);
@@ -177,8 +179,11 @@ TEST_F(UpdaterE2E, AFileMissingOnTheServerEndsTheRun) {
         EXPECT_THAT(r.Out, ::testing::Not(HasSubstr("更新完毕")));
         EXPECT_THAT(r.Err, HasSubstr("可能由于网络原因，" + failed));
         EXPECT_TRUE(LobbyStayedAway());
-        const std::vector<std::string> all = FileRequests();
-        EXPECT_EQ(std::vector<std::string>(all.begin() + before, all.end()), c.Requests);
+        // Files after it may have been fetched beside it; only those before it are installed.
+        for (const char* name : {"a.dat", "b.dat", "c.dat"})
+            EXPECT_EQ(fs::exists(Root / ("client/" + std::string(name))),
+                      std::count(c.Installed.begin(), c.Installed.end(), name) == 1)
+                << name;
         for (const auto& e : fs::directory_iterator(Root / "client"))
             if (e.path().extension() == ".dat") fs::remove(e.path());
     }
@@ -289,7 +294,6 @@ TEST_F(UpdaterE2E, AFileThatCannotBeInstalledEndsTheRunAsAFailedFile) {
     EXPECT_THAT(r.Err, HasSubstr("删除文件失败 [a.dat]"));
     EXPECT_FALSE(fs::exists(Root / "client/a.dat.update"));
     EXPECT_FALSE(fs::exists(Root / "client/b.dat"));
-    EXPECT_THAT(FileRequests(), ElementsAre("/a.dat 200"));
     EXPECT_TRUE(LobbyStayedAway());
 }
 

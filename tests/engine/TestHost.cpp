@@ -2,7 +2,7 @@
 
 namespace toval::test {
 
-void TestHost::PostMessage(uint32_t message, uint32_t wParam, CInetFile* lParam) {
+void TestHost::PostMessage(uint32_t message, uint32_t wParam, ITransfer* lParam) {
     {
         std::lock_guard guard(Lock);
         Queue.emplace_back(message, wParam, lParam);
@@ -27,7 +27,7 @@ void TestHost::PostQuit() {
 }
 
 bool TestHost::DispatchOne(CUpdateRun& run, std::chrono::milliseconds wait) {
-    std::tuple<uint32_t, uint32_t, CInetFile*> message;
+    std::tuple<uint32_t, uint32_t, ITransfer*> message;
     {
         std::unique_lock lock(Lock);
         if (!Changed.wait_for(lock, wait, [this] { return !Queue.empty(); })) return false;

@@ -25,7 +25,7 @@ class TestHost : public IRunHost {
         uint32_t Type;
     };
 
-    void PostMessage(uint32_t message, uint32_t wParam, CInetFile* lParam) override;
+    void PostMessage(uint32_t message, uint32_t wParam, ITransfer* lParam) override;
     void ShowMessageBox(const std::string& text, const std::string& caption,
                         uint32_t type) override;
     void SendUpdateResult(uint32_t callerWindow, uint32_t count) override;
@@ -57,7 +57,7 @@ class TestHost : public IRunHost {
   private:
     std::mutex Lock;
     std::condition_variable Changed;
-    std::deque<std::tuple<uint32_t, uint32_t, CInetFile*>> Queue;
+    std::deque<std::tuple<uint32_t, uint32_t, ITransfer*>> Queue;
 };
 
 // The status texts among the events, in order.

@@ -1,56 +1,64 @@
-// The run's queue: order, ownership (each transfer destroyed exactly once, when it leaves).
+// The run's queue: order, the start cursor, lookup by transfer, and ownership (each transfer
+// destroyed exactly once, when it leaves; cancelled before any is destroyed on a clear).
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <memory>
-
 #include "engine/CDownloadQueue.h"
+#include "tests/engine/ScriptedTransfer.h"
+#include "tests/net/RecordingSink.h"
 
 namespace toval::test {
 namespace {
 
-// A real transfer that counts its destructions under its own number (addresses are reused).
-class CountedTransfer : public CInetFile {
-  public:
-    CountedTransfer(std::map<int, int>& deaths, int id) : Deaths(deaths), Id(id) {}
-    ~CountedTransfer() override { ++Deaths[Id]; }
+QueuedTransfer File(const std::string& name) {
+    QueuedTransfer item;
+    item.Entry = std::make_unique<CFileEntry>("/client/" + name);
+    item.Entry->FileName = name;
+    return item;
+}
 
-  private:
-    std::map<int, int>& Deaths;
-    int Id;
-};
-
-TEST(DownloadQueue, KeepsOrderAndDestroysEachTransferOnceWhenItLeaves) {
-    std::map<int, int> deaths;
-    std::vector<CInetFile*> items;
+TEST(DownloadQueue, StartsInOrderFindsByTransferAndLetsGoFromTheFront) {
+    ScriptedTransfers made;
+    RecordingSink sink;
+    const auto factory = made.Factory();
     {
         CDownloadQueue queue;
         EXPECT_EQ(queue.Front(), nullptr);
-        for (int id = 1; id <= 4; ++id) {
-            auto t = std::make_unique<CountedTransfer>(deaths, id);
-            items.push_back(t.get());
-            queue.Push(std::move(t));
-        }
-        queue.Push(nullptr);
+        EXPECT_EQ(queue.NextUnstarted(), nullptr);
+        for (const char* name : {"a", "b", "c", "d"}) queue.Push(File(name));
         EXPECT_EQ(queue.Count(), 4u);
-        EXPECT_EQ(queue.Front(), items[0]);
 
-        EXPECT_TRUE(queue.Remove(items[2]));  // from the middle: order of the rest kept
-        EXPECT_EQ(deaths[3], 1);
-        EXPECT_FALSE(queue.Remove(items[2]));  // gone: nothing freed twice
-        EXPECT_TRUE(queue.Remove(items[0]));
-        EXPECT_EQ(queue.Front(), items[1]);
-        EXPECT_EQ(queue.Count(), 2u);
-        CountedTransfer stranger(deaths, 9);
-        EXPECT_FALSE(queue.Remove(&stranger));  // not ours: left alone
-        EXPECT_EQ(deaths[9], 0);
+        // Two start; the cursor moves past them and lookups find them.
+        std::vector<ITransfer*> started;
+        for (int i = 0; i < 2; ++i) {
+            QueuedTransfer* next = queue.NextUnstarted();
+            ASSERT_NE(next, nullptr);
+            TransferRequest request;
+            request.URL = next->FileName();
+            queue.Attach(*next, factory(std::move(request), sink));
+            started.push_back(next->Transfer.get());
+        }
+        EXPECT_EQ(queue.NextUnstarted()->FileName(), "c");
+        EXPECT_EQ(queue.Find(started[1])->FileName(), "b");
+        EXPECT_EQ(queue.After(*queue.Front())->FileName(), "b");
 
-        std::vector<CInetFile*> seen;
-        queue.ForEach([&](const CInetFile& t) { seen.push_back(const_cast<CInetFile*>(&t)); });
-        EXPECT_EQ(seen, (std::vector<CInetFile*>{items[1], items[3]}));
+        // The front leaves: its transfer is destroyed once and no longer found; references to
+        // the others stay good.
+        QueuedTransfer* d = queue.After(*queue.NextUnstarted());
+        queue.PopFront();
+        EXPECT_EQ(made.Destroyed, 1);
+        EXPECT_EQ(queue.Find(started[0]), nullptr);
+        EXPECT_EQ(queue.Front()->FileName(), "b");
+        EXPECT_EQ(d->FileName(), "d");
+        EXPECT_EQ(queue.After(*d), nullptr);
+
+        // Taken over whole: the transfer lives on with its new owner.
+        QueuedTransfer b = queue.TakeFront();
+        EXPECT_EQ(queue.Find(started[1]), nullptr);
+        EXPECT_EQ(made.Destroyed, 1);
+        EXPECT_EQ(queue.NextUnstarted()->FileName(), "c");
     }
-    EXPECT_EQ(deaths, (std::map<int, int>{{1, 1}, {2, 1}, {3, 1}, {4, 1}, {9, 1}}));
+    EXPECT_EQ(made.Destroyed, 2);
 }
 
 }  // namespace

@@ -155,8 +155,9 @@ TEST_F(UpdateRunTest, ThreeOutdatedFilesAreInstalledInOrderThenTheLobbyStarts) {
                     "status 下载文件成功 [a.dat]", "status b.dat", "status 下载文件成功 [b.dat]",
                     "status c.dat", "status 下载文件成功 [c.dat]", "status 更新完毕", "quit"));
     EXPECT_THAT(Host->Results, ElementsAre(std::make_pair(77u, 3u)));
-    EXPECT_THAT(FilesRequested(),
-                ElementsAre("/files/a.dat 200", "/files/b.dat 200", "/files/c.dat 200"));
+    // Fetched side by side, so answered in any order; installed in catalogue order all the same.
+    EXPECT_THAT(FilesRequested(), ::testing::UnorderedElementsAre(
+                                      "/files/a.dat 200", "/files/b.dat 200", "/files/c.dat 200"));
     for (const File& f : files) {
         EXPECT_EQ(ReadFile(Client / f.Name), f.Content);
         EXPECT_FALSE(fs::exists(Client / (f.Name + ".update")));
@@ -205,19 +206,15 @@ TEST_F(UpdateRunTest, AFailedFileEndsTheRunWithoutTheLobby) {
         files[c.Missing].OnServer = false;
         Publish(files);
         Host = std::make_unique<TestHost>();
-        const size_t requestsBefore = FilesRequested().size();
         auto run = MakeRun();
         CUpdateRun* raw = run.get();
-        // A tick while the box is open repaints and starts nothing: the failed transfer still
-        // stands at the front of the queue.
-        // nginx logs a request only once it has answered it, so what the log shows is checked
-        // for the files behind the failed one, which must never be asked for.
-        const auto laterFileRequested = [&] {
-            for (const std::string& r : FilesRequested())
-                for (size_t i = c.Missing + 1; i < files.size(); ++i)
-                    if (r == "/files/" + files[i].Name) return true;
+        // Files after the failed one may have been fetched beside it, but none is installed.
+        const auto laterFileInstalled = [&] {
+            for (size_t i = c.Missing + 1; i < files.size(); ++i)
+                if (fs::exists(Client / files[i].Name)) return true;
             return false;
         };
+        // A tick while the box is open repaints and starts nothing.
         Host->DuringBox = [&] {
             const int repaints = Host->Invalidates;
             const uint32_t running = raw->RunningTransfers;
@@ -225,8 +222,7 @@ TEST_F(UpdateRunTest, AFailedFileEndsTheRunWithoutTheLobby) {
             raw->OnTimer(WM_TIMER_PUMP);
             EXPECT_EQ(Host->Invalidates, repaints + 1);
             EXPECT_EQ(raw->RunningTransfers, running);
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            EXPECT_FALSE(laterFileRequested());
+            EXPECT_FALSE(laterFileInstalled());
         };
         Drive(*run);
 
@@ -239,15 +235,12 @@ TEST_F(UpdateRunTest, AFailedFileEndsTheRunWithoutTheLobby) {
         EXPECT_EQ(statuses.back(), failed);
         EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "更新完毕"), 0);
         EXPECT_EQ(Host->Events.back(), "quit");
-        // The handler went on after asking to quit: the failed transfer is gone, the later
-        // ones wait unstarted.
-        EXPECT_EQ(run->DownloadQueue.Count(), static_cast<uint32_t>(2 - c.Missing));
-        EXPECT_EQ(run->RunningTransfers, 0u);
         EXPECT_EQ(run->RunOutcome(), CUpdateRun::Outcome::Failed);
         EXPECT_TRUE(LobbyStayedAway());
-        EXPECT_EQ(FilesRequested().size() - requestsBefore, static_cast<size_t>(c.Missing + 1))
-            << "nothing after the failed file is requested";
-        EXPECT_FALSE(laterFileRequested());
+        run.reset();
+        EXPECT_FALSE(laterFileInstalled());
+        for (int i = 0; i < c.Missing; ++i)
+            EXPECT_EQ(ReadFile(Client / files[i].Name), files[i].Content);
     }
 }
 
@@ -307,7 +300,7 @@ TEST_F(UpdateRunTest, EachCompletionStartsTheNextFileWithoutWaitingForATick) {
     EXPECT_EQ(run->RunOutcome(), CUpdateRun::Outcome::Finished);
     std::vector<std::string> expected;
     for (const File& f : files) expected.push_back("/files/" + f.Name + " 200");
-    EXPECT_EQ(FilesRequested(), expected);
+    EXPECT_THAT(FilesRequested(), ::testing::UnorderedElementsAreArray(expected));
     std::vector<std::string> lines = {Connecting, Fetched, "需更新文件总数: 70, 文件总长度: 0 KB"};
     for (const File& f : files) {
         lines.push_back(f.Name);
@@ -484,10 +477,9 @@ TEST(InstallFile, AMissingDownloadIsReportedAsARenameFailure) {
     TestHost host;
     CUpdateRun run(host, BaseDirectories{client.Path(), client.Path(), client.Path()});
     client.Write("game.dat", "old");
-    CInetFile transfer;
-    transfer.TargetPath = client / "game.dat";
-    transfer.FileName = "game.dat";
-    EXPECT_FALSE(run.InstallFile(transfer));
+    CFileEntry file(client / "game.dat");
+    file.FileName = "game.dat";
+    EXPECT_FALSE(run.InstallFile(file));
     EXPECT_EQ(run.StatusText, "重命名文件失败 [game.dat]");
     EXPECT_EQ(ReadFile(client / "game.dat"), "old");  // the old copy is never lost
 }

@@ -98,21 +98,41 @@ std::optional<std::string> ReadFileIfAny(const std::string& path) {
     return ReadFile(path);
 }
 
+// A request a test sets up, and the downloader made from it once the test acts on it.
+class Fetcher {
+  public:
+    TransferRequest Req;
+    IMessageSink* Sink = nullptr;
+
+    CInetFile& Get() {
+        if (!Transfer) Transfer = std::make_unique<CInetFile>(Req, Sink);
+        return *Transfer;
+    }
+    bool Start() { return Get().Start(); }
+    void Join() { Get().Join(); }
+    void Cancel() { Get().Cancel(); }
+    uint64_t Received() { return Get().Received(); }
+    uint64_t TakeProgress() { return Get().TakeProgress(); }
+    const TransferResult& Result() { return Get().Result(); }
+
+  private:
+    std::unique_ptr<CInetFile> Transfer;
+};
+
 class CInetFileTest : public ::testing::Test {
   protected:
-    std::unique_ptr<CInetFile> Make(const std::string& url, int32_t kind = 1,
-                                    const std::string& name = "out.bin") {
-        auto t = std::make_unique<CInetFile>();
-        t->URL = url;
-        t->Kind = kind;
-        t->TargetPath = Dir / name;
-        t->NotifyWindow = &Sink;
-        t->StatusCallback = true;
+    std::unique_ptr<Fetcher> Make(const std::string& url, int32_t kind = 1,
+                                  const std::string& name = "out.bin") {
+        auto t = std::make_unique<Fetcher>();
+        t->Req.URL = url;
+        t->Req.Kind = kind;
+        t->Req.TargetPath = Dir / name;
+        t->Sink = &Sink;
         return t;
     }
 
     // Starts the transfer, handles its messages like the run would, and joins it.
-    DrainedTransfer Fetch(CInetFile& t) {
+    DrainedTransfer Fetch(Fetcher& t) {
         EXPECT_TRUE(t.Start());
         DrainedTransfer d = Sink.Drain();
         t.Join();
@@ -133,9 +153,9 @@ TEST_F(CInetFileTest, SendsTheDesignedRequestAndWritesTheBody) {
 
     EXPECT_EQ(d.Code, kResultOk);
     EXPECT_EQ(d.CompleteWParam, MakeNotifyParam(1, 0));
-    EXPECT_EQ(ReadFile(t->TargetPath), "<xml/>");
-    EXPECT_EQ(t->Received, 6u);
-    EXPECT_EQ(t->GetErrorText(), kInitialText);
+    EXPECT_EQ(ReadFile(t->Req.TargetPath), "<xml/>");
+    EXPECT_EQ(t->Received(), 6u);
+    EXPECT_EQ(t->Result().ErrorText, kInitialText);
 
     const auto requests = Server.Requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -209,15 +229,15 @@ TEST_F(CInetFileTest, EachFailureEndsWithItsCode) {
         Server.Route("/f", c.Reply);
         RecordingSink sink;
         auto t = Make(c.Url == "-" ? "" : c.Url.empty() ? Server.Url("/f") : c.Url, 1, c.Target);
-        t->NotifyWindow = &sink;
+        t->Sink = &sink;
         ASSERT_TRUE(t->Start());
         const DrainedTransfer d = sink.Drain();
         t->Join();
         EXPECT_EQ(d.Code, c.Code);
         EXPECT_EQ(HighWord(d.CompleteWParam), 1u);
-        EXPECT_EQ(t->GetErrorText(), c.TextChanges ? ResultCodeText(c.Code) : kInitialText);
+        EXPECT_EQ(t->Result().ErrorText, c.TextChanges ? ResultCodeText(c.Code) : kInitialText);
         if (c.Code == kResultHttpStatus) {
-            EXPECT_FALSE(std::filesystem::exists(t->TargetPath));
+            EXPECT_FALSE(std::filesystem::exists(t->Req.TargetPath));
         }
     }
 }
@@ -227,7 +247,7 @@ TEST_F(CInetFileTest, UntrustedCertificateIsCode2) {
     if (!tls.Running()) GTEST_SKIP() << "openssl cannot serve TLS here";
     auto t = Make("https://127.0.0.1:" + std::to_string(tls.Port) + "/f");
     EXPECT_EQ(Fetch(*t).Code, kResultConnect);
-    EXPECT_FALSE(std::filesystem::exists(t->TargetPath));
+    EXPECT_FALSE(std::filesystem::exists(t->Req.TargetPath));
 }
 
 TEST_F(CInetFileTest, ALinkWhereTheDownloadGoesIsNotFollowed) {
@@ -255,8 +275,8 @@ TEST_F(CInetFileTest, EmptyBodyCreatesAnEmptyFileWithoutProgress) {
     const DrainedTransfer d = Fetch(*t);
     EXPECT_EQ(d.Code, kResultOk);
     EXPECT_EQ(d.ProgressMessages, 0u);
-    EXPECT_TRUE(std::filesystem::exists(t->TargetPath));
-    EXPECT_EQ(std::filesystem::file_size(t->TargetPath), 0u);
+    EXPECT_TRUE(std::filesystem::exists(t->Req.TargetPath));
+    EXPECT_EQ(std::filesystem::file_size(t->Req.TargetPath), 0u);
 }
 
 TEST_F(CInetFileTest, OneKilobyteIsOneChunk) {
@@ -276,7 +296,7 @@ TEST_F(CInetFileTest, CoalescedProgressSumsExactlyAndPrecedesTheCompletion) {
     const DrainedTransfer d = Fetch(*t);
     EXPECT_EQ(d.Code, kResultOk);
     EXPECT_EQ(d.ProgressBytes, kLength);
-    EXPECT_EQ(t->Received, kLength);
+    EXPECT_EQ(t->Received(), kLength);
     EXPECT_GE(d.ProgressMessages, 1u);
     EXPECT_LE(d.FirstChunk, 1024u);
     EXPECT_TRUE(ReadFile(Dir / "big.update") == GeneratedBody(kLength));
@@ -285,20 +305,19 @@ TEST_F(CInetFileTest, CoalescedProgressSumsExactlyAndPrecedesTheCompletion) {
 TEST_F(CInetFileTest, WithoutNotifyWindowNothingIsPosted) {
     Server.Route("/f", Response{200, "quiet"});
     auto t = Make(Server.Url("/f"));
-    t->NotifyWindow = nullptr;
+    t->Sink = nullptr;
     ASSERT_TRUE(t->Start());
     t->Join();
     t->Join();  // a second join returns at once
-    EXPECT_EQ(ReadFile(t->TargetPath), "quiet");
+    EXPECT_EQ(ReadFile(t->Req.TargetPath), "quiet");
     EXPECT_EQ(Sink.Pending(), 0u);
 }
 
 TEST_F(CInetFileTest, CancelBeforeStartIsForgotten) {
     Server.Route("/f", Response{200, "kept"});
     auto t = Make(Server.Url("/f"));
-    t->Cancel = true;
+    t->Cancel();
     EXPECT_EQ(Fetch(*t).Code, kResultOk);
-    EXPECT_EQ(t->StartCount, 1);
 }
 
 TEST_F(CInetFileTest, CancelAfterTheFirstChunkIsCode8AndKeepsWhatWasWritten) {
@@ -307,13 +326,13 @@ TEST_F(CInetFileTest, CancelAfterTheFirstChunkIsCode8AndKeepsWhatWasWritten) {
     Server.Route("/big", Response{.GeneratedLength = 64 * 1024 * 1024, .StallAfter = 256 * 1024});
     auto t = Make(Server.Url("/big"));
     ASSERT_TRUE(t->Start());
-    const DrainedTransfer d = Sink.Drain(20s, [&](const PostedMessage&) { t->Cancel = true; });
+    const DrainedTransfer d = Sink.Drain(20s, [&](const PostedMessage&) { t->Cancel(); });
     t->Join();
     EXPECT_EQ(d.Code, kResultCancelled);
-    EXPECT_EQ(t->GetErrorText(), kInitialText);
-    EXPECT_EQ(d.ProgressBytes, t->Received.load());
-    EXPECT_LT(t->Received, 64u * 1024 * 1024);
-    EXPECT_EQ(std::filesystem::file_size(t->TargetPath), t->Received.load());
+    EXPECT_EQ(t->Result().ErrorText, kInitialText);
+    EXPECT_EQ(d.ProgressBytes, t->Received());
+    EXPECT_LT(t->Received(), 64u * 1024 * 1024);
+    EXPECT_EQ(std::filesystem::file_size(t->Req.TargetPath), t->Received());
 }
 
 TEST_F(CInetFileTest, StallEndsWithinTheStallLimitAndCancelDoesNotWaitForIt) {
@@ -322,7 +341,7 @@ TEST_F(CInetFileTest, StallEndsWithinTheStallLimitAndCancelDoesNotWaitForIt) {
     for (const char* path : {"/stall", "/silent"}) {
         SCOPED_TRACE(path);
         auto t = Make(Server.Url(path));
-        t->StallLimit = 300ms;
+        t->Req.StallLimit = 300ms;
         const auto start = Clock::now();
         EXPECT_EQ(Fetch(*t).Code, kResultConnect);
         const auto took = Clock::now() - start;
@@ -333,7 +352,7 @@ TEST_F(CInetFileTest, StallEndsWithinTheStallLimitAndCancelDoesNotWaitForIt) {
     auto t = Make(Server.Url("/stall"));
     const auto start = Clock::now();
     ASSERT_TRUE(t->Start());
-    const DrainedTransfer d = Sink.Drain(20s, [&](const PostedMessage&) { t->Cancel = true; });
+    const DrainedTransfer d = Sink.Drain(20s, [&](const PostedMessage&) { t->Cancel(); });
     EXPECT_EQ(d.Code, kResultCancelled);
     EXPECT_LT(Clock::now() - start, 3s);
 }
@@ -355,14 +374,14 @@ TEST_F(CInetFileTest, BytesHeldBackAreReportedWhileTheBodyStalls) {
         seen += t->TakeProgress();
     }
     EXPECT_EQ(seen, 3000u);
-    t->Cancel = true;
+    t->Cancel();
     EXPECT_EQ(Sink.Drain().Code, kResultCancelled);
 }
 
 TEST_F(CInetFileTest, WithoutATargetNothingIsWritten) {
     Server.Route("/f", Response{200, "x"});
     auto t = Make(Server.Url("/f"), 2);
-    t->TargetPath.clear();
+    t->Req.TargetPath.clear();
     EXPECT_EQ(Fetch(*t).Code, kResultLocalFile);
     EXPECT_FALSE(std::filesystem::exists(".update"));
 }
@@ -398,7 +417,7 @@ TEST_F(CInetFileTest, AFullDiskEndsWithCode7AndRemovesThePartialUpdateFile) {
 
     const DrainedTransfer d = Sink.Drain(1s);
     EXPECT_EQ(d.Code, kResultLocalFile);
-    EXPECT_EQ(t->GetErrorText(), ResultCodeText(kResultLocalFile));
+    EXPECT_EQ(t->Result().ErrorText, ResultCodeText(kResultLocalFile));
     EXPECT_FALSE(std::filesystem::exists(Dir / "big.update"));
 }
 
@@ -430,14 +449,14 @@ TEST_F(CInetFileTest, ABodyOfTheWrongLengthIsCode10AndLeavesNoUpdateFile) {
         if (c.Code == kResultLocalFile) Dir.Write("a.dll.update", "theirs");
         Server.Route("/a.dll", c.Reply);
         auto t = Make(Server.Url("/a.dll"), 2, "a.dll");
-        t->ExpectedLength = 1000;
-        t->MaxLength = c.MaxLength;
+        t->Req.ExpectedLength = 1000;
+        t->Req.MaxLength = c.MaxLength;
         const DrainedTransfer d = Fetch(*t);
         EXPECT_EQ(d.Code, c.Code);
         if (c.Code == kResultLength) {
-            EXPECT_EQ(t->GetErrorText(), "下载的文件长度不正确");
+            EXPECT_EQ(t->Result().ErrorText, "下载的文件长度不正确");
         }
-        EXPECT_EQ(t->Received, c.Received);
+        EXPECT_EQ(t->Received(), c.Received);
         EXPECT_EQ(d.ProgressBytes, c.Received);
         EXPECT_TRUE(ReadFileIfAny(Dir / "a.dll.update") == c.Left);
     }
@@ -475,15 +494,15 @@ TEST_F(CInetFileTest, ABodyWithAnotherDigestIsCode11AndLeavesNoUpdateFile) {
             std::filesystem::remove(Dir / "a.dll.update");
             const size_t before = Server.Requests().size();
             auto t = Make(Server.Url("/a.dll"), 2, "a.dll");
-            t->Sha256 = c.Sha256;
-            t->ExpectedLength = length;
+            t->Req.Sha256 = c.Sha256;
+            t->Req.ExpectedLength = length;
             const DrainedTransfer d = Fetch(*t);
             EXPECT_EQ(d.Code, c.Code);
             EXPECT_EQ(Server.Requests().size() - before, c.Fetched ? 1u : 0u);
             if (c.Code == kResultOk) {
                 EXPECT_TRUE(ReadFileIfAny(Dir / "a.dll.update") == body);
             } else {
-                EXPECT_EQ(t->GetErrorText(), "下载的文件内容不正确");
+                EXPECT_EQ(t->Result().ErrorText, "下载的文件内容不正确");
                 EXPECT_FALSE(std::filesystem::exists(Dir / "a.dll.update"));
             }
         }
@@ -513,27 +532,27 @@ TEST_F(CInetFileTest, AConditionalRequestAnswered304WritesNothing) {
     ASSERT_TRUE(web.Running()) << web.Failure();
     auto first = Make(web.Url("update.xml"));
     ASSERT_EQ(Fetch(*first).Code, kResultOk);
-    ASSERT_FALSE(first->ETag.empty());
-    ASSERT_FALSE(first->LastModified.empty());
+    ASSERT_FALSE(first->Result().ETag.empty());
+    ASSERT_FALSE(first->Result().LastModified.empty());
 
     struct Case {
         std::string IfNoneMatch, IfModifiedSince;
         bool NotModified;
     };
     const Case cases[] = {
-        {first->ETag, "", true},
-        {"", first->LastModified, true},
+        {first->Result().ETag, "", true},
+        {"", first->Result().LastModified, true},
         {"\"another\"", "", false},
-        {first->ETag + "\r\nX-Injected: 1", "", false},  // not sent: the request is plain
+        {first->Result().ETag + "\r\nX-Injected: 1", "", false},  // not sent: the request is plain
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.IfNoneMatch + " | " + c.IfModifiedSince);
         std::filesystem::remove(Dir / "out.bin");
         auto t = Make(web.Url("update.xml"));
-        t->IfNoneMatch = c.IfNoneMatch;
-        t->IfModifiedSince = c.IfModifiedSince;
+        t->Req.IfNoneMatch = c.IfNoneMatch;
+        t->Req.IfModifiedSince = c.IfModifiedSince;
         EXPECT_EQ(Fetch(*t).Code, kResultOk);
-        EXPECT_EQ(t->NotModified, c.NotModified);
+        EXPECT_EQ(t->Result().NotModified, c.NotModified);
         EXPECT_TRUE(ReadFileIfAny(Dir / "out.bin") ==
                     (c.NotModified ? std::nullopt : std::optional<std::string>("catalogue")));
     }
@@ -551,8 +570,8 @@ TEST_F(CInetFileTest, AServerBelowTheMinimumRateIsCode2EvenWhileBytesKeepComing)
         Server.Route("/t",
                      Response{.GeneratedLength = 4096, .TricklePiece = piece, .TrickleGap = 50ms});
         auto t = Make(Server.Url("/t"));
-        t->StallLimit = 1s;
-        t->MinimumBytes = 1024;
+        t->Req.StallLimit = 1s;
+        t->Req.MinimumBytes = 1024;
         EXPECT_EQ(Fetch(*t).Code, code) << piece;
     }
 }
@@ -584,9 +603,9 @@ TEST_F(CInetFileTest, AFinishedUpdateFileGetsItsModeEvenUnderAShortenedName) {
     for (int i = 0; i < 85; ++i) longName += "新";
     for (const auto& [name, mode] : {std::pair{std::string("a.dll"), 0755u}, {longName, 0600u}}) {
         auto t = Make(Server.Url("/f"), 2, name);
-        t->FileMode = mode;
+        t->Req.FileMode = mode;
         EXPECT_EQ(Fetch(*t).Code, kResultOk);
-        EXPECT_EQ(std::filesystem::status(UpdateFilePath(t->TargetPath)).permissions(),
+        EXPECT_EQ(std::filesystem::status(UpdateFilePath(t->Req.TargetPath)).permissions(),
                   std::filesystem::perms(mode));
     }
 }

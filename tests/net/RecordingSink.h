@@ -17,7 +17,7 @@ namespace toval::test {
 struct PostedMessage {
     uint32_t Message = 0;
     uint32_t WParam = 0;
-    CInetFile* LParam = nullptr;
+    ITransfer* LParam = nullptr;
 };
 
 // What a receiver saw of one transfer, up to and including its completion.
@@ -32,7 +32,7 @@ struct DrainedTransfer {
 
 class RecordingSink : public IMessageSink {
   public:
-    void PostMessage(uint32_t message, uint32_t wParam, CInetFile* lParam) override {
+    void PostMessage(uint32_t message, uint32_t wParam, ITransfer* lParam) override {
         {
             std::lock_guard lock(Mutex);
             Queue.push_back({message, wParam, lParam});

@@ -201,7 +201,8 @@ void HttpServer::Answer(Connection& c) {
         route = Routes.find(path);
     }
     if (route != Routes.end()) {
-        c.Reply = route->second;
+        const Response& r = route->second;
+        c.Reply = r.Ranged && !request.Header("Range").empty() ? *r.Ranged : r;
     } else {
         c.Reply = Response{404, "not found"};
         Unexpected.push_back(request);

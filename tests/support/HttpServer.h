@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -58,6 +59,9 @@ struct Response {
     // with TrickleGap between them.
     uint64_t TricklePiece = 0;
     std::chrono::milliseconds TrickleGap{0};
+
+    // Served instead of this one to a request that asks for a range.
+    std::shared_ptr<Response> Ranged{};
 
     static Response Redirect(std::string location, int status = 302);
 };

@@ -53,7 +53,7 @@ std::string NginxBinary() {
 
 }  // namespace
 
-Nginx::Nginx(const std::string& root) {
+Nginx::Nginx(const std::string& root, uint64_t limitRate) : LimitRate(limitRate) {
     for (int attempt = 0; attempt < 5 && !Running(); ++attempt) Start(root);
 }
 
@@ -82,7 +82,9 @@ bool Nginx::Start(const std::string& root) {
          << "  log_format plain escape=none '$uri $status';\n"
          << "  log_format connections escape=none '$connection $uri';\n"
          << "  access_log " << prefix << "/access.log plain;\n"
+         << "  log_format sent escape=none '$uri $status $bytes_sent';\n"
          << "  access_log " << prefix << "/connections.log connections;\n"
+         << "  access_log " << prefix << "/sent.log sent;\n"
          << "  client_body_temp_path " << prefix << "/body;\n"
          << "  proxy_temp_path " << prefix << "/proxy;\n"
          << "  fastcgi_temp_path " << prefix << "/fastcgi;\n"
@@ -91,6 +93,7 @@ bool Nginx::Start(const std::string& root) {
          << "  types { text/xml xml; text/html html; }\n"
          << "  default_type application/octet-stream;\n"
          << "  sendfile on;\n"
+         << "  limit_rate " << LimitRate << ";\n"
          << "  server {\n"
          << "    listen 127.0.0.1:" << ListenPort << ";\n"
          << "    root " << root << ";\n"
@@ -152,6 +155,17 @@ void Nginx::Stop() {
 std::vector<std::string> Nginx::Requests() const { return Log("access.log"); }
 
 std::vector<std::string> Nginx::Connections() const { return Log("connections.log"); }
+
+uint64_t Nginx::BytesSent(const std::string& path) const {
+    uint64_t total = 0;
+    for (const std::string& line : Log("sent.log")) {
+        const size_t last = line.rfind(' ');
+        const size_t status = line.rfind(' ', last - 1);
+        if (last == std::string::npos || status == std::string::npos) continue;
+        if (line.substr(0, status) == path) total += std::stoull(line.substr(last + 1));
+    }
+    return total;
+}
 
 std::vector<std::string> Nginx::Log(const std::string& name) const {
     const auto read = [&] {

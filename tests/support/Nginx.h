@@ -17,7 +17,8 @@ class Nginx {
   public:
     // Serves `root`. Running() is false when nginx could not be started (the reason is in
     // Failure()).
-    explicit Nginx(const std::string& root);
+    // With `limitRate`, every answer is sent at most that many bytes per second.
+    explicit Nginx(const std::string& root, uint64_t limitRate = 0);
     ~Nginx();
     Nginx(const Nginx&) = delete;
     Nginx& operator=(const Nginx&) = delete;
@@ -33,6 +34,8 @@ class Nginx {
     // The same requests as "CONNECTION PATH", CONNECTION being nginx's serial number of the
     // connection that carried it: requests over one kept-alive connection share it.
     std::vector<std::string> Connections() const;
+    // Bytes sent in answers to `path` ("/a.dat"), headers included, over every request so far.
+    uint64_t BytesSent(const std::string& path) const;
     // The directory that holds the configuration, logs and nginx's own temporary files.
     const std::string& Prefix() const { return Work.Path(); }
 
@@ -42,6 +45,7 @@ class Nginx {
     void Stop();
 
     TempDir Work;
+    uint64_t LimitRate = 0;
     pid_t Pid = -1;
     uint16_t ListenPort = 0;
     std::string Reason;

@@ -120,8 +120,9 @@ TEST_F(WindowTest, TrayIconTurnsOneFramePerHandledNotification) {
     Server.Route("/update.xml", Response{.StallBeforeHeaders = true});
     auto dialog = Open("/update.xml");
     ASSERT_TRUE(WaitUntil([&] { return dialog->Run().DownloadQueue.Front() != nullptr; }));
-    CInetFile* catalogue = dialog->Run().DownloadQueue.Front();
-    ASSERT_TRUE(WaitUntil([&] { return catalogue->StartCount == 1; }));
+    QueuedTransfer* front = dialog->Run().DownloadQueue.Front();
+    ASSERT_TRUE(WaitUntil([&] { return front->Started(); }));
+    ITransfer* catalogue = front->Transfer.get();
 
     auto shows = [&](int id) {
         const QImage expected =

@@ -1,0 +1,62 @@
+#include "net/resume_info.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <charconv>
+
+#include <sstream>
+
+#include "platform/file_read.h"
+
+namespace toval {
+
+namespace {
+constexpr uint64_t kInfoMaxBytes = 8 << 10;
+constexpr std::string_view kMagic = "toval-resume 1";
+
+bool FitsOnALine(const std::string& text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+    return !text.empty();
+}
+}  // namespace
+
+std::optional<ResumeInfo> ReadResumeInfo(const std::string& path) {
+    const std::optional<std::string> text = ReadSmallFile(path, kInfoMaxBytes);
+    if (!text) return std::nullopt;
+    std::istringstream lines(*text);
+    std::string magic, length;
+    ResumeInfo info;
+    if (!std::getline(lines, magic) || magic != kMagic || !std::getline(lines, info.URL) ||
+        !std::getline(lines, info.Validator) || !std::getline(lines, length))
+        return std::nullopt;
+    const auto [end, error] =
+        std::from_chars(length.data(), length.data() + length.size(), info.Length);
+    if (error != std::errc() || end != length.data() + length.size()) return std::nullopt;
+    if (!FitsOnALine(info.URL) || !FitsOnALine(info.Validator)) return std::nullopt;
+    return info;
+}
+
+bool WriteResumeInfo(const std::string& path, const ResumeInfo& info) {
+    if (!FitsOnALine(info.URL) || !FitsOnALine(info.Validator)) return false;
+    const std::string text = std::string(kMagic) + '\n' + info.URL + '\n' + info.Validator + '\n' +
+                             std::to_string(info.Length) + '\n';
+    // Written in place: a torn file either fails to read or names a URL, validator or length
+    // that no longer matches, and either way the partial is fetched again from its start. Never
+    // through a link, like the partial itself.
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) return false;
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    const bool closed = ::close(fd) == 0;
+    if (written && closed) return true;
+    ::unlink(path.c_str());
+    return false;
+}
+
+std::string ResumeValidator(const std::string& etag, const std::string& lastModified) {
+    if (!etag.empty() && !etag.starts_with("W/")) return etag;
+    return lastModified;
+}
+
+}  // namespace toval

@@ -1,0 +1,95 @@
+#pragma once
+// The seam between the update run and the downloader: what to fetch (a request value), the
+// transfer that fetches it on a worker of its own, and what came of it (a result set once, at the
+// end). The run only ever sees this interface, so its tests can drive it without a server where
+// a server adds nothing.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/messages.h"
+#include "net/result_codes.h"
+
+namespace toval {
+
+struct TransferRequest {
+    // Posted with every notification, so the receiver can tell a catalogue (1) from a file (2).
+    int32_t Kind = 2;
+    std::string URL;
+    // Origins ("http://host[:port]") that serve the same paths as URL's server. When URL fails by
+    // connection, stall, minimum rate, 404 or 5xx, the same path is tried on each, in order.
+    std::vector<std::string> Mirrors;
+    // Kind 2 writes UpdateFilePath(TargetPath); other kinds overwrite TargetPath itself.
+    std::string TargetPath;
+    // Kind 2: the caller guarantees that no other writer touches the ".update" file (it holds the
+    // run lock), so a partial one left by an interrupted run is continued where it stopped, when
+    // its server still serves the same content. Without it the file is created exclusively, and
+    // one already there is another writer's (code 7).
+    bool Resume = false;
+    // The body's length when known (0: unknown, nothing is checked). A body of any other length,
+    // or a Content-Length that announces one, fails with code 10.
+    uint64_t ExpectedLength = 0;
+    // A body longer than this (0: no cap) fails with code 10 as soon as it is seen to be.
+    uint64_t MaxLength = 0;
+    // The SHA-256 the body must have, in 64 hexadecimal digits of either case (empty: none).
+    // Another digest fails with code 11, and so does a value that is no digest, before anything
+    // is fetched. A file that fails code 7, 10 or 11 is removed.
+    std::string Sha256;
+    // When non-zero, the mode a finished ".update" file is given.
+    uint32_t FileMode = 0;
+    // A conditional request: validators of a copy the caller keeps (empty: none are sent). A 304
+    // answer then completes with code 0, nothing written, and NotModified set.
+    std::string IfNoneMatch;
+    std::string IfModifiedSince;
+    // A finished ".update" file is synced before the completion is posted. A caller that syncs
+    // many files at once (one syncfs for a batch) turns this off.
+    bool SyncOnClose = true;
+    // A connection that cannot be made, or a server that sends fewer than MinimumBytes in any
+    // StallLimit once connected, fails with code 2: a byte now and then keeps nothing alive. A
+    // StallLimit of zero turns the rate off.
+    std::chrono::milliseconds ConnectTimeout{60000};
+    std::chrono::milliseconds StallLimit{60000};
+    uint64_t MinimumBytes = 1024;
+};
+
+struct TransferResult {
+    int32_t Code = kResultOk;
+    std::string ErrorText = kInitialErrorText;
+    bool NotModified = false;
+    // The validators of the 200 answer that filled the file, for the next conditional request.
+    std::string ETag;
+    std::string LastModified;
+    // The URL that gave the final answer: the request's own, or the same path on a mirror.
+    std::string AnsweredBy;
+};
+
+class ITransfer {
+  public:
+    // Stops the worker and waits for it.
+    virtual ~ITransfer() = default;
+
+    virtual const TransferRequest& Request() const = 0;
+    // Starts the worker; false when none could be started. A transfer runs once.
+    virtual bool Start() = 0;
+    // Asks the worker to stop; it completes with code 8 within milliseconds.
+    virtual void Cancel() = 0;
+    // Bytes received since the receiver last took them; call once per WM_DOWNLOAD_PROGRESS. A
+    // notification is posted only while none is outstanding, so the receiver is never flooded;
+    // by the time WM_DOWNLOAD_COMPLETE is handled, every byte has been taken.
+    virtual uint64_t TakeProgress() = 0;
+    // The body bytes the file holds so far (a continued file counts what it had).
+    virtual uint64_t Received() const = 0;
+    // Set once by the worker just before WM_DOWNLOAD_COMPLETE is posted; read it after that.
+    virtual const TransferResult& Result() const = 0;
+};
+
+using TransferFactory =
+    std::function<std::unique_ptr<ITransfer>(TransferRequest request, IMessageSink& sink)>;
+// Makes the real downloader (CInetFile).
+TransferFactory DefaultTransferFactory();
+
+}  // namespace toval

@@ -1,0 +1,61 @@
+#include "tests/engine/ScriptedTransfer.h"
+
+#include <fstream>
+#include <utility>
+
+#include "net/update_path.h"
+
+namespace toval::test {
+
+TransferFactory ScriptedTransfers::Factory() {
+    return [this](TransferRequest request, IMessageSink& sink) -> std::unique_ptr<ITransfer> {
+        return std::make_unique<ScriptedTransfer>(std::move(request), sink, *this);
+    };
+}
+
+ScriptedTransfer* ScriptedTransfers::Find(const std::string& url) const {
+    const auto found = Made.find(url);
+    return found == Made.end() ? nullptr : found->second;
+}
+
+ScriptedTransfer::ScriptedTransfer(TransferRequest request, IMessageSink& sink,
+                                   ScriptedTransfers& all)
+    : Req(std::move(request)), Sink(sink), All(all) {
+    All.Made[Req.URL] = this;
+}
+
+ScriptedTransfer::~ScriptedTransfer() {
+    ++All.Destroyed;
+    const auto found = All.Made.find(Req.URL);
+    if (found != All.Made.end() && found->second == this) All.Made.erase(found);
+}
+
+bool ScriptedTransfer::Start() {
+    Started = true;
+    All.Started.push_back(Req.URL);
+    return true;
+}
+
+void ScriptedTransfer::Cancel() {
+    if (Running()) All.Cancelled.push_back(Req.URL);
+}
+
+uint64_t ScriptedTransfer::TakeProgress() { return std::exchange(Unreported, 0); }
+
+void ScriptedTransfer::Finish(int32_t code, const std::string& body) {
+    Finished = true;
+    if (code == kResultOk) {
+        std::ofstream(Req.Kind == 2 ? UpdateFilePath(Req.TargetPath) : Req.TargetPath,
+                      std::ios::binary | std::ios::trunc)
+            << body;
+        ReceivedBytes = Unreported = body.size();
+        Sink.PostMessage(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(Req.Kind, 0), this);
+    }
+    Outcome.Code = code;
+    Outcome.AnsweredBy = Req.URL;
+    if (code != kResultOk && code != kResultConnect && code != kResultCancelled)
+        Outcome.ErrorText = ResultCodeText(code);
+    Sink.PostMessage(WM_DOWNLOAD_COMPLETE, MakeNotifyParam(Req.Kind, code), this);
+}
+
+}  // namespace toval::test

@@ -1,0 +1,62 @@
+#pragma once
+// A transfer with no network behind it, for tests of the run's bookkeeping where a server adds
+// nothing (and could not make a later file finish first on cue): it ends when the test says,
+// writing what the test gives it where the real downloader would.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/transfer.h"
+
+namespace toval::test {
+
+class ScriptedTransfer;
+
+// Makes the transfers of a run and keeps track of them by URL.
+class ScriptedTransfers {
+  public:
+    TransferFactory Factory();
+    // The transfer made last for `url`; null when none was.
+    ScriptedTransfer* Find(const std::string& url) const;
+    // URLs in the order their transfers started.
+    std::vector<std::string> Started;
+    std::vector<std::string> Cancelled;
+    int Destroyed = 0;
+
+  private:
+    std::map<std::string, ScriptedTransfer*> Made;
+    friend class ScriptedTransfer;
+};
+
+class ScriptedTransfer : public ITransfer {
+  public:
+    ScriptedTransfer(TransferRequest request, IMessageSink& sink, ScriptedTransfers& all);
+    ~ScriptedTransfer() override;
+
+    const TransferRequest& Request() const override { return Req; }
+    bool Start() override;
+    void Cancel() override;
+    uint64_t TakeProgress() override;
+    uint64_t Received() const override { return ReceivedBytes; }
+    const TransferResult& Result() const override { return Outcome; }
+
+    // Writes `body` where the transfer writes (kind 2: the ".update" file) and posts its
+    // completion with `code`.
+    void Finish(int32_t code, const std::string& body = {});
+    bool Running() const { return Started && !Finished; }
+
+  private:
+    TransferRequest Req;
+    IMessageSink& Sink;
+    ScriptedTransfers& All;
+    TransferResult Outcome;
+    uint64_t ReceivedBytes = 0;
+    uint64_t Unreported = 0;
+    bool Started = false;
+    bool Finished = false;
+};
+
+}  // namespace toval::test
