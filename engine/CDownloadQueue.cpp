@@ -60,9 +60,13 @@ QueuedTransfer CDownloadQueue::TakeFront() {
     return front;
 }
 
-void CDownloadQueue::Clear() {
+void CDownloadQueue::CancelAll() {
     for (QueuedTransfer& item : Items)
         if (item.Transfer) item.Transfer->Cancel();
+}
+
+void CDownloadQueue::Clear() {
+    CancelAll();
     Running.clear();
     FrontSequence = UnstartedSequence = NextSequence;
     std::deque<QueuedTransfer> doomed;

@@ -59,6 +59,8 @@ class CDownloadQueue {
     void PopFront();
     // Hands the front item over; Find no longer knows its transfer. The queue must not be empty.
     QueuedTransfer TakeFront();
+    // Asks every transfer to stop, without waiting.
+    void CancelAll();
     // Cancels every transfer first, so that their workers wind down together, then destroys them.
     void Clear();
     void ForEach(const std::function<void(const QueuedTransfer&)>& visit) const;

@@ -12,6 +12,7 @@
 
 #include "engine/kept_catalogue.h"
 #include "engine/status_texts.h"
+#include "net/update_path.h"
 #include "platform/disk_space.h"
 #include "platform/temp_file.h"
 
@@ -23,7 +24,7 @@ CUpdateRun::CUpdateRun(IRunHost& host, BaseDirectories dirs)
     : UpdateCatalog(std::move(dirs)), Host(host) {}
 
 CUpdateRun::~CUpdateRun() {
-    RemoveTemporaryCatalogues();
+    DropQueue();
     SyncInstalledDirectories();
 }
 
@@ -289,19 +290,30 @@ void CUpdateRun::Abandon() {
     QuitPosted = true;
     WaitingForLock = false;
     if (Result == Outcome::Running) Result = Outcome::Stopped;
-    RemoveTemporaryCatalogues();
+    DropQueue();
     SyncInstalledDirectories();
     RunningTransfers = 0;
     Active = nullptr;
 }
 
-void CUpdateRun::RemoveTemporaryCatalogues() {
-    std::vector<std::string> catalogues;
+void CUpdateRun::DropQueue() {
+    std::vector<std::string> doomed;
+    DownloadQueue.CancelAll();
     DownloadQueue.ForEach([&](const QueuedTransfer& item) {
-        if (item.Kind == 1 && !item.TargetPath().empty()) catalogues.push_back(item.TargetPath());
+        if (item.Kind == 1) {
+            if (!item.TargetPath().empty()) doomed.push_back(item.TargetPath());
+            return;
+        }
+        // A file still queued when the run ends is not installed. One its transfer completed
+        // goes, since a later run fetches it again anyway; a partial one stays for a later run
+        // to continue.
+        if (!item.Started()) return;
+        item.Transfer->Join();
+        if (item.Transfer->Result().Code == kResultOk)
+            doomed.push_back(UpdateFilePath(item.TargetPath()));
     });
-    DownloadQueue.Clear();  // cancels and joins, so nothing writes to them any more
-    for (const std::string& path : catalogues) std::remove(path.c_str());
+    DownloadQueue.Clear();  // joins the rest, so nothing writes to these any more
+    for (const std::string& path : doomed) std::remove(path.c_str());
 }
 
 void CUpdateRun::SyncInstalledDirectories() {

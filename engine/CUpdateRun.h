@@ -49,7 +49,7 @@ class CUpdateRun {
 
     explicit CUpdateRun(IRunHost& host);
     CUpdateRun(IRunHost& host, BaseDirectories dirs);
-    // Cancels and joins the transfers still queued and removes the temporary catalogues.
+    // Cancels and joins the transfers still queued (see DropQueue).
     ~CUpdateRun();
 
     // Replaces the status line; shown at the next repaint tick. The code is ignored.
@@ -149,7 +149,9 @@ class CUpdateRun {
     bool FitsOnDisk();
     // Makes the renames of the files installed so far durable.
     void SyncInstalledDirectories();
-    void RemoveTemporaryCatalogues();
+    // Stops and joins every transfer; removes the temporary catalogues and the files that were
+    // fetched but not installed.
+    void DropQueue();
 
     // Aborts a debug build when called on another thread than the run's own.
     void CheckThread() const;

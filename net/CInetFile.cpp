@@ -152,6 +152,11 @@ class CInetFile::Transfer {
     // Looks for a partial ".update" file that this request may continue; sets Offset.
     void FindPartial();
     void DropPartial();
+    // What the file holds could be continued by a later run of the same request.
+    bool Continuable() const {
+        return Req.Kind == 2 && Req.Resume && Resumable && BodyBytes > 0 &&
+               (Req.ExpectedLength == 0 || BodyBytes < Req.ExpectedLength);
+    }
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     static size_t OnBody(char* data, size_t size, size_t count, void* self);
     static int OnConnected(void* self, char*, char*, int, int);
@@ -193,6 +198,7 @@ class CInetFile::Transfer {
     bool OwnsFile = false;           // the local file is this transfer's to remove
     uint64_t Offset = 0;             // bytes of a partial file asked to be continued
     std::string Validator;           // of that partial, sent as If-Range
+    bool Resumable = false;          // what the file holds is described beside it
     uint64_t BodyBytes = 0;          // the file holds (a continued one counts its start)
     uint64_t Limit = 0;              // the most body bytes accepted; 0: any number
     std::optional<Sha256Digest> ExpectedDigest;  // of the body, when the request gave one
@@ -214,8 +220,9 @@ int32_t CInetFile::Transfer::Perform() {
         // A file that could not be written out, or whose length or content is wrong, is of no use
         // and must not be installed, nor continued. Only a file this transfer may own is removed:
         // when an exclusive open found one already there, it belongs to another writer.
-        if (OwnsFile &&
-            (f.Code == kResultLocalFile || f.Code == kResultLength || f.Code == kResultContent)) {
+        // A partial that a later run could not continue is not left behind either.
+        if (OwnsFile && (f.Code == kResultLocalFile || f.Code == kResultLength ||
+                         f.Code == kResultContent || !Continuable())) {
             File.Discard();
             DropPartial();
         }
@@ -364,6 +371,7 @@ bool CInetFile::Transfer::OpenLocalFile() {
         // Only the ".update" file this request continues, under the caller's lock.
         if (!File.Continue(LocalPath, Offset)) return false;
         OwnsFile = true;
+        Resumable = true;
         BodyBytes = Offset;
         Owner.Report(Offset, 0, Clock::now());
     } else {
@@ -380,8 +388,8 @@ bool CInetFile::Transfer::OpenLocalFile() {
             const std::string validator = ResumeValidator(ETag, LastModified);
             const std::string info = ResumeInfoPath(Req.TargetPath);
             const uint64_t whole = ContentLength.value_or(0);
-            if (validator.empty() || !WriteResumeInfo(info, {Url, validator, whole}))
-                ::unlink(info.c_str());
+            Resumable = !validator.empty() && WriteResumeInfo(info, {Url, validator, whole});
+            if (!Resumable) ::unlink(info.c_str());
         }
     }
     // A large body is hashed beside the download rather than in its way; a small one is hashed

@@ -26,8 +26,7 @@ class CInetFile final : public ITransfer {
     uint64_t TakeProgress() override;
     uint64_t Received() const override { return ReceivedBytes.load(std::memory_order_relaxed); }
     const TransferResult& Result() const override { return Outcome; }
-    // Waits until the worker has ended; at once when it never started.
-    void Join() {
+    void Join() override {
         if (Worker.joinable()) Worker.join();
     }
 

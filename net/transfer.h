@@ -77,6 +77,8 @@ class ITransfer {
     virtual bool Start() = 0;
     // Asks the worker to stop; it completes with code 8 within milliseconds.
     virtual void Cancel() = 0;
+    // Waits until the worker has ended (at once when it never started); Result is then final.
+    virtual void Join() = 0;
     // Bytes received since the receiver last took them; call once per WM_DOWNLOAD_PROGRESS. A
     // notification is posted only while none is outstanding, so the receiver is never flooded;
     // by the time WM_DOWNLOAD_COMPLETE is handled, every byte has been taken.

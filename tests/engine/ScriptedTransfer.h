@@ -39,6 +39,7 @@ class ScriptedTransfer : public ITransfer {
     const TransferRequest& Request() const override { return Req; }
     bool Start() override;
     void Cancel() override;
+    void Join() override {}
     uint64_t TakeProgress() override;
     uint64_t Received() const override { return ReceivedBytes; }
     const TransferResult& Result() const override { return Outcome; }

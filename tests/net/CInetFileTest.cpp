@@ -21,6 +21,7 @@
 
 #include "net/update_path.h"
 #include "platform/crypto.h"
+#include "tests/net/Fetcher.h"
 #include "tests/net/RecordingSink.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/Nginx.h"
@@ -97,27 +98,6 @@ std::optional<std::string> ReadFileIfAny(const std::string& path) {
     if (!std::filesystem::exists(path)) return std::nullopt;
     return ReadFile(path);
 }
-
-// A request a test sets up, and the downloader made from it once the test acts on it.
-class Fetcher {
-  public:
-    TransferRequest Req;
-    IMessageSink* Sink = nullptr;
-
-    CInetFile& Get() {
-        if (!Transfer) Transfer = std::make_unique<CInetFile>(Req, Sink);
-        return *Transfer;
-    }
-    bool Start() { return Get().Start(); }
-    void Join() { Get().Join(); }
-    void Cancel() { Get().Cancel(); }
-    uint64_t Received() { return Get().Received(); }
-    uint64_t TakeProgress() { return Get().TakeProgress(); }
-    const TransferResult& Result() { return Get().Result(); }
-
-  private:
-    std::unique_ptr<CInetFile> Transfer;
-};
 
 class CInetFileTest : public ::testing::Test {
   protected:
@@ -428,11 +408,14 @@ struct LengthCase {
     uint64_t Received;                  // bytes written and reported
     std::optional<std::string> Left{};  // the ".update" file afterwards; nullopt: none
     uint64_t MaxLength = 0;
+    bool Resume = false;  // the caller holds the run lock
 };
 
 TEST_F(CInetFileTest, ABodyOfTheWrongLengthIsCode10AndLeavesNoUpdateFile) {
     const std::string k = GeneratedBody(1000);
     const Response endless{.GeneratedLength = 16 << 20, .OmitContentLength = true};
+    Response tagged{.Body = k, .CloseAfter = 300};
+    tagged.Headers = {{"ETag", "\"v1\""}};
     const LengthCase cases[] = {
         {"exact, unannounced", Response{.Body = k, .OmitContentLength = true}, kResultOk, 1000, k},
         {"cut short, unannounced", Response{.Body = k.substr(0, 600), .OmitContentLength = true},
@@ -440,7 +423,12 @@ TEST_F(CInetFileTest, ABodyOfTheWrongLengthIsCode10AndLeavesNoUpdateFile) {
         {"error page", Response{200, "<html>busy</html>"}, kResultLength, 0},
         {"endless", endless, kResultLength, 1000},
         {"endless, capped", endless, kResultLength, 100, std::nullopt, 100},
-        {"dropped", Response{.Body = k, .CloseAfter = 300}, kResultConnect, 300, k.substr(0, 300)},
+        // A partial is kept only where a later run can continue it: under the run lock, from a
+        // server that gave a validator.
+        {"dropped", Response{.Body = k, .CloseAfter = 300}, kResultConnect, 300},
+        {"dropped, resumable", tagged, kResultConnect, 300, k.substr(0, 300), 0, true},
+        {"dropped, no validator", Response{.Body = k, .CloseAfter = 300}, kResultConnect, 300,
+         std::nullopt, 0, true},
         {"another writer's", Response{200, k}, kResultLocalFile, 0, "theirs"},
     };
     for (const LengthCase& c : cases) {
@@ -451,6 +439,7 @@ TEST_F(CInetFileTest, ABodyOfTheWrongLengthIsCode10AndLeavesNoUpdateFile) {
         auto t = Make(Server.Url("/a.dll"), 2, "a.dll");
         t->Req.ExpectedLength = 1000;
         t->Req.MaxLength = c.MaxLength;
+        t->Req.Resume = c.Resume;
         const DrainedTransfer d = Fetch(*t);
         EXPECT_EQ(d.Code, c.Code);
         if (c.Code == kResultLength) {

@@ -1,0 +1,132 @@
+// The real toval-updater against real nginx servers when downloads break: a run killed half way
+// through a large file is continued by the next, and a mirror takes over from a server that
+// lacks a file or is down altogether, for the files and for the catalogue itself.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+
+#include "tests/e2e/UpdaterProcess.h"
+#include "tests/support/HttpServer.h"
+#include "tests/support/Nginx.h"
+#include "tests/support/TempDir.h"
+
+namespace toval::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string Origin(const Nginx& web) { return "http://127.0.0.1:" + std::to_string(web.Port()); }
+
+class ResumeMirrorE2E : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* d : {"home", "tmp", "client", "primary", "mirror", "work", "one"})
+            fs::create_directories(Root / d);
+        fs::copy_file(std::string(TOVAL_BIN_DIR) + "/toval-updater", Root / "client/toval-updater");
+    }
+
+    // Writes the files into `dir` and their catalogue, with `options` for toval-catalog.
+    void Publish(const std::string& dir, const std::map<std::string, std::string>& files,
+                 const std::string& base, const std::vector<std::string>& options = {}) {
+        for (const auto& [name, content] : files) Root.Write(dir + "/files/" + name, content);
+        std::vector<std::string> args = options;
+        args.insert(args.end(),
+                    {"-o", Root / (dir + "/update.xml"), Root / (dir + "/files"), base + "/files"});
+        const ProcessResult r = RunProcess(std::string(TOVAL_BIN_DIR) + "/toval-catalog", args,
+                                           {{"PATH", "/usr/bin:/bin"}}, Root / "work");
+        ASSERT_EQ(r.ExitStatus, 0) << r.Err;
+        // Validators count whole seconds: each catalogue gets a time of its own.
+        fs::last_write_time(Root / (dir + "/update.xml"),
+                            fs::file_time_type::clock::now() + std::chrono::seconds(++Published));
+    }
+
+    std::map<std::string, std::string> Environment() {
+        return {{"PATH", "/usr/bin:/bin"},
+                {"HOME", Root / "home"},
+                {"TMPDIR", Root / "tmp"},
+                {"DISPLAY", ""},
+                {"LANG", "C.UTF-8"}};
+    }
+    std::vector<std::string> Arguments(const std::string& catalogueUrl) {
+        return {"--console", catalogueUrl + ",0"};
+    }
+    ProcessResult Update(const std::string& catalogueUrl) {
+        return RunProcess(Root / "client/toval-updater", Arguments(catalogueUrl), Environment(),
+                          Root / "work");
+    }
+
+    TempDir Root;
+    int Published = 0;
+};
+
+TEST_F(ResumeMirrorE2E, ARunKilledHalfWayIsContinuedWhereItStopped) {
+    const uint64_t size = 24 << 20;
+    const std::string body = GeneratedBody(size);
+    // Slow enough that the kill lands half way through the file.
+    Nginx web(Root / "primary", 8 << 20);
+    ASSERT_TRUE(web.Running()) << web.Failure();
+    Publish("primary", {{"big.bin", body}}, Origin(web));
+    const std::string url = web.Url("update.xml");
+    {
+        ChildProcess first(Root / "client/toval-updater", Arguments(url), Environment(),
+                           Root / "one");
+        const std::string partial = Root / "client/big.bin.update";
+        ASSERT_TRUE(WaitFor([&] {
+            std::error_code ec;
+            return fs::file_size(partial, ec) >= (8u << 20) && !ec;
+        }));
+        ASSERT_EQ(::kill(first.Pid(), SIGKILL), 0);
+        first.Wait();
+    }
+    const ProcessResult r = Update(url);
+    ASSERT_EQ(r.ExitStatus, 0) << r.Err;
+    EXPECT_EQ(Lines(r.Out).back(), "更新完毕");
+    EXPECT_TRUE(ReadFile(Root / "client/big.bin") == body);  // checked against its SHA-256 too
+    EXPECT_THAT(web.Requests(), ::testing::Contains("/files/big.bin 206"));
+    // The second run fetched only what the first had not: both together sent little more than
+    // the file once (what was in flight at the kill).
+    EXPECT_LT(web.BytesSent("/files/big.bin"), size + (4u << 20));
+    EXPECT_FALSE(fs::exists(Root / "client/big.bin.update-resume"));
+}
+
+TEST_F(ResumeMirrorE2E, AMirrorTakesOverForAMissingFileAndThenForADeadServer) {
+    auto primary = std::make_unique<Nginx>(Root / "primary");
+    Nginx mirror(Root / "mirror");
+    ASSERT_TRUE(primary->Running() && mirror.Running());
+    const std::vector<std::string> mirrored = {"--mirror", Origin(mirror)};
+    const std::string url = primary->Url("update.xml");
+
+    // The primary lacks one file of the first version.
+    Publish("mirror", {{"a.dat", "a1"}, {"b.dat", "b1"}}, Origin(*primary), mirrored);
+    Publish("primary", {{"a.dat", "a1"}, {"b.dat", "b1"}}, Origin(*primary), mirrored);
+    fs::remove(Root / "primary/files/b.dat");
+    ProcessResult r = Update(url);
+    ASSERT_EQ(r.ExitStatus, 0) << r.Err;
+    EXPECT_THAT(Lines(r.Out), ::testing::ElementsAre("正在连接：Toval更新服务器",
+                                                     "获取更新文件列表成功：Toval更新服务器",
+                                                     "需更新文件总数: 2, 文件总长度: 0 KB", "a.dat",
+                                                     "下载文件成功 [a.dat]", "b.dat",
+                                                     "下载文件成功 [b.dat]", "更新完毕"));
+    EXPECT_EQ(ReadFile(Root / "client/b.dat"), "b1");
+    EXPECT_THAT(mirror.Requests(), ::testing::ElementsAre("/files/b.dat 200"));
+
+    // The second version is out, and the primary is gone: the catalogue comes from the mirror
+    // the last accepted catalogue named, and so do the files.
+    Publish("mirror", {{"a.dat", "a2"}}, Origin(*primary), mirrored);
+    primary.reset();
+    r = Update(url);
+    ASSERT_EQ(r.ExitStatus, 0) << r.Err;
+    EXPECT_EQ(Lines(r.Out).back(), "更新完毕");
+    EXPECT_EQ(ReadFile(Root / "client/a.dat"), "a2");
+    EXPECT_THAT(mirror.Requests(), ::testing::Contains("/update.xml 200"));
+    EXPECT_THAT(mirror.Requests(), ::testing::Contains("/files/a.dat 200"));
+}
+
+}  // namespace
+}  // namespace toval::test

@@ -1,0 +1,213 @@
+// Continuing a partial download, and falling back to mirrors. Resuming is played against nginx,
+// which answers Range and If-Range as real servers do; the scripted server gives the answers
+// nginx never does.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "net/mirror_url.h"
+#include "net/resume_info.h"
+#include "net/update_path.h"
+#include "platform/crypto.h"
+#include "tests/net/Fetcher.h"
+#include "tests/net/RecordingSink.h"
+#include "tests/support/HttpServer.h"
+#include "tests/support/Nginx.h"
+#include "tests/support/TempDir.h"
+
+namespace toval::test {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr uint64_t kLength = 300 * 1024;
+constexpr uint64_t kPartial = 100 * 1024;
+
+std::string Sha256Of(const std::string& bytes) {
+    Sha256 hash;
+    hash.Update(bytes);
+    return ToHex(hash.Final()->data(), 32);
+}
+
+class ResumeTest : public ::testing::Test {
+  protected:
+    // Fetches `url` into the client's f.bin.update as a run holding the lock does.
+    DrainedTransfer Fetch(const std::string& url, const std::string& sha = {}) {
+        Fetcher t;
+        t.Req.URL = url;
+        t.Req.TargetPath = Client / "f.bin";
+        t.Req.Resume = true;
+        t.Req.ExpectedLength = kLength;
+        t.Req.Sha256 = sha;
+        t.Sink = &Sink;
+        EXPECT_TRUE(t.Start());
+        DrainedTransfer d = Sink.Drain();
+        t.Join();
+        LastResult = t.Result();
+        return d;
+    }
+    // What an interrupted run leaves: the start of the body and where it came from.
+    void LeavePartial(const std::string& bytes, const std::string& url,
+                      const std::string& validator) {
+        Client.Write("f.bin.update", bytes);
+        ASSERT_TRUE(WriteResumeInfo(ResumeInfoPath(Client / "f.bin"), {url, validator, kLength}));
+    }
+    std::string Update() { return ReadFile(Client / "f.bin.update"); }
+    bool InfoLeft() { return fs::exists(ResumeInfoPath(Client / "f.bin")); }
+
+    const std::string Body = GeneratedBody(kLength);
+    TempDir Client, Root;
+    RecordingSink Sink;
+    TransferResult LastResult;
+};
+
+TEST_F(ResumeTest, APartialIsContinuedOnlyWhileItsServerStillServesWhatItBegan) {
+    Root.Write("f.bin", Body);
+    Nginx web(Root.Path());
+    ASSERT_TRUE(web.Running()) << web.Failure();
+    const std::string url = web.Url("f.bin");
+    // A first, whole download keeps what a later run needs to continue it until it is done.
+    ASSERT_EQ(Fetch(url).Code, kResultOk);
+    EXPECT_FALSE(InfoLeft());
+    const std::string etag = LastResult.ETag, modified = LastResult.LastModified;
+    ASSERT_FALSE(etag.empty());
+
+    struct Case {
+        const char* Name;
+        std::string Partial;
+        std::string Url;
+        std::string Validator;
+        std::string Sha;
+        int32_t Code;
+        const char* Answer;  // nginx's status for the second request
+    };
+    const std::string start = Body.substr(0, kPartial);
+    const Case cases[] = {
+        {"same content", start, url, etag, Sha256Of(Body), kResultOk, "206"},
+        {"by date, no hash", start, url, modified, "", kResultOk, "206"},
+        {"content changed since", start, url, "\"an-older-version\"", Sha256Of(Body), kResultOk,
+         "200"},
+        {"begun from another URL", start, url + "?v=1", etag, "", kResultOk, "200"},
+        // Bytes the partial already held are hashed too: a damaged start is never installed.
+        {"damaged start", std::string(kPartial, 'x'), url, etag, Sha256Of(Body), kResultContent,
+         "206"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        LeavePartial(c.Partial, c.Url, c.Validator);
+        const uint64_t sentBefore = web.BytesSent("/f.bin");
+        const DrainedTransfer d = Fetch(url, c.Sha);
+        EXPECT_EQ(d.Code, c.Code);
+        EXPECT_THAT(web.Requests().back(), ::testing::EndsWith(c.Answer));
+        const uint64_t sent = web.BytesSent("/f.bin") - sentBefore;
+        if (std::string(c.Answer) == "206") {
+            EXPECT_LT(sent, kLength - kPartial + 1024);
+        } else {
+            EXPECT_GT(sent, kLength);
+        }
+        if (c.Code == kResultOk) {
+            EXPECT_TRUE(Update() == Body);
+            EXPECT_EQ(d.ProgressBytes, kLength);  // the figures count what the file holds
+        } else {
+            EXPECT_FALSE(fs::exists(Client / "f.bin.update"));
+        }
+        EXPECT_FALSE(InfoLeft());
+    }
+}
+
+TEST_F(ResumeTest, AnAnswerThatCannotContinueThePartialRestartsItFromZero) {
+    HttpServer server;
+    const std::string url = server.Url("/f.bin");
+    Response whole{200, Body};
+    whole.Headers = {{"ETag", "\"v2\""}};
+    Response refused{416, ""};
+    Response elsewhere{206, Body.substr(kPartial + 1)};
+    elsewhere.Headers = {{"Content-Range", "bytes " + std::to_string(kPartial + 1) + "-" +
+                                               std::to_string(kLength - 1) + "/" +
+                                               std::to_string(kLength)}};
+    for (const Response& ranged : {refused, elsewhere}) {
+        SCOPED_TRACE(ranged.Status);
+        whole.Ranged = std::make_shared<Response>(ranged);
+        server.Route("/f.bin", whole);
+        const size_t before = server.Requests().size();
+        LeavePartial(Body.substr(0, kPartial), url, "\"v1\"");
+        EXPECT_EQ(Fetch(url, Sha256Of(Body)).Code, kResultOk);
+        EXPECT_TRUE(Update() == Body);
+        const std::vector<Request> requests = server.Requests();
+        ASSERT_EQ(requests.size() - before, 2u);
+        EXPECT_EQ(requests[before].Header("Range"), "bytes=102400-");
+        EXPECT_EQ(requests[before].Header("If-Range"), "\"v1\"");
+        EXPECT_EQ(requests[before + 1].HeaderCount("Range"), 0u);
+    }
+}
+
+TEST(MirrorTest, AFileItsServerCannotGiveIsTakenFromTheNextMirrorThatCan) {
+    TempDir client;
+    HttpServer primary, broken, mirror;
+    std::string refused;
+    {
+        HttpServer closed;
+        refused = "http://127.0.0.1:" + std::to_string(closed.Port());
+    }
+    const std::string body = "from a mirror";
+    broken.Route("/files/a.dat?v=2", Response{404, ""});
+    mirror.Route("/files/a.dat?v=2", Response{200, body});
+    struct Case {
+        const char* Name;
+        Response Primary;
+        bool Dead;  // the primary does not even accept connections
+        int32_t Code;
+        bool MirrorsAsked;
+    };
+    const Case cases[] = {
+        {"refused", {}, true, kResultOk, true},
+        {"404", Response{404, ""}, false, kResultOk, true},
+        {"503", Response{503, ""}, false, kResultOk, true},
+        {"stalled", Response{.Body = body, .StallBeforeHeaders = true}, false, kResultOk, true},
+        // A refusal or a wrong file is the catalogue's problem, not the server's.
+        {"403", Response{403, ""}, false, kResultHttpStatus, false},
+        {"wrong length", Response{200, "short"}, false, kResultLength, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        primary.Route("/files/a.dat?v=2", c.Primary);
+        const size_t brokenBefore = broken.Requests().size();
+        const size_t mirrorBefore = mirror.Requests().size();
+        RecordingSink sink;
+        Fetcher t;
+        const std::string origin = c.Dead ? refused : primary.Url("");
+        t.Req.URL = origin + "/files/a.dat?v=2";
+        t.Req.Mirrors = {"ftp://127.0.0.1", broken.Url(""), mirror.Url("")};
+        t.Req.TargetPath = client / "a.dat";
+        t.Req.ExpectedLength = body.size();
+        t.Req.StallLimit = std::chrono::milliseconds(300);
+        t.Sink = &sink;
+        ASSERT_TRUE(t.Start());
+        EXPECT_EQ(sink.Drain().Code, c.Code);
+        t.Join();
+        EXPECT_EQ(broken.Requests().size() - brokenBefore, c.MirrorsAsked ? 1u : 0u);
+        EXPECT_EQ(mirror.Requests().size() - mirrorBefore, c.MirrorsAsked ? 1u : 0u);
+        if (c.Code == kResultOk) {
+            EXPECT_EQ(ReadFile(client / "a.dat.update"), body);
+            EXPECT_EQ(t.Result().AnsweredBy, mirror.Url("/files/a.dat?v=2"));
+        }
+        fs::remove(client / "a.dat.update");
+    }
+    primary.ReleaseStalls();
+}
+
+TEST(MirrorUrl, KeepsThePathAndQueryAndTakesOnlyAnOriginFromTheMirror) {
+    const std::string url = "http://main.example:8080/up/a%20b.dat?v=2";
+    EXPECT_EQ(UrlOnMirror(url, "https://m.example"), "https://m.example/up/a%20b.dat?v=2");
+    EXPECT_EQ(UrlOnMirror(url, "http://10.0.0.7:81"), "http://10.0.0.7:81/up/a%20b.dat?v=2");
+    EXPECT_EQ(UrlOnMirror(url, "http://[::1]:81"), "http://[::1]:81/up/a%20b.dat?v=2");
+    for (const char* bad :
+         {"", "m.example", "ftp://m.example", "http://m.example/base", "http://m.example/",
+          "http://u:p@m.example", "http://m.example?x=1", "http://"})
+        EXPECT_EQ(UrlOnMirror(url, bad), std::nullopt) << bad;
+}
+
+}  // namespace
+}  // namespace toval::test
