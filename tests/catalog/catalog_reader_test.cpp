@@ -136,6 +136,17 @@ TEST_F(CatalogReader, FindsFileElementsAnywhereInDocumentOrder) {
     while (auto e = Catalog.TakeFirst()) names.push_back(e->FileName);
     EXPECT_EQ(names, (std::vector<std::string>{"1", "2", "3", "3"}));
 
+    // Mirrors count as the Product's own children only, and only as plain origins.
+    ASSERT_TRUE(
+        LoadText("<?xml version=\"1.0\"?><xmlRoot><Product>"
+                 "<Mirror>http://a.example</Mirror><Mirror>ftp://b.example</Mirror>"
+                 "<Mirror>https://[::1]:8443</Mirror><Mirror>http://c.example/x</Mirror>"
+                 "<File><Mirror>http://d.example</Mirror></File>"
+                 "<Mirror><i>http://e.example</i></Mirror></Product>"
+                 "<Mirror>http://f.example</Mirror></xmlRoot>"));
+    EXPECT_EQ(Catalog.Mirrors(),
+              (std::vector<std::string>{"http://a.example", "https://[::1]:8443"}));
+
     // A document without File elements is a valid, empty catalogue.
     EXPECT_TRUE(LoadText("<?xml version=\"1.0\"?><xmlRoot/>"));
     EXPECT_EQ(Catalog.Count(), 0u);

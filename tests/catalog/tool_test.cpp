@@ -189,6 +189,7 @@ TEST_F(CatalogTool, ExitStatusesAndMessages) {
         {{"--install-dir", "a.dat", dir, "http://h"}, 2, "REL=MACRO"},
         {{"--execute", "../x", dir, "http://h"}, 2, "not a path inside"},
         {{"--register", "missing.dll", dir, "http://h"}, 2, "no file 'missing.dll'"},
+        {{"--mirror", "http://m.example/files", dir, "http://h"}, 2, "is not an origin"},
         {{Work / "none", "http://h"}, 1, "not a directory"},
         {{"-o", Work / "no/such/dir/c.xml", dir, "http://h"}, 1, "cannot create"},
     };
