@@ -32,6 +32,9 @@ constexpr size_t kChunkBytes = 1024;  // the unit of progress and of the cancel 
 constexpr size_t kWriteBufferBytes = 256 * 1024;
 constexpr uint64_t kTrailingHashBytes = 4 << 20;
 constexpr long kMaxRedirects = 20;
+// Connections kept open in the shared cache, those in use included: room for every transfer the
+// run allows at once and their idle ones, across a few servers.
+constexpr long kCachedConnections = 32;
 // The shortest time between two progress notifications: fast enough for a smooth display and
 // animation, slow enough that a fast download does not keep the receiver's thread awake.
 constexpr std::chrono::milliseconds kProgressInterval{10};
@@ -304,6 +307,11 @@ void CInetFile::Transfer::Download() {
     CurlEasy easy(curl_easy_init());
     CurlMulti multi(curl_multi_init());
     if (!easy || !multi) Fail(kResultConnect);
+    // The shared cache counts the connections of every running transfer; at the default limit
+    // (four per multi handle) a transfer that ends beside four others would close its idle
+    // connection instead of leaving it for the next file.
+    if (curl_multi_setopt(multi.get(), CURLMOPT_MAXCONNECTS, kCachedConnections) != CURLM_OK)
+        Fail(kResultConnect);
     if (!Configure(easy.get(), url.get(), headers.Get())) Fail(kResultConnect);
     CurlMultiAttachment attachment(multi.get(), easy.get());
     if (!attachment.Ok()) Fail(kResultConnect);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "engine/CUpdateRun.h"
@@ -301,6 +302,11 @@ TEST_F(UpdateRunTest, EachCompletionStartsTheNextFileWithoutWaitingForATick) {
     std::vector<std::string> expected;
     for (const File& f : files) expected.push_back("/files/" + f.Name + " 200");
     EXPECT_THAT(FilesRequested(), ::testing::UnorderedElementsAreArray(expected));
+    // Connections are kept for the next files: no more than run at once.
+    std::set<std::string> connections;
+    for (const std::string& line : Web->Connections())
+        connections.insert(line.substr(0, line.find(' ')));
+    EXPECT_LE(connections.size(), run->TransferLimit);
     std::vector<std::string> lines = {Connecting, Fetched, "需更新文件总数: 70, 文件总长度: 0 KB"};
     for (const File& f : files) {
         lines.push_back(f.Name);
