@@ -32,6 +32,10 @@ constexpr size_t kChunkBytes = 1024;  // the unit of progress and of the cancel 
 constexpr size_t kWriteBufferBytes = 256 * 1024;
 constexpr uint64_t kTrailingHashBytes = 4 << 20;
 constexpr long kMaxRedirects = 20;
+// A body shorter than this comes again in about the time its partial would take to continue,
+// so none is kept to continue (which costs two file operations per file). An unknown length
+// (0) is always kept.
+constexpr uint64_t kResumableBytes = 1 << 20;
 // Connections kept open in the shared cache, those in use included: room for every transfer the
 // run allows at once and their idle ones, across a few servers.
 constexpr long kCachedConnections = 32;
@@ -202,6 +206,7 @@ class CInetFile::Transfer {
     uint64_t Offset = 0;             // bytes of a partial file asked to be continued
     std::string Validator;           // of that partial, sent as If-Range
     bool Resumable = false;          // what the file holds is described beside it
+    bool FoundPartial = false;       // an earlier run left a partial (and maybe its description)
     uint64_t BodyBytes = 0;          // the file holds (a continued one counts its start)
     uint64_t Limit = 0;              // the most body bytes accepted; 0: any number
     std::optional<Sha256Digest> ExpectedDigest;  // of the body, when the request gave one
@@ -236,9 +241,12 @@ int32_t CInetFile::Transfer::Perform() {
 
 void CInetFile::Transfer::FindPartial() {
     if (Req.Kind != 2 || !Req.Resume || !MayContinue) return;
-    const std::optional<ResumeInfo> info = ReadResumeInfo(ResumeInfoPath(Req.TargetPath));
+    // Most files have no partial: one look, before anything is read.
     const std::optional<uint64_t> size = RegularFileSize(LocalPath);
-    if (!info || !size || *size == 0 || info->URL != Url) return;
+    if (!size || *size == 0) return;
+    FoundPartial = true;
+    const std::optional<ResumeInfo> info = ReadResumeInfo(ResumeInfoPath(Req.TargetPath));
+    if (!info || info->URL != Url) return;
     // A partial as long as the whole file (or longer) is not continued: a complete download
     // that was never installed is fetched again rather than trusted without its answer.
     const uint64_t whole = Req.ExpectedLength != 0 ? Req.ExpectedLength : info->Length;
@@ -369,7 +377,7 @@ void CInetFile::Transfer::Download() {
     const bool update = Req.Kind == 2;
     if (!File.Close(update ? Req.FileMode : 0, update && Req.SyncOnClose)) Fail(kResultLocalFile);
     // Complete: nothing is left to continue.
-    if (update && Req.Resume) ::unlink(ResumeInfoPath(Req.TargetPath).c_str());
+    if (Resumable) ::unlink(ResumeInfoPath(Req.TargetPath).c_str());
 }
 
 bool CInetFile::Transfer::OpenLocalFile() {
@@ -391,13 +399,17 @@ bool CInetFile::Transfer::OpenLocalFile() {
         if (!File.Open(LocalPath, exclusive)) return false;
         OwnsFile = update;
         Owner.CreatedUpdateFile = Owner.CreatedUpdateFile || update;
-        if (update && Req.Resume) {
+        if (update && Req.Resume &&
+            (Req.ExpectedLength == 0 || Req.ExpectedLength >= kResumableBytes)) {
             // What the next run needs to continue this body, should this one be cut off.
             const std::string validator = ResumeValidator(ETag, LastModified);
             const std::string info = ResumeInfoPath(Req.TargetPath);
             const uint64_t whole = ContentLength.value_or(0);
             Resumable = !validator.empty() && WriteResumeInfo(info, {Url, validator, whole});
-            if (!Resumable) ::unlink(info.c_str());
+        }
+        // A description an earlier run left does not describe this body.
+        if (update && FoundPartial && !Resumable) {
+            ::unlink(ResumeInfoPath(Req.TargetPath).c_str());
         }
     }
     // A large body is hashed beside the download rather than in its way; a small one is hashed
