@@ -1,6 +1,7 @@
 # Sourced by the benchmark scripts: start_nginx DIR serves DIR/www on a free loopback port with
 # its own prefix in DIR and sets $base to its URL; stop_nginx DIR stops it. With NGINX_LOG=1 every
-# request is logged to DIR/access.log as "URI STATUS BYTES_SENT".
+# request is logged to DIR/access.log as "URI STATUS BYTES_SENT"; with NGINX_RATE=N (nginx's
+# limit_rate syntax, "100m") every answer is sent at most that fast.
 start_nginx() {
   local work=$1 port
   mkdir -p "$work/www" "$work/logs"
@@ -16,6 +17,7 @@ http {
   log_format sent '\$uri \$status \$bytes_sent';
   access_log $( [ -n "${NGINX_LOG:-}" ] && echo "$work/access.log sent" || echo off );
   sendfile on;
+  limit_rate ${NGINX_RATE:-0};
   client_body_temp_path $work/body;
   proxy_temp_path $work/proxy;
   fastcgi_temp_path $work/fastcgi;

@@ -247,12 +247,14 @@ void CInetFile::Transfer::FindPartial() {
     FoundPartial = true;
     const std::optional<ResumeInfo> info = ReadResumeInfo(ResumeInfoPath(Req.TargetPath));
     if (!info || info->URL != Url) return;
-    // A partial as long as the whole file (or longer) is not continued: a complete download
-    // that was never installed is fetched again rather than trusted without its answer.
     const uint64_t whole = Req.ExpectedLength != 0 ? Req.ExpectedLength : info->Length;
-    if (whole != 0 && *size >= whole) return;
+    if (whole != 0 && *size > whole) return;
     if (Req.ExpectedLength != 0 && info->Length != 0 && info->Length != Req.ExpectedLength) return;
-    Offset = *size;
+    // A download cut off after its last byte (while it was checked, say) is not trusted without
+    // an answer: its last byte is asked for again, which also shows that the server still
+    // serves what it began.
+    Offset = whole != 0 && *size == whole ? whole - 1 : *size;
+    if (Offset == 0) return;
     Validator = info->Validator;
 }
 

@@ -87,6 +87,8 @@ TEST_F(ResumeTest, APartialIsContinuedOnlyWhileItsServerStillServesWhatItBegan) 
     const Case cases[] = {
         {"same content", start, url, etag, Sha256Of(Body), kResultOk, "206"},
         {"by date, no hash", start, url, modified, "", kResultOk, "206"},
+        // Cut off after its last byte: that byte is asked again, to hear the server out.
+        {"whole, never installed", Body, url, etag, Sha256Of(Body), kResultOk, "206"},
         {"content changed since", start, url, "\"an-older-version\"", Sha256Of(Body), kResultOk,
          "200"},
         {"begun from another URL", start, url + "?v=1", etag, "", kResultOk, "200"},
