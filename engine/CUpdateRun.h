@@ -118,10 +118,10 @@ class CUpdateRun {
     // A file's transfer has ended: once every file before it has, the finished front of the
     // queue is installed in batches.
     void FileDone(QueuedTransfer& item);
-    // Syncs the finished files at the front of the queue to the disk, then installs them in
-    // order up to the first failure, each with the status lines it would have had alone. With
-    // `force` a batch smaller than the batch limits goes too.
-    void InstallFinished(bool force);
+    // Once the finished files at the front of the queue make a batch, syncs them to the disk,
+    // then installs them in order up to the first failure, each with the status lines it would
+    // have had alone.
+    void InstallFinished();
     // The first running transfer becomes the one shown; a file that has become the front of
     // the queue while it runs gets its name as the status line.
     void UpdateActive();

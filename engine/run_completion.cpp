@@ -69,7 +69,7 @@ void CUpdateRun::FileDone(QueuedTransfer& item) {
              later = DownloadQueue.After(*later))
             if (later->Started() && !later->Done) later->Transfer->Cancel();
     }
-    InstallFinished(false);
+    InstallFinished();
     if (DownloadQueue.Count() == 0 && !FileFailed && !QuitPosted) {
         SetStatus(std::string(kTextFinished));
         Result = Outcome::Finished;
@@ -79,13 +79,13 @@ void CUpdateRun::FileDone(QueuedTransfer& item) {
     }
 }
 
-void CUpdateRun::InstallFinished(bool force) {
+void CUpdateRun::InstallFinished() {
     // A message box of a failed install runs a nested loop, in which further completions arrive;
     // they wait for this batch.
     if (Installing) return;
     size_t count = 0;
     uint64_t bytes = 0;
-    bool ends = force;  // the batch goes now
+    bool ends = false;  // the batch goes now
     QueuedTransfer* next = DownloadQueue.Front();
     for (; next && next->Kind == 2 && next->Done; next = DownloadQueue.After(*next)) {
         ++count;
