@@ -3,10 +3,18 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/win_types.h"
 
 namespace toval {
+
+// A patch that turns one earlier version of a file into the catalogue's.
+struct FilePatch {
+    std::string FromSha256;  // of the earlier version, 64 hexadecimal digits
+    std::string URL;         // of the patch, relative to the catalogue's own URL or absolute
+    uint64_t Length = 0;     // of the patch
+};
 
 class CFileEntry {
   public:
@@ -46,6 +54,8 @@ class CFileEntry {
     // The SHA-256 of the file's content as 64 hexadecimal digits; empty when the catalogue gives
     // none. A download that does not match it is never installed.
     std::string Sha256;
+    // Patches from earlier versions, in the catalogue's order; empty when it lists none.
+    std::vector<FilePatch> Patches;
     bool NeedsUpdate = false;
 };
 

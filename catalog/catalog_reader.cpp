@@ -1,6 +1,9 @@
 #include "catalog/catalog_reader.h"
 
+#include <cctype>
+#include <charconv>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,11 +23,35 @@ std::string_view Chars(const xmlChar* text) {
 // One File element still open. File elements may nest, so several can be open at once; each
 // collects the text of the one child element it is inside.
 struct OpenFile {
-    int Depth;
+    int Depth = 0;
     std::list<std::unique_ptr<CFileEntry>>::iterator Slot;  // keeps document order of start tags
-    const CatalogField* Field;  // the child element it is inside, if any
+    const CatalogField* Field = nullptr;  // the child element it is inside, if any
     std::string Text;
+    // A Patch child being read, and the child of it whose text is being gathered.
+    bool InPatch = false;
+    std::string_view PatchField;
+    std::string PatchText;
+    FilePatch Patch;
 };
+
+// A file lists a patch from each of a few earlier versions; more is not a catalogue.
+constexpr size_t kMaxPatchesPerFile = 16;
+constexpr size_t kMaxPatchValueBytes = 4096;
+
+bool IsSha256Hex(std::string_view text) {
+    if (text.size() != 64) return false;
+    for (const char c : text)
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+// A whole decimal number above zero; nothing for anything else.
+std::optional<uint64_t> PatchLength(std::string_view text) {
+    uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value == 0) return {};
+    return value;
+}
 
 class CatalogStream {
   public:
@@ -44,12 +71,24 @@ class CatalogStream {
                 Open.back().Text.clear();
                 if (empty) EndField(Open.back());
             }
+            if (name == "Patch" && !empty) {
+                Open.back().InPatch = true;
+                Open.back().Patch = {};
+            }
+        }
+        if (!Open.empty() && Open.back().InPatch && depth == Open.back().Depth + 2) {
+            OpenFile& file = Open.back();
+            file.PatchField = name == "From" || name == "URL" || name == "Length" ? name : "";
+            file.PatchText.clear();
+            if (empty) EndPatchField(file);
         }
         // The name as written, prefix included, so "x:File" is not "File"; the root never is.
         if (depth >= 1 && name == "File") {
             if (++Files > MaxEntries) return false;
-            Open.push_back(
-                {depth, Out.insert(Out.end(), std::make_unique<CFileEntry>()), nullptr, {}});
+            OpenFile file;
+            file.Depth = depth;
+            file.Slot = Out.insert(Out.end(), std::make_unique<CFileEntry>());
+            Open.push_back(std::move(file));
             if (empty) EndFile();
         }
         return true;
@@ -63,10 +102,15 @@ class CatalogStream {
                 Mirrors.push_back(MirrorText);
         }
         if (Open.empty()) return;
-        if (depth == Open.back().Depth) {
+        OpenFile& file = Open.back();
+        if (depth == file.Depth) {
             EndFile();
-        } else if (depth == Open.back().Depth + 1 && Open.back().Field) {
-            EndField(Open.back());
+        } else if (depth == file.Depth + 1 && file.Field) {
+            EndField(file);
+        } else if (depth == file.Depth + 1 && file.InPatch) {
+            EndPatch(file);
+        } else if (depth == file.Depth + 2 && file.InPatch) {
+            EndPatchField(file);
         }
     }
 
@@ -74,7 +118,8 @@ class CatalogStream {
     // its descendants. False when gathering it would pass the budget below.
     bool Text(std::string_view text) {
         std::size_t fields = 0;
-        for (const OpenFile& file : Open) fields += file.Field ? 1 : 0;
+        for (const OpenFile& file : Open)
+            fields += (file.Field ? 1 : 0) + (file.PatchField.empty() ? 0 : 1);
         Seen += text.size();
         Gathered += fields * text.size();
         // Without nested File elements a text lands in one value at most. Nested ones make it
@@ -85,6 +130,8 @@ class CatalogStream {
         if (InMirror && MirrorText.size() < 512) MirrorText += text;
         for (OpenFile& file : Open) {
             if (file.Field) file.Text += text;
+            if (!file.PatchField.empty() && file.PatchText.size() < kMaxPatchValueBytes)
+                file.PatchText += text;
         }
         return true;
     }
@@ -93,6 +140,25 @@ class CatalogStream {
     void EndField(OpenFile& file) {
         file.Field->Store(**file.Slot, file.Text);
         file.Field = nullptr;
+    }
+
+    void EndPatchField(OpenFile& file) {
+        if (file.PatchField == "From") file.Patch.FromSha256 = file.PatchText;
+        if (file.PatchField == "URL") file.Patch.URL = file.PatchText;
+        if (file.PatchField == "Length")
+            file.Patch.Length = PatchLength(file.PatchText).value_or(0);
+        file.PatchField = {};
+    }
+
+    // A patch is kept only whole: the hash it starts from, where it is, and its length.
+    void EndPatch(OpenFile& file) {
+        file.InPatch = false;
+        file.PatchField = {};
+        std::vector<FilePatch>& patches = (**file.Slot).Patches;
+        const FilePatch& p = file.Patch;
+        if (IsSha256Hex(p.FromSha256) && !p.URL.empty() && IsXmlText(p.URL) && p.Length != 0 &&
+            patches.size() < kMaxPatchesPerFile)
+            patches.push_back(p);
     }
 
     void EndFile() {

@@ -135,6 +135,15 @@ bool WriteCatalog(std::ostream& out, const CatalogProduct& product,
             e.Markup(">");
             e.Markup(kEol);
         }
+        // Patches come after the fields, so a reader that stops at the fields reads the same.
+        for (const FilePatch& patch : file->Patches) {
+            e.Markup("\t\t\t<Patch><From>");
+            if (!e.Text("patch source", patch.FromSha256)) return false;
+            e.Markup("</From><URL>");
+            if (!e.Text("patch URL", patch.URL)) return false;
+            e.Markup("</URL><Length>" + std::to_string(patch.Length) + "</Length></Patch>");
+            e.Markup(kEol);
+        }
         e.Markup("\t\t</File>");
         e.Markup(kEol);
         if (!e.Flush()) return false;

@@ -12,6 +12,7 @@
 
 #include "engine/kept_catalogue.h"
 #include "engine/status_texts.h"
+#include "net/derived_urls.h"
 #include "net/update_path.h"
 #include "platform/disk_space.h"
 #include "platform/temp_file.h"
@@ -219,6 +220,10 @@ TransferRequest CUpdateRun::FileRequest(const CFileEntry& file) const {
     request.TargetPath = file.FullPath;
     request.ExpectedLength = file.Length;
     request.Sha256 = file.Sha256;
+    // Patches are named relative to the catalogue that lists them.
+    for (const FilePatch& patch : file.Patches)
+        if (std::optional<std::string> url = ResolveUrl(CatalogueUrl, patch.URL))
+            request.Patches.push_back({patch.FromSha256, std::move(*url), patch.Length});
     request.SyncOnClose = false;  // the batch is synced at once before it is installed
     // Under the run lock no other updater writes here: a partial download that a run before
     // left is this updater's to continue or replace.

@@ -173,6 +173,7 @@ class CUpdateRun {
     bool StartingStopped = false;  // a file failed: nothing after it need be fetched
     bool Installing = false;       // a batch is being installed (message boxes re-enter)
     const QueuedTransfer* Active = nullptr;
+    std::string CatalogueUrl;  // of the catalogue whose files are queued
 
     // Signed mode when set (possibly empty: a keys file that holds no usable key trusts nothing).
     std::optional<std::vector<minisign::PublicKey>> TrustedKeys;

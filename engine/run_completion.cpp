@@ -191,6 +191,7 @@ void CUpdateRun::CatalogueCompleted(QueuedTransfer& item) {
         return;
     }
 
+    CatalogueUrl = request.URL;
     FileCount = UpdateCatalog.RetainOutdated();
     TotalBytes = UpdateCatalog.OutdatedLength();
     if (FileCount == 0) {

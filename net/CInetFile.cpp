@@ -17,11 +17,13 @@
 
 #include "net/BufferedFile.h"
 #include "net/curl_handles.h"
-#include "net/mirror_url.h"
+#include "net/derived_urls.h"
 #include "net/network_library.h"
+#include "net/patch_apply.h"
 #include "net/resume_info.h"
 #include "net/update_path.h"
 #include "platform/crypto.h"
+#include "platform/mapped_file.h"
 #include "platform/text.h"
 
 namespace toval {
@@ -112,6 +114,18 @@ std::optional<ContentRange> ContentRangeOfLine(std::string_view line) {
     return range;
 }
 
+// Beside a file while its patch downloads: NAME.toval-patch.update.
+constexpr const char* kPatchSuffix = ".toval-patch";
+
+// The SHA-256 of a regular file; nothing when it cannot be read.
+std::optional<Sha256Digest> HashOfFile(const std::string& path) {
+    const MappedFile file(path);
+    if (!file.Ok()) return std::nullopt;
+    Sha256 hash;
+    hash.Update(file.Bytes());
+    return hash.Final();
+}
+
 // A failure another server might not have: the mirrors are tried for it.
 bool MirrorCouldHelp(int32_t code, long status) {
     return code == kResultConnect ||
@@ -133,12 +147,16 @@ constexpr int32_t kRestartFromZero = -1;
 
 class CInetFile::Transfer {
   public:
-    Transfer(CInetFile& owner, std::string url, std::stop_token stop, bool mayContinue)
+    // `created` says whether an earlier attempt of the same request made its ".update" file (a
+    // later one may then overwrite it); this attempt sets it when it makes the file.
+    Transfer(CInetFile& owner, const TransferRequest& req, std::string url, std::stop_token stop,
+             bool mayContinue, bool& created)
         : Owner(owner),
-          Req(owner.Req),
+          Req(req),
           Url(std::move(url)),
           Stop(std::move(stop)),
           MayContinue(mayContinue),
+          Created(created),
           File(kWriteBufferBytes) {}
 
     // The result code of this attempt (or kRestartFromZero); a file the attempt made and that can
@@ -192,6 +210,7 @@ class CInetFile::Transfer {
     const std::string Url;
     const std::stop_token Stop;
     const bool MayContinue;
+    bool& Created;
     std::string LocalPath;
     BufferedFile File;
     int32_t PendingCode = kResultOk;
@@ -397,10 +416,10 @@ bool CInetFile::Transfer::OpenLocalFile() {
         // lock or an earlier attempt of this request made it: otherwise one already there is
         // another writer's.
         const bool update = Req.Kind == 2;
-        const bool exclusive = update && !Req.Resume && !Owner.CreatedUpdateFile;
+        const bool exclusive = update && !Req.Resume && !Created;
         if (!File.Open(LocalPath, exclusive)) return false;
         OwnsFile = update;
-        Owner.CreatedUpdateFile = Owner.CreatedUpdateFile || update;
+        Created = Created || update;
         if (update && Req.Resume &&
             (Req.ExpectedLength == 0 || Req.ExpectedLength >= kResumableBytes)) {
             // What the next run needs to continue this body, should this one be cut off.
@@ -611,39 +630,95 @@ uint64_t CInetFile::TakeProgress() {
     return UnreportedBytes.exchange(0, std::memory_order_relaxed);
 }
 
-void CInetFile::Run(std::stop_token stop) {
-    std::vector<std::string> urls{Req.URL};
-    for (const std::string& origin : Req.Mirrors)
-        if (auto url = UrlOnMirror(Req.URL, origin)) urls.push_back(std::move(*url));
+int32_t CInetFile::Fetch(const TransferRequest& req, const std::stop_token& stop) {
+    std::vector<std::string> urls{req.URL};
+    for (const std::string& origin : req.Mirrors)
+        if (auto url = UrlOnMirror(req.URL, origin)) urls.push_back(std::move(*url));
     int32_t code = kResultOk;
+    bool created = false;
     for (const std::string& url : urls) {
-        try {
-            // Each attempt's handles and file are released when it goes out of scope, before
-            // the completion is posted, so the receiver may rename or read the file at once.
-            // An answer that cannot continue the partial restarts once from byte 0; an attempt
-            // that continues nothing cannot ask for that.
-            bool mayContinue = true;
-            long status = 0;
-            while (true) {
-                // What a failed attempt received is no longer in the file.
-                ReceivedBytes.store(0, std::memory_order_relaxed);
-                Transfer attempt(*this, url, stop, mayContinue);
-                code = attempt.Perform();
-                status = attempt.LastStatus();
-                if (code == kResultOk) {
-                    Outcome.NotModified = attempt.NotModified();
-                    Outcome.ETag = attempt.ETagSeen();
-                    Outcome.LastModified = attempt.LastModifiedSeen();
-                }
-                if (code != kRestartFromZero) break;
-                mayContinue = false;
+        // Each attempt's handles and file are released when it goes out of scope, before the
+        // completion is posted, so the receiver may rename or read the file at once. An answer
+        // that cannot continue the partial restarts once from byte 0; an attempt that continues
+        // nothing cannot ask for that.
+        bool mayContinue = true;
+        long status = 0;
+        while (true) {
+            // What a failed attempt received is no longer in the file.
+            ReceivedBytes.store(0, std::memory_order_relaxed);
+            Transfer attempt(*this, req, url, stop, mayContinue, created);
+            code = attempt.Perform();
+            status = attempt.LastStatus();
+            if (code == kResultOk) {
+                Outcome.NotModified = attempt.NotModified();
+                Outcome.ETag = attempt.ETagSeen();
+                Outcome.LastModified = attempt.LastModifiedSeen();
             }
-            Outcome.AnsweredBy = url;
-            if (!MirrorCouldHelp(code, status) || stop.stop_requested()) break;
-        } catch (const std::exception&) {  // out of memory, in practice
-            code = kResultConnect;
-            break;
+            if (code != kRestartFromZero) break;
+            mayContinue = false;
         }
+        Outcome.AnsweredBy = url;
+        if (!MirrorCouldHelp(code, status) || stop.stop_requested()) break;
+    }
+    return code;
+}
+
+std::optional<int32_t> CInetFile::FetchByPatch(const std::stop_token& stop) {
+    const std::optional<Sha256Digest> wanted = ParseSha256Hex(Req.Sha256);
+    if (Req.Kind != 2 || Req.Patches.empty() || !wanted) return std::nullopt;
+    // The installed file is hashed only now, once, and only because a patch may start from it.
+    const std::optional<Sha256Digest> installed = HashOfFile(Req.TargetPath);
+    if (!installed) return std::nullopt;
+    const TransferPatch* chosen = nullptr;
+    for (const TransferPatch& p : Req.Patches)
+        if (ParseSha256Hex(p.FromSha256) == installed) chosen = chosen ? chosen : &p;
+    if (!chosen) return std::nullopt;
+
+    // The patch is fetched like a file of its own beside the target, with every limit of one.
+    TransferRequest fetch;
+    fetch.Kind = 2;
+    fetch.URL = chosen->URL;
+    fetch.Mirrors = Req.Mirrors;
+    fetch.TargetPath = Req.TargetPath + kPatchSuffix;
+    fetch.Resume = Req.Resume;
+    fetch.ExpectedLength = chosen->Length;
+    fetch.SyncOnClose = false;
+    fetch.ConnectTimeout = Req.ConnectTimeout;
+    fetch.StallLimit = Req.StallLimit;
+    fetch.MinimumBytes = Req.MinimumBytes;
+    const int32_t code = Fetch(fetch, stop);
+    if (code == kResultCancelled || stop.stop_requested()) return kResultCancelled;
+    const std::string patchPath = UpdateFilePath(fetch.TargetPath);
+    if (code != kResultOk) return std::nullopt;
+
+    const PatchOutput out{UpdateFilePath(Req.TargetPath), Req.ExpectedLength, Req.Resume,
+                          Req.FileMode, Req.SyncOnClose};
+    const std::optional<Sha256Digest> made = ApplyPatch(Req.TargetPath, patchPath, out);
+    ::unlink(patchPath.c_str());
+    if (made != wanted) {
+        if (made) ::unlink(out.Path.c_str());
+        return std::nullopt;
+    }
+    // A partial of the whole file an earlier run left is of no use now.
+    if (Req.Resume) ::unlink(ResumeInfoPath(Req.TargetPath).c_str());
+    // The bars end full: what the patch saved counts as received.
+    const uint64_t fetched = ReceivedBytes.load(std::memory_order_relaxed);
+    ReceivedBytes.store(0, std::memory_order_relaxed);
+    Report(Req.ExpectedLength > fetched ? Req.ExpectedLength - fetched : 0, 0, Clock::now());
+    ReceivedBytes.store(Req.ExpectedLength, std::memory_order_relaxed);
+    Outcome.AnsweredBy = chosen->URL;
+    return kResultOk;
+}
+
+void CInetFile::Run(std::stop_token stop) {
+    int32_t code = kResultOk;
+    try {
+        // A patch that is missing, damaged or made for another file costs the player nothing
+        // but its bytes: the whole file follows in the same transfer.
+        const std::optional<int32_t> patched = FetchByPatch(stop);
+        code = patched ? *patched : Fetch(Req, stop);
+    } catch (const std::exception&) {  // out of memory, in practice
+        code = kResultConnect;
     }
     Outcome.Code = code;
     // Connection failures and cancels keep the first text; every other failure names its cause.

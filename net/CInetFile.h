@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -34,6 +35,12 @@ class CInetFile final : public ITransfer {
     class Transfer;  // one attempt on one URL, owning its libcurl handles and local file
 
     void Run(std::stop_token stop);
+    // Fetches `req` from its URL or, failing that in a way another server could mend, from each
+    // mirror in turn; the result code.
+    int32_t Fetch(const TransferRequest& req, const std::stop_token& stop);
+    // Fetches and applies a patch from the installed file when the request offers one for it;
+    // nothing when the whole file must be fetched instead.
+    std::optional<int32_t> FetchByPatch(const std::stop_token& stop);
     // Counts body bytes as received, for the progress notifications.
     void Report(uint64_t bytes, uint32_t chunk, std::chrono::steady_clock::time_point now);
     // Posts WM_DOWNLOAD_PROGRESS for bytes not yet taken, unless one is outstanding or (without
@@ -46,11 +53,9 @@ class CInetFile final : public ITransfer {
     std::atomic<uint64_t> ReceivedBytes{0};
     std::atomic<uint64_t> UnreportedBytes{0};
     std::atomic<bool> ProgressOutstanding{false};
-    // The worker's own: when it last posted progress, the size of its last chunk, and whether an
-    // earlier attempt created the ".update" file (a later one may then overwrite it).
+    // The worker's own: when it last posted progress, and the size of its last chunk.
     std::chrono::steady_clock::time_point LastProgressPost{};
     uint32_t LastChunk = 0;
-    bool CreatedUpdateFile = false;
     std::jthread Worker;  // last: stopped and joined before the fields it uses go
 };
 

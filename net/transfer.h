@@ -16,6 +16,13 @@
 
 namespace toval {
 
+// A patch that makes the requested file out of an earlier version of it.
+struct TransferPatch {
+    std::string FromSha256;  // the earlier version's
+    std::string URL;
+    uint64_t Length = 0;
+};
+
 struct TransferRequest {
     // Posted with every notification, so the receiver can tell a catalogue (1) from a file (2).
     int32_t Kind = 2;
@@ -41,6 +48,10 @@ struct TransferRequest {
     std::string Sha256;
     // When non-zero, the mode a finished ".update" file is given.
     uint32_t FileMode = 0;
+    // Kind 2 with a Sha256: patches from earlier versions. When the file at TargetPath is one of
+    // them, its patch is fetched (with every limit of a file) and applied instead of the whole
+    // file; anything amiss with it falls back to the whole file within the same transfer.
+    std::vector<TransferPatch> Patches;
     // A conditional request: validators of a copy the caller keeps (empty: none are sent). A 304
     // answer then completes with code 0, nothing written, and NotModified set.
     std::string IfNoneMatch;

@@ -29,7 +29,9 @@
 #include "platform/crypto.h"
 #include "platform/file_read.h"
 #include "platform/file_time.h"
+#include "platform/mapped_file.h"
 #include "platform/text.h"
+#include "tools/patch_maker.h"
 
 namespace fs = std::filesystem;
 using namespace toval;
@@ -58,6 +60,12 @@ Options:
                            CURRENTDIR (default), WINDOWSDIR or SYSTEMDIR; the sub-directory is
                            then counted from REL's directory
   --exclude REL            leave out REL (a file, or everything below a directory); repeatable
+  --previous DIR           an earlier version of the client (repeatable, oldest first): each
+                           file that changed since gets a patch from that version's file,
+                           listed when it is smaller than half of the file (needs -o)
+  --patch-dir DIR          where the patches go (default: a folder 'patches' beside FILE); the
+                           catalogue names them relative to itself, so publish both side by
+                           side; patches already there are reused, named by content hash
   --mirror ORIGIN          another server holding the same files at the same paths,
                            http://host[:port] or https://host[:port]; repeatable, tried in
                            the order given when a file cannot be had from BASE_URL's server
@@ -94,6 +102,8 @@ struct Options {
     std::map<std::string, std::string> InstallDir;  // relative path -> macro
     std::vector<std::string> Exclude;
     std::vector<std::string> Mirrors;
+    std::vector<std::string> Previous;
+    std::optional<std::string> PatchDir;
     std::string ClientDir;
     std::string BaseUrl;
     std::optional<std::string> SignKey;
@@ -180,8 +190,9 @@ Stop ParseOptions(int argc, char** argv, Options& options, bool& help, bool& ver
             value = arg.substr(2);
         }
         static const std::vector<std::string> kKnown = {
-            "-o",     "--product", "--execute",      "--register", "--install-dir", "--exclude",
-            "--sign", "--serial",  "--expires-days", "--keygen",   "--mirror"};
+            "-o",        "--product",  "--execute",  "--register",     "--install-dir",
+            "--exclude", "--sign",     "--serial",   "--expires-days", "--keygen",
+            "--mirror",  "--previous", "--patch-dir"};
         if (std::find(kKnown.begin(), kKnown.end(), name) == kKnown.end()) {
             return Usage("unknown option '" + arg + "'");
         }
@@ -227,6 +238,10 @@ Stop ParseOptions(int argc, char** argv, Options& options, bool& help, bool& ver
             const auto rel = RelativeArgument(name, *value, stop);
             if (!rel) return stop;
             options.Exclude.push_back(*rel);
+        } else if (name == "--previous") {
+            options.Previous.push_back(*value);
+        } else if (name == "--patch-dir") {
+            options.PatchDir = *value;
         } else if (name == "--mirror") {
             if (!IsMirrorOrigin(*value))
                 return Usage(name + ": '" + *value +
@@ -253,6 +268,9 @@ Stop ParseOptions(int argc, char** argv, Options& options, bool& help, bool& ver
         return {};
     }
     if (options.SignKey && !options.Output) return Usage("--sign needs -o FILE");
+    if (!options.Previous.empty() && !options.Output) return Usage("--previous needs -o FILE");
+    if (options.PatchDir && options.Previous.empty())
+        return Usage("--patch-dir goes with --previous");
     if (!options.SignKey && (options.Serial || options.ExpiresDays != 30))
         return Usage("--serial and --expires-days go with --sign");
     if (positional.size() != 2) return Usage("expected CLIENT_DIR and BASE_URL");
@@ -546,6 +564,63 @@ Stop WriteOutput(const Options& options, const std::vector<std::unique_ptr<CFile
     return {};
 }
 
+fs::path PatchDirectory(const Options& options) {
+    if (options.PatchDir) return *options.PatchDir;
+    return fs::path(*options.Output).parent_path() / "patches";
+}
+
+// For each file that changed since an earlier version, a patch from that version's file; listed
+// only when it saves more than half of the file.
+Stop AddPatches(const fs::path& root, const std::vector<std::string>& files, const Options& options,
+                std::vector<std::unique_ptr<CFileEntry>>& entries) {
+    if (options.Previous.empty()) return {};
+    const fs::path patchDir = PatchDirectory(options);
+    std::error_code ec;
+    fs::create_directories(patchDir, ec);
+    if (ec) return Failed(patchDir.string() + ": cannot be created");
+    // The catalogue names its patches relative to itself.
+    const fs::path catalogueDir = fs::weakly_canonical(fs::absolute(*options.Output).parent_path());
+    const std::string prefix = PercentEncodePath(fs::weakly_canonical(fs::absolute(patchDir))
+                                                     .lexically_relative(catalogueDir)
+                                                     .generic_string()) +
+                               "/";
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        CFileEntry& entry = *entries[i];
+        std::optional<MappedFile> current;
+        std::vector<std::string> sources;  // hashes already patched from
+        for (const std::string& previous : options.Previous) {
+            const std::string old = (fs::path(previous) / files[i]).string();
+            struct stat info {};
+            if (::stat(old.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+            const std::optional<std::string> from = HashFile(old);
+            if (!from) return Failed(old + ": cannot be read");
+            if (*from == entry.Sha256 ||
+                std::find(sources.begin(), sources.end(), *from) != sources.end())
+                continue;
+            sources.push_back(*from);
+            // Named by what it joins, so an unchanged pair is never made again.
+            const std::string pair = *from + entry.Sha256;
+            const std::string name = ToHex(Blake2b256(pair).data(), 32) + ".zst";
+            const fs::path patch = patchDir / name;
+            if (!fs::is_regular_file(patch, ec)) {
+                if (!current) current.emplace((root / files[i]).string());
+                const MappedFile before(old);
+                std::string why;
+                if (!current->Ok() || !before.Ok())
+                    return Failed(files[i] + ": cannot be read for its patch");
+                if (!MakePatch(before.Bytes(), current->Bytes(), patch.string(), why)) {
+                    if (why == "too large to patch") continue;
+                    return Failed(patch.string() + ": " + why);
+                }
+            }
+            const uint64_t length = fs::file_size(patch, ec);
+            if (ec) return Failed(patch.string() + ": cannot be read");
+            if (length * 2 < entry.Length) entry.Patches.push_back({*from, prefix + name, length});
+        }
+    }
+    return {};
+}
+
 Stop Run(int argc, char** argv) {
     bool help = false;
     bool version = false;
@@ -566,9 +641,13 @@ Stop Run(int argc, char** argv) {
     if (Stop stop = ListFiles(root, files); stop.Status != kExitOk) return stop;
 
     std::vector<std::string> excluded = options.Exclude;
-    if (options.Output) {
+    // The catalogue and its patches are not files of the client, even when written inside it.
+    std::vector<fs::path> written;
+    if (options.Output) written.push_back(*options.Output);
+    if (!options.Previous.empty()) written.push_back(PatchDirectory(options));
+    for (const fs::path& path : written) {
         std::error_code ec;
-        const fs::path out = fs::weakly_canonical(*options.Output, ec);
+        const fs::path out = fs::weakly_canonical(path, ec);
         const fs::path dir = fs::canonical(root, ec);
         if (!ec) {
             const fs::path inside = out.lexically_relative(dir);
@@ -588,6 +667,7 @@ Stop Run(int argc, char** argv) {
             return stop;
         }
     }
+    if (Stop stop = AddPatches(root, files, options, entries); stop.Status != kExitOk) return stop;
     return WriteOutput(options, entries);
 }
 

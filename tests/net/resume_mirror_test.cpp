@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "net/mirror_url.h"
+#include "net/derived_urls.h"
 #include "net/resume_info.h"
 #include "net/update_path.h"
 #include "platform/crypto.h"

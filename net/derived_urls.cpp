@@ -1,4 +1,4 @@
-#include "net/mirror_url.h"
+#include "net/derived_urls.h"
 
 #include <curl/curl.h>
 
@@ -46,6 +46,18 @@ std::optional<std::string> UrlOnMirror(const std::string& url, const std::string
             CURLUE_OK)
         return std::nullopt;
     std::string result = Part(target.get(), CURLUPART_URL);
+    if (result.empty()) return std::nullopt;
+    return result;
+}
+
+std::optional<std::string> ResolveUrl(const std::string& base, const std::string& reference) {
+    CurlUrl url(curl_url());
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, base.c_str(), 0) != CURLUE_OK ||
+        curl_url_set(url.get(), CURLUPART_URL, reference.c_str(), CURLU_URLENCODE) != CURLUE_OK)
+        return std::nullopt;
+    const std::string scheme = Part(url.get(), CURLUPART_SCHEME);
+    if (scheme != "http" && scheme != "https") return std::nullopt;
+    std::string result = Part(url.get(), CURLUPART_URL);
     if (result.empty()) return std::nullopt;
     return result;
 }

@@ -1,0 +1,83 @@
+#include "tools/patch_maker.h"
+
+#include <zstd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <vector>
+
+namespace toval {
+
+namespace {
+
+struct CCtxFree {
+    void operator()(ZSTD_CCtx* c) const { ZSTD_freeCCtx(c); }
+};
+
+// The smallest power of two (as its exponent) that holds `bytes`.
+int CeilLog2(uint64_t bytes) {
+    int log = 0;
+    while ((1ull << log) < bytes) ++log;
+    return log;
+}
+
+// zstd's smallest window (ZSTD_WINDOWLOG_MIN, among its experimental names).
+constexpr int kMinWindowLog = 10;
+
+// Small files get zstd's strongest search; on large ones its time grows faster than the patch
+// shrinks, and long-distance matching finds the moved blocks that matter there anyway.
+int LevelFor(uint64_t bytes) { return bytes <= (64ull << 20) ? 19 : 12; }
+
+}  // namespace
+
+bool MakePatch(std::string_view from, std::string_view to, const std::string& path,
+               std::string& error) {
+    const uint64_t reach = static_cast<uint64_t>(from.size()) + to.size();
+    if (reach > kMaxPatchedBytes) {
+        error = "too large to patch";
+        return false;
+    }
+    std::unique_ptr<ZSTD_CCtx, CCtxFree> cctx(ZSTD_createCCtx());
+    if (!cctx) {
+        error = "out of memory";
+        return false;
+    }
+    // The window covers the old file and the new one, so a match anywhere in the old file can
+    // be referred to from anywhere in the new one.
+    const int windowLog = std::max(CeilLog2(reach), kMinWindowLog);
+    ZSTD_CCtx* c = cctx.get();
+    const auto set = [c](ZSTD_cParameter p, int v) {
+        return !ZSTD_isError(ZSTD_CCtx_setParameter(c, p, v));
+    };
+    if (!set(ZSTD_c_compressionLevel, LevelFor(to.size())) ||
+        !set(ZSTD_c_enableLongDistanceMatching, 1) || !set(ZSTD_c_windowLog, windowLog) ||
+        !set(ZSTD_c_contentSizeFlag, 1) || !set(ZSTD_c_checksumFlag, 1) ||
+        ZSTD_isError(ZSTD_CCtx_setPledgedSrcSize(c, to.size())) ||
+        ZSTD_isError(ZSTD_CCtx_refPrefix(c, from.data(), from.size()))) {
+        error = "zstd refused the patch parameters";
+        return false;
+    }
+    const std::string temp = path + ".new";
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    std::vector<char> buffer(ZSTD_CStreamOutSize());
+    ZSTD_inBuffer in{to.data(), to.size(), 0};
+    size_t left = 0;
+    do {
+        ZSTD_outBuffer o{buffer.data(), buffer.size(), 0};
+        left = ZSTD_compressStream2(c, &o, &in, ZSTD_e_end);
+        if (ZSTD_isError(left)) {
+            error = ZSTD_getErrorName(left);
+            break;
+        }
+        out.write(buffer.data(), static_cast<std::streamsize>(o.pos));
+    } while (left != 0 && out);
+    out.close();
+    if (left == 0 && out && std::rename(temp.c_str(), path.c_str()) == 0) return true;
+    if (error.empty()) error = "cannot write " + path;
+    std::remove(temp.c_str());
+    return false;
+}
+
+}  // namespace toval
