@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <future>
 #include <optional>
 #include <string_view>
 #include <system_error>
@@ -117,12 +118,19 @@ std::optional<ContentRange> ContentRangeOfLine(std::string_view line) {
 // Beside a file while its patch downloads: NAME.toval-patch.update.
 constexpr const char* kPatchSuffix = ".toval-patch";
 
-// The SHA-256 of a regular file; nothing when it cannot be read.
-std::optional<Sha256Digest> HashOfFile(const std::string& path) {
+// The SHA-256 of a regular file; nothing when it cannot be read, or a stop is asked for (a
+// file of gigabytes takes seconds).
+std::optional<Sha256Digest> HashOfFile(const std::string& path, std::stop_token stop) {
+    constexpr size_t kPiece = 4 << 20;
     const MappedFile file(path);
     if (!file.Ok()) return std::nullopt;
     Sha256 hash;
-    hash.Update(file.Bytes());
+    for (std::string_view left = file.Bytes(); !left.empty();) {
+        if (stop.stop_requested()) return std::nullopt;
+        const std::string_view piece = left.substr(0, kPiece);
+        hash.Update(piece);
+        left.remove_prefix(piece.size());
+    }
     return hash.Final();
 }
 
@@ -667,12 +675,30 @@ std::optional<int32_t> CInetFile::FetchByPatch(const std::stop_token& stop) {
     const std::optional<Sha256Digest> wanted = ParseSha256Hex(Req.Sha256);
     if (Req.Kind != 2 || Req.Patches.empty() || !wanted) return std::nullopt;
     // The installed file is hashed only now, once, and only because a patch may start from it.
-    const std::optional<Sha256Digest> installed = HashOfFile(Req.TargetPath);
-    if (!installed) return std::nullopt;
+    // With one patch on offer there is nothing to choose, so the hash is taken beside fetching
+    // and applying it, and only checked at the end.
+    std::future<std::optional<Sha256Digest>> installed;
     const TransferPatch* chosen = nullptr;
-    for (const TransferPatch& p : Req.Patches)
-        if (ParseSha256Hex(p.FromSha256) == installed) chosen = chosen ? chosen : &p;
-    if (!chosen) return std::nullopt;
+    if (Req.Patches.size() == 1) {
+        try {
+            installed = std::async(std::launch::async, HashOfFile, Req.TargetPath, stop);
+            chosen = &Req.Patches.front();
+        } catch (const std::system_error&) {
+        }
+    }
+    if (!chosen) {
+        std::promise<std::optional<Sha256Digest>> now;
+        const std::optional<Sha256Digest> hash = HashOfFile(Req.TargetPath, stop);
+        now.set_value(hash);
+        installed = now.get_future();
+        for (const TransferPatch& p : Req.Patches)
+            if (!chosen && hash && ParseSha256Hex(p.FromSha256) == hash) chosen = &p;
+        if (!chosen) return std::nullopt;
+    }
+    const auto fromInstalled = [&] {
+        const std::optional<Sha256Digest> hash = installed.get();
+        return hash && ParseSha256Hex(chosen->FromSha256) == hash;
+    };
 
     // The patch is fetched like a file of its own beside the target, with every limit of one.
     TransferRequest fetch;
@@ -695,7 +721,9 @@ std::optional<int32_t> CInetFile::FetchByPatch(const std::stop_token& stop) {
                           Req.FileMode, Req.SyncOnClose};
     const std::optional<Sha256Digest> made = ApplyPatch(Req.TargetPath, patchPath, out);
     ::unlink(patchPath.c_str());
-    if (made != wanted) {
+    // A result of the right hash from another source cannot happen, but the patch is used only
+    // for the file it was made from, as the catalogue says.
+    if (made != wanted || !fromInstalled()) {
         if (made) ::unlink(out.Path.c_str());
         return std::nullopt;
     }

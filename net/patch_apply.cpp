@@ -4,10 +4,15 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+// The stable output buffer is among zstd's advanced parameters; Debian ships the zstd that
+// the program is built against, so its number cannot drift.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
+#include <algorithm>
 #include <memory>
 
+#include "net/TrailingHash.h"
 #include "platform/mapped_file.h"
 
 namespace toval {
@@ -21,6 +26,8 @@ struct DCtxFree {
 // The largest window a patch may use: zstd's limit on 64-bit systems (ZSTD_WINDOWLOG_MAX_64).
 // Decoding into the mapped result needs no window buffer of its own, whatever the size.
 constexpr int kMaxWindowLog = 31;
+constexpr size_t kInputStep = 16 << 10;
+constexpr size_t kWritebackStep = 8 << 20;
 
 // The result's bytes, written through a shared mapping; unmapped before the file is closed.
 class MappedOutput {
@@ -50,16 +57,38 @@ std::optional<Sha256Digest> Decode(const MappedFile& source, const MappedFile& p
         return std::nullopt;
     MappedOutput out(fd, length);
     std::unique_ptr<ZSTD_DCtx, DCtxFree> dctx(ZSTD_createDCtx());
+    // The result is its own window (a stable output buffer): the decoder allocates none.
     if (!out.Ok() || !dctx ||
         ZSTD_isError(ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_windowLogMax, kMaxWindowLog)) ||
+        ZSTD_isError(ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_stableOutBuffer, 1)) ||
         ZSTD_isError(ZSTD_DCtx_refPrefix(dctx.get(), source.Bytes().data(), source.Bytes().size())))
         return std::nullopt;
-    const size_t made =
-        ZSTD_decompressDCtx(dctx.get(), out.Data, out.Length, bytes.data(), bytes.size());
-    if (ZSTD_isError(made) || made != length) return std::nullopt;
-    Sha256 hash;
-    hash.Update(out.Data, out.Length);
-    return hash.Final();
+    // Fed a little at a time: the result is hashed on a second thread right behind the
+    // decoder, and goes to the disk while the rest is decoded rather than all at the end.
+    TrailingHash hash(fd);
+    Sha256 here;  // when no second thread could be had
+    ZSTD_outBuffer o{out.Data, out.Length, 0};
+    size_t fed = 0, made = 0, flushed = 0;
+    while (true) {
+        ZSTD_inBuffer in{bytes.data(), std::min(bytes.size(), fed + kInputStep), fed};
+        const size_t left = ZSTD_decompressStream(dctx.get(), &o, &in);
+        if (ZSTD_isError(left)) return std::nullopt;
+        const bool progressed = in.pos != fed || o.pos != made;
+        fed = in.pos;
+        if (!hash.Started()) here.Update(out.Data + made, o.pos - made);
+        made = o.pos;
+        hash.Advance(made);
+        if (made - flushed >= kWritebackStep) {
+            ::sync_file_range(fd, static_cast<off_t>(flushed), static_cast<off_t>(made - flushed),
+                              SYNC_FILE_RANGE_WRITE);
+            flushed = made;
+        }
+        if (left == 0) break;                  // the frame is complete
+        if (!progressed) return std::nullopt;  // the patch ends inside its frame
+    }
+    // Nothing may follow the frame, and the frame must have made the whole file.
+    if (fed != bytes.size() || made != length) return std::nullopt;
+    return hash.Started() ? hash.Finish(length) : here.Final();
 }
 
 }  // namespace

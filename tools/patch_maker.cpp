@@ -25,6 +25,8 @@ int CeilLog2(uint64_t bytes) {
 
 // zstd's smallest window (ZSTD_WINDOWLOG_MIN, among its experimental names).
 constexpr int kMinWindowLog = 10;
+// zstd's largest window on 64-bit systems (ZSTD_WINDOWLOG_MAX_64).
+constexpr int kMaxWindowLog = 31;
 
 // Small files get zstd's strongest search; on large ones its time grows faster than the patch
 // shrinks, and long-distance matching finds the moved blocks that matter there anyway.
@@ -35,7 +37,7 @@ int LevelFor(uint64_t bytes) { return bytes <= (64ull << 20) ? 19 : 12; }
 bool MakePatch(std::string_view from, std::string_view to, const std::string& path,
                std::string& error) {
     const uint64_t reach = static_cast<uint64_t>(from.size()) + to.size();
-    if (reach > kMaxPatchedBytes) {
+    if (from.size() > kMaxPatchSource) {
         error = "too large to patch";
         return false;
     }
@@ -44,9 +46,9 @@ bool MakePatch(std::string_view from, std::string_view to, const std::string& pa
         error = "out of memory";
         return false;
     }
-    // The window covers the old file and the new one, so a match anywhere in the old file can
-    // be referred to from anywhere in the new one.
-    const int windowLog = std::max(CeilLog2(reach), kMinWindowLog);
+    // The window covers the old file and the new one where zstd allows, so a match anywhere in
+    // the old file can be referred to from anywhere in the new one.
+    const int windowLog = std::clamp(CeilLog2(reach), kMinWindowLog, kMaxWindowLog);
     ZSTD_CCtx* c = cctx.get();
     const auto set = [c](ZSTD_cParameter p, int v) {
         return !ZSTD_isError(ZSTD_CCtx_setParameter(c, p, v));

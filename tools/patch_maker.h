@@ -8,8 +8,9 @@
 
 namespace toval {
 
-// Files up to this size (old and new together) can be patched: zstd's window reaches 2 GiB.
-inline constexpr uint64_t kMaxPatchedBytes = 1ull << 31;
+// zstd's window reaches 2 GiB back. A byte of the new file finds its old counterpart about one
+// old file's length back, so an old file up to a little under that can be patched from.
+inline constexpr uint64_t kMaxPatchSource = (1ull << 31) - (64ull << 20);
 
 // Writes the patch that turns `from` into `to` to `path` (replacing it in one step); false,
 // with the reason in `error`, when it cannot.

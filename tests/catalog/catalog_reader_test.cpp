@@ -147,6 +147,29 @@ TEST_F(CatalogReader, FindsFileElementsAnywhereInDocumentOrder) {
     EXPECT_EQ(Catalog.Mirrors(),
               (std::vector<std::string>{"http://a.example", "https://[::1]:8443"}));
 
+    // A patch counts only whole: the hash it starts from, its URL and a length above zero.
+    const std::string from(64, 'a');
+    ASSERT_TRUE(
+        LoadText("<?xml version=\"1.0\"?><xmlRoot><Product><File><FileName>p</FileName>"
+                 "<Patch><From>" +
+                 from +
+                 "</From><URL>patches/1.zst</URL><Length>12</Length></Patch>"
+                 "<Patch><From>abc</From><URL>patches/2.zst</URL><Length>12</Length></Patch>"
+                 "<Patch><From>" +
+                 from +
+                 "</From><URL>patches/3.zst</URL><Length>0</Length></Patch>"
+                 "<Patch><From>" +
+                 from +
+                 "</From><Length>12</Length></Patch>"
+                 "<Patch><From>" +
+                 from +
+                 "</From><URL>patches/5.zst</URL><Length>1x</Length></Patch>"
+                 "</File></Product></xmlRoot>"));
+    const std::unique_ptr<CFileEntry> patched = Catalog.TakeFirst();
+    ASSERT_EQ(patched->Patches.size(), 1u);
+    EXPECT_EQ(patched->Patches[0].URL, "patches/1.zst");
+    EXPECT_EQ(patched->Patches[0].Length, 12u);
+
     // A document without File elements is a valid, empty catalogue.
     EXPECT_TRUE(LoadText("<?xml version=\"1.0\"?><xmlRoot/>"));
     EXPECT_EQ(Catalog.Count(), 0u);
