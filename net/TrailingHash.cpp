@@ -12,7 +12,11 @@ namespace {
 constexpr size_t kReadBytes = 1 << 20;
 }  // namespace
 
-TrailingHash::TrailingHash(int fd) : Fd(fd) {
+TrailingHash::TrailingHash(int fd) : Fd(fd) { StartWorker(); }
+
+TrailingHash::TrailingHash(const char* data) : Data(data) { StartWorker(); }
+
+void TrailingHash::StartWorker() {
     try {
         Worker = std::thread([this] { Run(); });
     } catch (const std::system_error&) {
@@ -50,7 +54,7 @@ std::optional<Sha256Digest> TrailingHash::Finish(uint64_t total) {
 }
 
 void TrailingHash::Run() {
-    const auto buffer = std::make_unique_for_overwrite<char[]>(kReadBytes);
+    const auto buffer = std::make_unique_for_overwrite<char[]>(Data ? 0 : kReadBytes);
     uint64_t hashed = 0;
     bool failed = false;
     for (;;) {
@@ -63,6 +67,10 @@ void TrailingHash::Run() {
             if (Stopping) break;
             if (Finishing && hashed >= Total) break;
             available = Available;
+        }
+        if (Data) {
+            Hash.Update(Data + hashed, static_cast<size_t>(available - hashed));
+            hashed = available;
         }
         while (hashed < available && !failed) {
             const size_t want =

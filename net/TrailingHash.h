@@ -18,6 +18,9 @@ class TrailingHash {
   public:
     // `fd` must stay open and readable until Finish or destruction.
     explicit TrailingHash(int fd);
+    // The bytes are read straight from `data` (a mapping of the file being written), which must
+    // stay valid until Finish or destruction; nothing is copied.
+    explicit TrailingHash(const char* data);
     ~TrailingHash();  // stops and joins
     TrailingHash(const TrailingHash&) = delete;
     TrailingHash& operator=(const TrailingHash&) = delete;
@@ -31,9 +34,11 @@ class TrailingHash {
     std::optional<Sha256Digest> Finish(uint64_t total);
 
   private:
+    void StartWorker();
     void Run();
 
-    int Fd;
+    int Fd = -1;
+    const char* Data = nullptr;
     std::mutex Lock;
     std::condition_variable Changed;
     uint64_t Available = 0;  // guarded by Lock

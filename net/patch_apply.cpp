@@ -65,7 +65,7 @@ std::optional<Sha256Digest> Decode(const MappedFile& source, const MappedFile& p
         return std::nullopt;
     // Fed a little at a time: the result is hashed on a second thread right behind the
     // decoder, and goes to the disk while the rest is decoded rather than all at the end.
-    TrailingHash hash(fd);
+    TrailingHash hash(out.Data);
     Sha256 here;  // when no second thread could be had
     ZSTD_outBuffer o{out.Data, out.Length, 0};
     size_t fed = 0, made = 0, flushed = 0;
