@@ -1,6 +1,8 @@
 #pragma once
-// Hashes, Ed25519 signatures and base64, on OpenSSL's libcrypto. Nothing here throws: a failure
-// of libcrypto (out of memory, in practice) is an empty optional or a false.
+// Hashes, Ed25519 signatures and base64, on OpenSSL's libcrypto (crypto_openssl.cpp) or on
+// libsodium (crypto_sodium.cpp, where there is no libcrypto: Windows); both pass the same
+// known-answer tests. Nothing here throws: a failure of the library (out of memory, in
+// practice) is an empty optional or a false.
 
 #include <array>
 #include <cstddef>
@@ -9,8 +11,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-
-struct evp_md_ctx_st;  // OpenSSL's EVP_MD_CTX
 
 namespace toval {
 
@@ -21,7 +21,7 @@ using Ed25519Seed = std::array<uint8_t, 32>;
 using Ed25519PublicKey = std::array<uint8_t, 32>;
 using Ed25519Signature = std::array<uint8_t, 64>;
 
-// A SHA-256 fed piece by piece. A libcrypto failure at any step is remembered and reported by
+// A SHA-256 fed piece by piece. A library failure at any step is remembered and reported by
 // Final, so a caller checks once.
 class Sha256 {
   public:
@@ -36,10 +36,8 @@ class Sha256 {
     std::optional<Sha256Digest> Final();
 
   private:
-    struct CtxFree {
-        void operator()(evp_md_ctx_st* ctx) const;
-    };
-    std::unique_ptr<evp_md_ctx_st, CtxFree> Ctx;
+    struct State;  // the library's
+    std::unique_ptr<State> Impl;
     bool Failed = false;
 };
 

@@ -1,28 +1,17 @@
-#include "platform/crypto.h"
-
-#include <openssl/evp.h>
-#include <openssl/rand.h>
+// What the crypto toolkit computes the same way whichever library backs it: hexadecimal, base64,
+// BLAKE2b-256 and key generation on top of the library's own parts.
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
+
+#include "platform/crypto.h"
 
 namespace toval {
 
 namespace {
 
-struct PkeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
-
-// Ed25519 hashes the message twice itself, so libcrypto signs and verifies it only in one call on
-// the whole message, never streamed.
-using MdCtx = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
-MdCtx NewMdCtx() { return MdCtx(EVP_MD_CTX_new(), &EVP_MD_CTX_free); }
-
-// libcrypto 3.0 (Debian 12) has BLAKE2b only with the 64-byte output; the 32-byte one, which
-// minisign's secret key checksum uses, is a different hash and is computed here (RFC 7693).
+// BLAKE2b with a 32-byte output (RFC 7693), which minisign's secret key checksum uses: libcrypto
+// 3.0 (Debian 12) has only the 64-byte one, and the 32-byte one is a different hash.
 class Blake2b {
   public:
     explicit Blake2b(size_t outLen) : OutLen(outLen) {
@@ -130,31 +119,6 @@ int Base64Value(char c) {
 
 }  // namespace
 
-void Sha256::CtxFree::operator()(evp_md_ctx_st* ctx) const { EVP_MD_CTX_free(ctx); }
-
-Sha256::Sha256() : Ctx(EVP_MD_CTX_new()) {
-    Failed = !Ctx || EVP_DigestInit_ex(Ctx.get(), EVP_sha256(), nullptr) != 1;
-}
-
-Sha256::~Sha256() = default;
-Sha256::Sha256(Sha256&&) noexcept = default;
-Sha256& Sha256::operator=(Sha256&&) noexcept = default;
-
-void Sha256::Update(const void* data, size_t size) {
-    if (Failed || size == 0) return;
-    Failed = EVP_DigestUpdate(Ctx.get(), data, size) != 1;
-}
-
-std::optional<Sha256Digest> Sha256::Final() {
-    Sha256Digest digest{};
-    unsigned int length = 0;
-    const bool ok =
-        !Failed && EVP_DigestFinal_ex(Ctx.get(), digest.data(), &length) == 1 && length == 32;
-    Failed = !Ctx || EVP_DigestInit_ex(Ctx.get(), EVP_sha256(), nullptr) != 1;
-    if (!ok) return std::nullopt;
-    return digest;
-}
-
 std::optional<Sha256Digest> ParseSha256Hex(std::string_view hex) {
     Sha256Digest digest{};
     if (hex.size() != 2 * digest.size()) return std::nullopt;
@@ -178,60 +142,11 @@ std::string ToHex(const uint8_t* data, size_t size) {
     return hex;
 }
 
-std::optional<Blake2b512Digest> Blake2b512(std::string_view data) {
-    Blake2b512Digest digest{};
-    unsigned int length = 0;
-    if (EVP_Digest(data.data(), data.size(), digest.data(), &length, EVP_blake2b512(), nullptr) !=
-            1 ||
-        length != digest.size())
-        return std::nullopt;
-    return digest;
-}
-
 Blake2b256Digest Blake2b256(std::string_view data) {
     Blake2b256Digest digest{};
     Blake2b(digest.size())
         .Hash(reinterpret_cast<const uint8_t*>(data.data()), data.size(), digest.data());
     return digest;
-}
-
-bool VerifyEd25519(const Ed25519PublicKey& key, std::string_view message,
-                   const Ed25519Signature& signature) {
-    const Pkey pkey(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.data(), key.size()));
-    MdCtx ctx = NewMdCtx();
-    if (!pkey || !ctx) return false;
-    if (EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, pkey.get()) != 1) return false;
-    return EVP_DigestVerify(ctx.get(), signature.data(), signature.size(),
-                            reinterpret_cast<const unsigned char*>(message.data()),
-                            message.size()) == 1;
-}
-
-std::optional<Ed25519Signature> SignEd25519(const Ed25519Seed& seed, std::string_view message) {
-    const Pkey pkey(
-        EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, seed.data(), seed.size()));
-    MdCtx ctx = NewMdCtx();
-    if (!pkey || !ctx) return std::nullopt;
-    if (EVP_DigestSignInit(ctx.get(), nullptr, nullptr, nullptr, pkey.get()) != 1)
-        return std::nullopt;
-    Ed25519Signature signature{};
-    size_t length = signature.size();
-    if (EVP_DigestSign(ctx.get(), signature.data(), &length,
-                       reinterpret_cast<const unsigned char*>(message.data()),
-                       message.size()) != 1 ||
-        length != signature.size())
-        return std::nullopt;
-    return signature;
-}
-
-std::optional<Ed25519PublicKey> Ed25519PublicFromSeed(const Ed25519Seed& seed) {
-    const Pkey pkey(
-        EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, seed.data(), seed.size()));
-    Ed25519PublicKey key{};
-    size_t length = key.size();
-    if (!pkey || EVP_PKEY_get_raw_public_key(pkey.get(), key.data(), &length) != 1 ||
-        length != key.size())
-        return std::nullopt;
-    return key;
 }
 
 std::optional<Ed25519KeyPair> GenerateEd25519() {
@@ -241,16 +156,6 @@ std::optional<Ed25519KeyPair> GenerateEd25519() {
     if (!key) return std::nullopt;
     pair.Public = *key;
     return pair;
-}
-
-bool RandomBytes(uint8_t* data, size_t size) {
-    while (size > 0) {
-        const int n = static_cast<int>(std::min<size_t>(size, INT_MAX));
-        if (RAND_bytes(data, n) != 1) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 std::string Base64Encode(std::string_view data) {
