@@ -16,3 +16,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+
+# Tests run under 64-bit Wine; Debian 12 keeps its loader off PATH.
+find_program(TOVAL_WINE64 NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
+if(TOVAL_WINE64)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${TOVAL_WINE64})
+endif()
