@@ -1,0 +1,68 @@
+// Reading files whole and mapped, the same on Linux and (under Wine) on Windows, where the
+// paths cross into UTF-16: names outside ASCII included.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "platform/file_read.h"
+#include "platform/mapped_file.h"
+
+namespace toval::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileAccess : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::random_device seed;
+        Dir = fs::temp_directory_path() / ("toval-file-access-" + std::to_string(seed()));
+        fs::create_directories(Dir);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(Dir, ignored);
+    }
+    // The path of a new file `name` (UTF-8) holding `content`, as the program spells paths.
+    std::string Write(const std::string& name, const std::string& content) {
+        const fs::path path = Dir / fs::path(std::u8string(name.begin(), name.end()));
+        std::ofstream(path, std::ios::binary) << content;
+        const std::u8string utf8 = path.u8string();
+        return std::string(utf8.begin(), utf8.end());
+    }
+    fs::path Dir;
+};
+
+TEST_F(FileAccess, ReadsWholeFilesWithinTheirCapAndNothingElse) {
+    const std::string content(70000, 'x');
+    const std::string path = Write("更新文件列表.xml", content);
+    EXPECT_EQ(ReadSmallFile(path, 70000), content);
+    EXPECT_EQ(ReadSmallFile(path, 69999), std::nullopt);
+    EXPECT_EQ(ReadSmallFile(Write("empty", ""), 0), "");
+    EXPECT_EQ(ReadSmallFile(path + ".missing", 1 << 20), std::nullopt);
+    const std::u8string dir = Dir.u8string();
+    EXPECT_EQ(ReadSmallFile(std::string(dir.begin(), dir.end()), 1 << 20), std::nullopt);
+}
+
+TEST_F(FileAccess, MapsWholeFilesAndSaysWhenItCannot) {
+    const std::string content = "the old version of a data pack";
+    MappedFile mapped(Write("资料包.pak", content));
+    ASSERT_TRUE(mapped.Ok());
+    EXPECT_EQ(mapped.Bytes(), content);
+    MappedFile moved = std::move(mapped);  // the mapping goes with its owner
+    EXPECT_EQ(moved.Bytes(), content);
+    EXPECT_FALSE(mapped.Ok());
+
+    const MappedFile empty(Write("empty", ""));
+    EXPECT_TRUE(empty.Ok());
+    EXPECT_TRUE(empty.Bytes().empty());
+    EXPECT_FALSE(MappedFile(Write("gone", "x") + ".missing").Ok());
+    const std::u8string dir = Dir.u8string();
+    EXPECT_FALSE(MappedFile(std::string(dir.begin(), dir.end())).Ok());
+}
+
+}  // namespace
+}  // namespace toval::test
