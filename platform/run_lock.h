@@ -1,8 +1,10 @@
 #pragma once
 // One update run per client directory at a time. Two updaters writing the same files would
-// install each other's half-written downloads; the lock is an advisory flock on a file in the
-// state directory, which the kernel releases when the process ends, however it ends.
+// install each other's half-written downloads; the lock is a lock on a file in the state directory
+// (flock on Linux, LockFileEx on Windows), which the system releases when the process ends,
+// however it ends.
 
+#include <cstdint>
 #include <string>
 
 namespace toval {
@@ -29,7 +31,8 @@ class RunLock {
 
   private:
     std::string Dir;
-    int Fd = -1;
+    // The lock file's descriptor (a HANDLE on Windows, whose invalid value is -1 as well).
+    intptr_t Handle = -1;
     bool Held = false;
 };
 

@@ -9,23 +9,19 @@
 
 namespace toval {
 
-std::string StateDirectory(const std::string& programDir) {
-    return (programDir == "/" ? programDir : programDir + "/") + ".toval-updater";
-}
-
 RunLock::~RunLock() {
-    if (Fd >= 0) ::close(Fd);
+    if (Handle >= 0) ::close(static_cast<int>(Handle));
 }
 
 RunLock::State RunLock::TryAcquire() {
     if (Held) return State::Held;
-    if (Fd < 0) {
+    if (Handle < 0) {
         if (::mkdir(Dir.c_str(), 0755) != 0 && errno != EEXIST) return State::Unavailable;
         const std::string path = Dir + "/run.lock";
-        Fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-        if (Fd < 0) return State::Unavailable;
+        Handle = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (Handle < 0) return State::Unavailable;
     }
-    while (::flock(Fd, LOCK_EX | LOCK_NB) != 0) {
+    while (::flock(static_cast<int>(Handle), LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR) continue;
         return errno == EWOULDBLOCK ? State::Busy : State::Unavailable;
     }
