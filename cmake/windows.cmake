@@ -9,10 +9,12 @@ find_library(TOVAL_SODIUM_LIBRARY sodium REQUIRED)
 
 add_library(toval_platform STATIC
     platform/crypto_common.cpp platform/crypto_sodium.cpp platform/debug_output.cpp
-    platform/directories_windows.cpp platform/file_read_windows.cpp platform/file_time.cpp
+    platform/directories_windows.cpp platform/disk_space_windows.cpp
+    platform/file_read_windows.cpp platform/file_time.cpp
     platform/mapped_file.cpp platform/mapped_file_windows.cpp platform/run_lock_windows.cpp
     platform/shell_words.cpp platform/state_directory.cpp platform/status.cpp
-    platform/temp_file_windows.cpp platform/text.cpp platform/wide_text_windows.cpp)
+    platform/temp_file_windows.cpp platform/termination_windows.cpp platform/text.cpp
+    platform/wide_text_windows.cpp)
 target_compile_definitions(toval_platform PUBLIC SODIUM_STATIC)
 target_include_directories(toval_platform PUBLIC ${CMAKE_SOURCE_DIR} ${TOVAL_WINDOWS_DEPS}/include)
 target_link_libraries(toval_platform PUBLIC ${TOVAL_SODIUM_LIBRARY} Threads::Threads)
@@ -22,7 +24,8 @@ if(TOVAL_TESTS)
     find_package(GTest REQUIRED)
     # The same test files as on Linux; one ctest entry per program, run through the emulator.
     add_executable(platform_tests
-        tests/platform/crypto_test.cpp tests/platform/file_access_test.cpp
+        tests/platform/crypto_test.cpp tests/platform/disk_space_test.cpp
+        tests/platform/file_access_test.cpp
         tests/platform/file_time_test.cpp tests/platform/run_lock_test.cpp
         tests/platform/shell_words_test.cpp tests/platform/text_test.cpp)
     target_link_libraries(platform_tests PRIVATE toval_platform GTest::gtest_main GTest::gmock)
