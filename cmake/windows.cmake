@@ -9,7 +9,7 @@ find_library(TOVAL_SODIUM_LIBRARY sodium REQUIRED)
 
 add_library(toval_platform STATIC
     platform/crypto_common.cpp platform/crypto_sodium.cpp platform/debug_output.cpp
-    platform/directories_windows.cpp platform/disk_space_windows.cpp
+    platform/directories_windows.cpp platform/disk_space.cpp platform/disk_space_windows.cpp
     platform/file_read_windows.cpp platform/file_time.cpp
     platform/mapped_file.cpp platform/mapped_file_windows.cpp platform/run_lock_windows.cpp
     platform/shell_words.cpp platform/state_directory.cpp platform/status.cpp

@@ -1,32 +1,27 @@
 #include "platform/disk_space.h"
+#include "platform/volumes.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <limits>
 #include <map>
 #include <unordered_map>
 
 namespace toval {
 
-namespace {
-
-// The nearest ancestor of `path` (or the path itself) that exists, with its device.
-bool ExistingAncestor(std::string path, std::string& found, dev_t& device) {
+// The nearest ancestor of `path` (or the path itself) that exists; its device is the volume.
+std::optional<VolumeOf> FindVolume(const std::string& dir) {
     struct stat st {};
+    std::string path = dir;
     while (!path.empty()) {
-        if (::stat(path.c_str(), &st) == 0) {
-            found = path;
-            device = st.st_dev;
-            return true;
-        }
+        if (::stat(path.c_str(), &st) == 0) return VolumeOf{path, std::to_string(st.st_dev)};
         const size_t slash = path.find_last_of('/');
-        if (path == "/" || slash == std::string::npos) return false;
+        if (path == "/" || slash == std::string::npos) return std::nullopt;
         path = slash == 0 ? "/" : path.substr(0, slash);
     }
-    return false;
+    return std::nullopt;
 }
 
 std::optional<uint64_t> MeasureFreeBytes(const std::string& dir) {
@@ -34,42 +29,6 @@ std::optional<uint64_t> MeasureFreeBytes(const std::string& dir) {
     if (::statvfs(dir.c_str(), &fs) != 0) return std::nullopt;
     return static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
 }
-
-}  // namespace
-
-std::optional<SpaceShortage> FindSpaceShortage(
-    const std::vector<std::pair<std::string, uint64_t>>& files) {
-    constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
-    struct Volume {
-        std::string Probe;
-        uint64_t Needed = 0;
-    };
-    std::map<dev_t, Volume> volumes;
-    // Files of one directory share its file system: a catalogue of 100,000 files in a few
-    // directories costs a few look-ups, not 100,000.
-    std::unordered_map<std::string, std::pair<std::string, dev_t>> directories;
-    for (const auto& [path, bytes] : files) {
-        const std::string dir = path.substr(0, path.find_last_of('/'));
-        auto known = directories.find(dir);
-        if (known == directories.end()) {
-            std::string probe;
-            dev_t device{};
-            if (!ExistingAncestor(dir.empty() ? "/" : dir, probe, device)) continue;
-            known = directories.emplace(dir, std::make_pair(probe, device)).first;
-        }
-        const auto& [probe, device] = known->second;
-        Volume& v = volumes[device];
-        if (v.Probe.empty()) v.Probe = probe;
-        v.Needed = bytes > kMax - v.Needed ? kMax : v.Needed + bytes;
-    }
-    for (const auto& [device, v] : volumes) {
-        const std::optional<uint64_t> available = MeasureFreeBytes(v.Probe);
-        if (available && v.Needed > *available) return SpaceShortage{v.Needed, *available};
-    }
-    return std::nullopt;
-}
-
-uint64_t FreeBytes(const std::string& dir) { return MeasureFreeBytes(dir).value_or(0); }
 
 bool SyncFileSystemsOf(const std::vector<std::string>& paths) {
     bool ok = true;

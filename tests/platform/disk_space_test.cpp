@@ -7,16 +7,12 @@
 #include <limits>
 
 #include "platform/disk_space.h"
+#include "tests/support/Utf8Path.h"
 
 namespace toval::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Utf8(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
 
 TEST(DiskSpace, FilesThatFitPassAndFilesThatDoNotAreMeasuredAtTheirNearestDirectory) {
     const fs::path dir = fs::temp_directory_path() / "toval-disk-space";

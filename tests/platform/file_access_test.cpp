@@ -9,6 +9,7 @@
 
 #include "platform/file_read.h"
 #include "platform/mapped_file.h"
+#include "tests/support/Utf8Path.h"
 
 namespace toval::test {
 namespace {
@@ -28,10 +29,9 @@ class FileAccess : public ::testing::Test {
     }
     // The path of a new file `name` (UTF-8) holding `content`, as the program spells paths.
     std::string Write(const std::string& name, const std::string& content) {
-        const fs::path path = Dir / fs::path(std::u8string(name.begin(), name.end()));
+        const fs::path path = Dir / FromUtf8(name);
         std::ofstream(path, std::ios::binary) << content;
-        const std::u8string utf8 = path.u8string();
-        return std::string(utf8.begin(), utf8.end());
+        return Utf8(path);
     }
     fs::path Dir;
 };
@@ -43,8 +43,7 @@ TEST_F(FileAccess, ReadsWholeFilesWithinTheirCapAndNothingElse) {
     EXPECT_EQ(ReadSmallFile(path, 69999), std::nullopt);
     EXPECT_EQ(ReadSmallFile(Write("empty", ""), 0), "");
     EXPECT_EQ(ReadSmallFile(path + ".missing", 1 << 20), std::nullopt);
-    const std::u8string dir = Dir.u8string();
-    EXPECT_EQ(ReadSmallFile(std::string(dir.begin(), dir.end()), 1 << 20), std::nullopt);
+    EXPECT_EQ(ReadSmallFile(Utf8(Dir), 1 << 20), std::nullopt);
 }
 
 TEST_F(FileAccess, MapsWholeFilesAndSaysWhenItCannot) {
@@ -60,8 +59,7 @@ TEST_F(FileAccess, MapsWholeFilesAndSaysWhenItCannot) {
     EXPECT_TRUE(empty.Ok());
     EXPECT_TRUE(empty.Bytes().empty());
     EXPECT_FALSE(MappedFile(Write("gone", "x") + ".missing").Ok());
-    const std::u8string dir = Dir.u8string();
-    EXPECT_FALSE(MappedFile(std::string(dir.begin(), dir.end())).Ok());
+    EXPECT_FALSE(MappedFile(Utf8(Dir)).Ok());
 }
 
 }  // namespace

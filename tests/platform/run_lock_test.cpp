@@ -9,16 +9,12 @@
 #include "platform/directories.h"
 #include "platform/run_lock.h"
 #include "platform/temp_file.h"
+#include "tests/support/Utf8Path.h"
 
 namespace toval::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Utf8(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
 
 TEST(RunLock, OneHolderAtATimeAndTheNextOnceItHasGone) {
     const fs::path client = fs::temp_directory_path() / fs::path(u8"toval-run-lock-客户端");
@@ -45,11 +41,11 @@ TEST(RunLock, OneHolderAtATimeAndTheNextOnceItHasGone) {
 TEST(TempFile, EachIsNewEmptyAndWhereTheSystemKeepsThem) {
     std::set<std::string> made;
     const std::string tmp = TempDirectory();
-    const fs::path tmpDir(std::u8string(tmp.begin(), tmp.end()));
+    const fs::path tmpDir = FromUtf8(tmp);
     for (int i = 0; i < 20; ++i) {
         const std::string path = CreateTempFile("Xml", ".tmp");
         ASSERT_FALSE(path.empty());
-        const fs::path p(std::u8string(path.begin(), path.end()));
+        const fs::path p = FromUtf8(path);
         EXPECT_TRUE(fs::is_regular_file(p));
         EXPECT_EQ(fs::file_size(p), 0u);
         EXPECT_TRUE(p.filename().string().starts_with("Xml"));
@@ -58,8 +54,7 @@ TEST(TempFile, EachIsNewEmptyAndWhereTheSystemKeepsThem) {
         made.insert(path);
     }
     EXPECT_EQ(made.size(), 20u);
-    for (const std::string& path : made)
-        fs::remove(fs::path(std::u8string(path.begin(), path.end())));
+    for (const std::string& path : made) fs::remove(FromUtf8(path));
 }
 
 }  // namespace
