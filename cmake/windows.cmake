@@ -11,7 +11,8 @@ add_library(toval_platform STATIC
     platform/crypto_common.cpp platform/crypto_sodium.cpp platform/debug_output.cpp
     platform/directories_windows.cpp platform/disk_space.cpp platform/disk_space_windows.cpp
     platform/file_read_windows.cpp platform/file_time.cpp
-    platform/mapped_file.cpp platform/mapped_file_windows.cpp platform/run_lock_windows.cpp
+    platform/mapped_file.cpp platform/mapped_file_windows.cpp platform/pe_version.cpp
+    platform/pe_version_windows.cpp platform/run_lock_windows.cpp
     platform/shell_words.cpp platform/state_directory.cpp platform/status.cpp
     platform/temp_file_windows.cpp platform/termination_windows.cpp platform/text.cpp
     platform/wide_text_windows.cpp)
@@ -26,7 +27,8 @@ if(TOVAL_TESTS)
     add_executable(platform_tests
         tests/platform/crypto_test.cpp tests/platform/disk_space_test.cpp
         tests/platform/file_access_test.cpp
-        tests/platform/file_time_test.cpp tests/platform/run_lock_test.cpp
+        tests/platform/file_time_test.cpp tests/platform/pe_file_test.cpp
+        tests/platform/run_lock_test.cpp tests/support/PeBuilder.cpp
         tests/platform/shell_words_test.cpp tests/platform/text_test.cpp)
     target_link_libraries(platform_tests PRIVATE toval_platform GTest::gtest_main GTest::gmock)
     add_test(NAME platform_tests COMMAND platform_tests)

@@ -13,6 +13,9 @@
 
 namespace toval {
 
+// ERROR_BAD_EXE_FORMAT: a file that is no image, or whose headers do not hold together.
+inline constexpr int32_t kErrorBadExeFormat = 193;
+
 // Positional reads from an image; returns false when the range is not wholly available.
 class ImageSource {
   public:

@@ -39,7 +39,12 @@ struct VS_FIXEDFILEINFO {
 };
 static_assert(sizeof(VS_FIXEDFILEINFO) == 52);
 
+// <windows.h>, where it is included first, has these as macros of the same values.
+#ifndef VS_FFI_SIGNATURE
 constexpr uint32_t VS_FFI_SIGNATURE = 0xFEEF04BDu;
+#endif
+#ifndef MAX_PATH
 constexpr std::size_t MAX_PATH = 260;
+#endif
 
 }  // namespace toval
