@@ -332,10 +332,10 @@ class Proxy {
             next = Wakeups.front().Due;
         }
         if (next == 0 || next == Armed) return;
-        itimerspec spec{};
-        spec.it_value.tv_sec = next / 1'000'000'000;
-        spec.it_value.tv_nsec = next % 1'000'000'000;
-        if (timerfd_settime(Timer, TFD_TIMER_ABSTIME, &spec, nullptr) < 0) Die("timerfd_settime");
+        itimerspec due{};
+        due.it_value.tv_sec = next / 1'000'000'000;
+        due.it_value.tv_nsec = next % 1'000'000'000;
+        if (timerfd_settime(Timer, TFD_TIMER_ABSTIME, &due, nullptr) < 0) Die("timerfd_settime");
         Armed = next;
     }
 
