@@ -26,7 +26,6 @@ struct QueuedTransfer {
     bool Done = false;                         // its completion has been handled
     uint32_t Code = 0;                         // its result code, once done
     bool StatusShown = false;                  // its name has been the status line
-    bool EndsBatch = false;                    // done, and failed or cannot be installed
     uint64_t Sequence = 0;                     // its place in the run, set by the queue
 
     bool Started() const { return Transfer != nullptr; }

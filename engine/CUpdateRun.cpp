@@ -109,21 +109,21 @@ void CUpdateRun::Connect() {
     QueuedTransfer item;
     item.Kind = 1;
     item.ServerName = server->Name;
-    item.Pending = CatalogueRequest(server->Url + ".minisig", ".minisig", kSignatureMaxBytes);
+    item.Pending = CatalogueRequest(server->Url + ".minisig", ".minisig", kSignatureMaxBytes,
+                                    FindAnyKeptCatalogue(StateDir()));
     SignatureFetch = &DownloadQueue.Push(std::move(item));
 }
 
-std::unique_ptr<TransferRequest> CUpdateRun::CatalogueRequest(const std::string& url,
-                                                              const char* suffix,
-                                                              uint64_t maxBytes) const {
+std::unique_ptr<TransferRequest> CUpdateRun::CatalogueRequest(
+    const std::string& url, const char* suffix, uint64_t maxBytes,
+    const std::optional<KeptCatalogue>& kept) const {
     auto request = std::make_unique<TransferRequest>();
     request->Kind = 1;
     request->URL = url;
     request->TargetPath = CreateTempFile("Xml", suffix);
     request->MaxLength = maxBytes;
     // When the server is down, the mirrors the last accepted catalogue named may serve it.
-    if (const std::optional<KeptCatalogue> kept = FindAnyKeptCatalogue(StateDir()))
-        request->Mirrors = kept->Mirrors;
+    if (kept) request->Mirrors = kept->Mirrors;
     return request;
 }
 
@@ -131,9 +131,10 @@ void CUpdateRun::QueueCatalogue(const CServerEntry& server) {
     QueuedTransfer item;
     item.Kind = 1;
     item.ServerName = server.Name;
-    item.Pending = CatalogueRequest(server.Url, ".tmp", kCatalogueMaxBytes);
+    const std::optional<KeptCatalogue> kept = FindAnyKeptCatalogue(StateDir());
+    item.Pending = CatalogueRequest(server.Url, ".tmp", kCatalogueMaxBytes, kept);
     // With a copy kept from an earlier launch, an unchanged catalogue costs one small answer.
-    if (const std::optional<KeptCatalogue> kept = FindKeptCatalogue(StateDir(), server.Url)) {
+    if (kept && kept->Url == server.Url) {
         item.Pending->IfNoneMatch = kept->ETag;
         item.Pending->IfModifiedSince = kept->LastModified;
     }

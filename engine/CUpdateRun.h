@@ -21,6 +21,7 @@
 #include "catalog/CUpdateCatalog.h"
 #include "catalog/minisign.h"
 #include "engine/CDownloadQueue.h"
+#include "engine/kept_catalogue.h"
 #include "engine/progress_figures.h"
 #include "engine/run_host.h"
 #include "platform/run_lock.h"
@@ -132,9 +133,10 @@ class CUpdateRun {
     // Queues the transfer of the catalogue itself (in signed mode, once its signature is here).
     void QueueCatalogue(const CServerEntry& server);
     // The request of a catalogue-side transfer: `url` into a fresh temporary file, with the
-    // mirrors of the kept catalogue to fall back on.
-    std::unique_ptr<TransferRequest> CatalogueRequest(const std::string& url, const char* suffix,
-                                                      uint64_t maxBytes) const;
+    // mirrors of the catalogue `kept` from the last accepted one to fall back on.
+    std::unique_ptr<TransferRequest> CatalogueRequest(
+        const std::string& url, const char* suffix, uint64_t maxBytes,
+        const std::optional<KeptCatalogue>& kept) const;
     // Signed mode: reads the trusted keys when toval-updater.pub stands beside the program.
     void LoadTrustedKeys();
     void SignatureCompleted(QueuedTransfer& item);

@@ -57,9 +57,6 @@ uint32_t CUpdateRun::OnDownloadComplete(uint32_t wParam, ITransfer* transfer) {
 }
 
 void CUpdateRun::FileDone(QueuedTransfer& item) {
-    // A file that fails, or that will not install, ends its batch before anything later is
-    // installed.
-    item.EndsBatch = item.Code != 0 || IsDirectory(item.TargetPath());
     if (item.Code != 0 && !StartingStopped) {
         // The run ends at the first failing file in catalogue order, so nothing after this one
         // can be installed: those still running stop now. Files before it may still be running;
@@ -90,7 +87,9 @@ void CUpdateRun::InstallFinished() {
     for (; next && next->Kind == 2 && next->Done; next = DownloadQueue.After(*next)) {
         ++count;
         bytes += next->Transfer ? next->Transfer->Received() : 0;
-        ends = ends || next->EndsBatch;
+        // A file that fails ends its batch before anything later is installed; one that will
+        // not install (a directory in its place) is found when its batch is installed.
+        ends = ends || next->Code != 0;
     }
     if (count == 0) return;
     ends = ends || !next || count >= kInstallBatchFiles || bytes >= kInstallBatchBytes ||

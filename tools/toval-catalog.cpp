@@ -592,8 +592,14 @@ Stop AddPatches(const fs::path& root, const std::vector<std::string>& files, con
             const std::string old = (fs::path(previous) / files[i]).string();
             struct stat info {};
             if (::stat(old.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-            const std::optional<std::string> from = HashFile(old);
-            if (!from) return Failed(old + ": cannot be read");
+            // Mapped once: hashed, and read again only when a patch is made from it.
+            const MappedFile before(old);
+            if (!before.Ok()) return Failed(old + ": cannot be read");
+            Sha256 hash;
+            hash.Update(before.Bytes());
+            const std::optional<Sha256Digest> digest = hash.Final();
+            if (!digest) return Failed(old + ": cannot be read");
+            const std::optional<std::string> from = ToHex(digest->data(), digest->size());
             if (*from == entry.Sha256 ||
                 std::find(sources.begin(), sources.end(), *from) != sources.end())
                 continue;
@@ -604,7 +610,6 @@ Stop AddPatches(const fs::path& root, const std::vector<std::string>& files, con
             const fs::path patch = patchDir / name;
             if (!fs::is_regular_file(patch, ec)) {
                 if (!current) current.emplace((root / files[i]).string());
-                const MappedFile before(old);
                 std::string why;
                 if (!current->Ok() || !before.Ok())
                     return Failed(files[i] + ": cannot be read for its patch");

@@ -84,4 +84,13 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+std::map<std::string, std::string> UpdaterEnvironment(const std::string& root,
+                                                      const std::string& path) {
+    return {{"PATH", path},
+            {"HOME", root + "/home"},
+            {"TMPDIR", root + "/tmp"},
+            {"DISPLAY", ""},
+            {"LANG", "C.UTF-8"}};
+}
+
 }  // namespace toval::test

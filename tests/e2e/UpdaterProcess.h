@@ -41,6 +41,11 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
                          const std::map<std::string, std::string>& env, const std::string& scratch,
                          std::chrono::seconds limit = std::chrono::seconds(60));
 
+// The environment an updater under test gets: its own home and temporary directory below
+// `root` (root/home, root/tmp), no display, a UTF-8 locale, and `path` to find programs on.
+std::map<std::string, std::string> UpdaterEnvironment(const std::string& root,
+                                                      const std::string& path = "/usr/bin:/bin");
+
 // The lines of `text`, without their line ends.
 std::vector<std::string> Lines(const std::string& text);
 

@@ -72,12 +72,7 @@ class PatchE2E : public ::testing::Test {
         fs::remove_all(Root / "client/.toval-updater");
         return RunProcess(Root / "client/toval-updater",
                           {"--console", Web->Url("update.xml") + ",0"},
-                          {{"PATH", "/usr/bin:/bin"},
-                           {"HOME", Root / "home"},
-                           {"TMPDIR", Root / "tmp"},
-                           {"DISPLAY", ""},
-                           {"LANG", "C.UTF-8"}},
-                          Root / "work");
+                          UpdaterEnvironment(Root.Path()), Root / "work");
     }
     std::vector<std::string> Patches() {
         std::vector<std::string> out;

@@ -46,13 +46,7 @@ class ResumeMirrorE2E : public ::testing::Test {
                             fs::file_time_type::clock::now() + std::chrono::seconds(++Published));
     }
 
-    std::map<std::string, std::string> Environment() {
-        return {{"PATH", "/usr/bin:/bin"},
-                {"HOME", Root / "home"},
-                {"TMPDIR", Root / "tmp"},
-                {"DISPLAY", ""},
-                {"LANG", "C.UTF-8"}};
-    }
+    std::map<std::string, std::string> Environment() { return UpdaterEnvironment(Root.Path()); }
     std::vector<std::string> Arguments(const std::string& catalogueUrl) {
         return {"--console", catalogueUrl + ",0"};
     }

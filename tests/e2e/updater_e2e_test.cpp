@@ -77,11 +77,7 @@ class UpdaterE2E : public ::testing::Test {
     ProcessResult Update(const std::string& catalogue = "update.xml", uint32_t caller = 0) {
         const std::string arg = Web->Url(catalogue) + "," + std::to_string(caller);
         return RunProcess(Root / "client/toval-updater", {"--console", arg},
-                          {{"PATH", (Root / "work/bin") + ":/usr/bin:/bin"},
-                           {"HOME", Root / "home"},
-                           {"TMPDIR", Root / "tmp"},
-                           {"DISPLAY", ""},
-                           {"LANG", "C.UTF-8"}},
+                          UpdaterEnvironment(Root.Path(), (Root / "work/bin") + ":/usr/bin:/bin"),
                           Root / "work");
     }
 
