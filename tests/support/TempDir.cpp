@@ -1,19 +1,32 @@
 #include "tests/support/TempDir.h"
 
-#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <random>
 #include <thread>
+
+#include "tests/support/Utf8Path.h"
 
 namespace toval::test {
 
 TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/toval-test-XXXXXX";
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    Root = pattern;
+    // $TMPDIR (or /tmp) on Linux, the user's temporary folder on Windows; the name is claimed by
+    // creating it, so two tests never share one.
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "toval-test-%08x", random());
+        std::error_code ec;
+        if (std::filesystem::create_directory(base / name, ec)) {
+            Root = Utf8(base / name);
+            return;
+        }
+    }
+    throw std::runtime_error("no temporary directory could be created");
 }
 
 TempDir::~TempDir() {
