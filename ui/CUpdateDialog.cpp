@@ -12,7 +12,7 @@
 #include "engine/status_texts.h"
 #include "platform/debug_output.h"
 #include "platform/termination.h"
-#include "platform/x11_caller.h"
+#include "platform/caller_message.h"
 #include "ui/run_message_event.h"
 
 namespace toval {

@@ -9,7 +9,7 @@
 #include "platform/debug_output.h"
 #include "platform/termination.h"
 #include "platform/text.h"
-#include "platform/x11_caller.h"
+#include "platform/caller_message.h"
 
 namespace toval {
 

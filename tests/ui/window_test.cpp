@@ -12,7 +12,7 @@
 #include <memory>
 #include <set>
 
-#include "platform/x11_caller.h"
+#include "platform/caller_message.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/TempDir.h"
 #include "tests/ui/ui_test_app.h"

@@ -1,4 +1,4 @@
-#include "platform/x11_caller.h"
+#include "platform/caller_message.h"
 
 #include <cstdlib>
 
