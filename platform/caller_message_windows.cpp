@@ -15,9 +15,8 @@ bool SendUpdateResultMessage(uint32_t callerWindow, uint32_t count, uint32_t our
     const HWND caller = reinterpret_cast<HWND>(static_cast<uintptr_t>(callerWindow));
     if (!IsWindow(caller)) return false;
     DWORD_PTR reply = 0;
-    return SendMessageTimeoutW(caller, kUpdateResultMessage, count,
-                               static_cast<LPARAM>(ourWindow), SMTO_NORMAL, kReplyLimitMs,
-                               &reply) != 0;
+    return SendMessageTimeoutW(caller, kUpdateResultMessage, count, static_cast<LPARAM>(ourWindow),
+                               SMTO_NORMAL, kReplyLimitMs, &reply) != 0;
 }
 
 }  // namespace toval

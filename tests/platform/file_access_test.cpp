@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 
+#include "platform/file_handle.h"
 #include "platform/file_read.h"
 #include "platform/mapped_file.h"
 #include "tests/support/Utf8Path.h"
@@ -60,6 +61,35 @@ TEST_F(FileAccess, MapsWholeFilesAndSaysWhenItCannot) {
     EXPECT_TRUE(empty.Bytes().empty());
     EXPECT_FALSE(MappedFile(Write("gone", "x") + ".missing").Ok());
     EXPECT_FALSE(MappedFile(Utf8(Dir)).Ok());
+}
+
+TEST_F(FileAccess, OpensWritesAndReplacesFilesByTheirUtf8Names) {
+    const std::string path = Utf8(Dir / FromUtf8("更新.bin"));
+    FileHandle file = FileHandle::Open(path, OpenFor::CreateNew);
+    ASSERT_TRUE(file.IsOpen());
+    EXPECT_FALSE(FileHandle::Open(path, OpenFor::CreateNew).IsOpen()) << "it exists now";
+    ASSERT_TRUE(file.WriteAll("0123456789", 10));
+    char piece[4] = {};
+    EXPECT_EQ(file.ReadAt(piece, 4, 6), 4);
+    EXPECT_EQ(std::string(piece, 4), "6789");
+    ASSERT_TRUE(file.Resize(4));
+    ASSERT_TRUE(file.WriteAll("xy", 2));
+    ASSERT_TRUE(file.Reserve(8));
+    EXPECT_EQ(file.RegularSize(), 8u);
+    EXPECT_TRUE(file.Sync());
+    EXPECT_TRUE(file.Close());
+    EXPECT_EQ(ReadSmallFile(path, 100), std::string("0123xy\0\0", 8));
+
+    const std::string target = Write("游戏.exe", "old");
+    EXPECT_EQ(ExaminePath(target).Kind, PathKind::Regular);
+    ASSERT_TRUE(RenameOver(path, target));
+    EXPECT_EQ(ExaminePath(path).Kind, PathKind::Missing);
+    EXPECT_EQ(ExaminePath(target).Size, 8u);
+    EXPECT_EQ(ExaminePath(Utf8(Dir)).Kind, PathKind::Directory);
+    EXPECT_TRUE(RemoveFile(target));
+    EXPECT_TRUE(RemoveFile(target)) << "a file already gone is removed";
+    EXPECT_FALSE(FileHandle::Open(target, OpenFor::Read).IsOpen());
+    EXPECT_FALSE(FileHandle::Open(Utf8(Dir), OpenFor::Read).IsOpen()) << "not a file";
 }
 
 }  // namespace
