@@ -7,7 +7,6 @@
 #include "engine/status_texts.h"
 #include "net/update_path.h"
 #include "platform/process.h"
-#include "platform/shell_words.h"
 
 namespace toval {
 
@@ -26,16 +25,9 @@ bool CUpdateRun::InstallFile(const CFileEntry& file) {
     SetStatus(FillText(kTextFileInstalled, {file.FileName}));
 
     // Neither start is waited for nor examined: the run goes on with the next file at once.
-    if (file.Execute) {
-        // Parameters that do not split (an open quote) would start the program with arguments
-        // it was never meant to see, so it is not started at all.
-        if (auto args = SplitShellWords(file.ExecutePar)) StartFile(target, *args);
-    }
-    if (file.Register) {
-        const std::string regsvr32 = FindInPath("regsvr32");
-        // The path is one argument, blanks and all.
-        if (!regsvr32.empty()) StartDetached(regsvr32, {"/s", target});
-    }
+    if (file.Execute) ExecuteFile(target, file.ExecutePar);
+    // The path is one argument, blanks and all.
+    if (file.Register) RegisterComponent(target);
     return true;
 }
 

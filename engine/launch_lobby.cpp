@@ -33,20 +33,9 @@ std::string FindLobby() {
 }  // namespace
 
 void CUpdateRun::LaunchLobby() {
-    const std::string lobby = FindLobby();
-    if (lobby.empty()) return;
-    const std::string argument(kLobbyArgument);
-    switch (ClassifyProgram(lobby)) {
-        case ProgramKind::Native:
-            StartDetached(lobby, {argument});
-            break;
-        case ProgramKind::Windows:
-            if (const std::string wine = FindInPath("wine"); !wine.empty())
-                StartDetached(wine, {lobby, argument});
-            break;
-        default:
-            break;  // not a program we can run: skipped, as a missing lobby is
-    }
+    // A file that is not a program we can run is skipped, as a missing lobby is.
+    if (const std::string lobby = FindLobby(); !lobby.empty())
+        StartProgram(lobby, {std::string(kLobbyArgument)});
 }
 
 }  // namespace toval

@@ -10,8 +10,8 @@ namespace toval {
 
 enum class ProgramKind {
     Missing,  // no regular file at the path
-    Native,   // an ELF file or a "#!" script that we may execute
-    Windows,  // a PE program ("MZ"), which needs Wine here
+    Native,   // an ELF file or a "#!" script that we may execute (Linux only)
+    Windows,  // a PE program ("MZ"): run directly on Windows, through Wine on Linux
     Other,    // anything else: a document for the desktop's default handler
 };
 
@@ -19,7 +19,7 @@ enum class ProgramKind {
 ProgramKind ClassifyProgram(const std::string& path);
 
 // The first executable regular file called `name` in the directories of $PATH; empty when none.
-// A name holding a '/' is not searched.
+// A name holding a '/' (or on Windows a '\\') is not searched.
 std::string FindInPath(const std::string& name);
 
 // Starts `program` (a path, not searched) with `args` as its arguments (argv[1] onwards) in a
@@ -30,5 +30,19 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
 // Starts `path`: a native program directly with `args`; a Windows program through wine (when on
 // PATH) with `args`; anything else through xdg-open, without the arguments. True when started.
 bool StartFile(const std::string& path, const std::vector<std::string>& args);
+
+// What the run does with the programs of the client. None of them is waited for.
+
+// Starts an installed file as its `Execute` flag asks, with the catalogue's parameter string.
+// Windows hands the string to the shell's default action for the file as it stands (the program
+// reads its own command line); Linux splits it as a shell would (an open quote: not started).
+bool ExecuteFile(const std::string& path, const std::string& parameters);
+// Registers the component at `path` with "regsvr32 /s", the path one argument. On Windows the
+// regsvr32 of the system directory that matches the file's machine type (a 32-bit DLL needs the
+// 32-bit one); on Linux the first regsvr32 on PATH.
+bool RegisterComponent(const std::string& path);
+// Starts the program at `path` with `args`: a Windows program directly on Windows and through
+// wine on Linux, a native Linux program directly; anything else is not started.
+bool StartProgram(const std::string& path, const std::vector<std::string>& args);
 
 }  // namespace toval

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/shell_words.h"
+
 namespace toval {
 
 namespace {
@@ -141,20 +143,42 @@ bool StartFile(const std::string& path, const std::vector<std::string>& args) {
             return false;
         case ProgramKind::Native:
             return StartDetached(path, args);
-        case ProgramKind::Windows: {
-            const std::string wine = FindInPath("wine");
-            if (!wine.empty()) {
-                std::vector<std::string> wineArgs{path};
-                wineArgs.insert(wineArgs.end(), args.begin(), args.end());
-                return StartDetached(wine, wineArgs);
-            }
+        case ProgramKind::Windows:
+            if (!FindInPath("wine").empty()) return StartProgram(path, args);
             break;
-        }
         case ProgramKind::Other:
             break;
     }
     const std::string opener = FindInPath("xdg-open");
     return !opener.empty() && StartDetached(opener, {path});
+}
+
+bool ExecuteFile(const std::string& path, const std::string& parameters) {
+    // Parameters that do not split (an open quote) would start the program with arguments it was
+    // never meant to see, so it is not started at all.
+    const auto args = SplitShellWords(parameters);
+    return args && StartFile(path, *args);
+}
+
+bool RegisterComponent(const std::string& path) {
+    const std::string regsvr32 = FindInPath("regsvr32");
+    return !regsvr32.empty() && StartDetached(regsvr32, {"/s", path});
+}
+
+bool StartProgram(const std::string& path, const std::vector<std::string>& args) {
+    switch (ClassifyProgram(path)) {
+        case ProgramKind::Native:
+            return StartDetached(path, args);
+        case ProgramKind::Windows:
+            if (const std::string wine = FindInPath("wine"); !wine.empty()) {
+                std::vector<std::string> wineArgs{path};
+                wineArgs.insert(wineArgs.end(), args.begin(), args.end());
+                return StartDetached(wine, wineArgs);
+            }
+            return false;
+        default:
+            return false;
+    }
 }
 
 }  // namespace toval

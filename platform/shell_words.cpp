@@ -67,4 +67,31 @@ std::optional<std::vector<std::string>> SplitShellWords(std::string_view text) {
     return words;
 }
 
+std::string JoinWindowsCommandLine(const std::vector<std::string>& words) {
+    std::string line;
+    for (const std::string& word : words) {
+        if (!line.empty()) line += ' ';
+        if (!word.empty() && word.find_first_of(" \t\n\v\"") == std::string::npos) {
+            line += word;
+            continue;
+        }
+        // Inside quotes, backslashes are literal unless a quote follows them: those, and the
+        // ones before the closing quote, are doubled.
+        line += '"';
+        size_t backslashes = 0;
+        for (const char c : word) {
+            if (c == '\\') {
+                ++backslashes;
+                continue;
+            }
+            line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+            backslashes = 0;
+            line += c;
+        }
+        line.append(backslashes * 2, '\\');
+        line += '"';
+    }
+    return line;
+}
+
 }  // namespace toval

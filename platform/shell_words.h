@@ -14,4 +14,9 @@ namespace toval {
 // Nullopt for an unterminated quote or a trailing lone backslash.
 std::optional<std::vector<std::string>> SplitShellWords(std::string_view text);
 
+// The other way round, for Windows: one command line that the C runtime's and
+// CommandLineToArgvW's parsing split back into exactly `words` (blanks, quotes and backslashes
+// before quotes included).
+std::string JoinWindowsCommandLine(const std::vector<std::string>& words);
+
 }  // namespace toval

@@ -33,5 +33,19 @@ TEST(SplitShellWords, SplitsAsAShellWouldWithoutExpanding) {
     for (const Row& row : rows) EXPECT_EQ(SplitShellWords(row.Text), row.Expected) << row.Text;
 }
 
+TEST(JoinWindowsCommandLine, QuotesOnlyWhatWouldOtherwiseSplitOrChange) {
+    using Words = std::vector<std::string>;
+    const std::pair<Words, std::string> rows[] = {
+        {{"/s", "C:\\Program Files\\游戏\\a.dll"}, "/s \"C:\\Program Files\\游戏\\a.dll\""},
+        {{"C:\\dir\\"}, "C:\\dir\\"},
+        {{"a dir\\"}, "\"a dir\\\\\""},
+        {{"say \"hi\""}, "\"say \\\"hi\\\"\""},
+        {{"a\\\"b"}, "\"a\\\\\\\"b\""},
+        {{"", "x"}, "\"\" x"},
+        {{}, ""},
+    };
+    for (const auto& [words, line] : rows) EXPECT_EQ(JoinWindowsCommandLine(words), line) << line;
+}
+
 }  // namespace
 }  // namespace toval
