@@ -1,6 +1,5 @@
 #include "app/CUpdaterApp.h"
 
-#include <csignal>
 #include <cstdio>
 
 #include "app/command_line.h"
@@ -11,9 +10,6 @@
 namespace toval {
 
 bool CUpdaterApp::InitInstance() {
-    // A reader that goes away (a closed pipe on stdout, a dropped connection) must end a write
-    // with an error, not kill the updater half way through replacing a file.
-    std::signal(SIGPIPE, SIG_IGN);
     WatchTerminationSignals();
     if (!StartNetwork()) return false;
     // Without the code page 936 converter a catalogue declared GB2312 cannot be read; the run

@@ -1,15 +1,14 @@
 #include "ui/ConsoleLoop.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 
 #include "engine/progress_figures.h"
+#include "platform/caller_message.h"
 #include "platform/debug_output.h"
+#include "platform/standard_streams.h"
 #include "platform/termination.h"
 #include "platform/text.h"
-#include "platform/caller_message.h"
 
 namespace toval {
 
@@ -24,7 +23,7 @@ std::string Printable(const std::string& text) {
 }
 }  // namespace
 
-ConsoleLoop::ConsoleLoop() : ProgressOnTerminal(::isatty(STDERR_FILENO) == 1) {}
+ConsoleLoop::ConsoleLoop() : ProgressOnTerminal(IsTerminal(stderr)) {}
 
 ConsoleLoop::~ConsoleLoop() = default;
 
