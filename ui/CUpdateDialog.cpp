@@ -10,10 +10,12 @@
 #include <cstdio>
 
 #include "engine/status_texts.h"
+#include "platform/caller_message.h"
 #include "platform/debug_output.h"
 #include "platform/termination.h"
-#include "platform/caller_message.h"
+#include "ui/run_display.h"
 #include "ui/run_message_event.h"
+#include "ui/window_texts.h"
 
 namespace toval {
 
@@ -58,7 +60,7 @@ CUpdateDialog::CUpdateDialog(const StartOptions& options)
     setWindowIcon(Images.AppIcon);
     move(kPosition);
     resize(kOuterSize);
-    setWindowTitle(QStringLiteral("自动升级-正在下载文件"));
+    setWindowTitle(QString::fromUtf8(kWindowTitle.data(), qsizetype(kWindowTitle.size())));
     // The command line always supplies a URL (the default one when it names none).
     UpdateRun->ServerList.Add(std::string(kServerName), options.UpdateUrl);
     TrayIcon.Add();
@@ -125,27 +127,10 @@ void CUpdateDialog::PostQuit() {
 void CUpdateDialog::Invalidate() { update(); }
 
 void CUpdateDialog::ProgressHandled() {
-    const QueuedTransfer* front = UpdateRun->ActiveTransfer();
-    const QString tip =
-        front ? TransferTip(front->Kind, front->FileName(), UpdateRun->Figures.TotalPercent)
-              : kTrayTipIdle;
-    TrayIcon.Step(tip);
+    TrayIcon.Step(QString::fromStdString(CurrentTrayTip(*UpdateRun)));
 }
 
 void CUpdateDialog::DebugOutput(const std::string& text) { ::toval::DebugOutput(text); }
-
-PaintedFigures CUpdateDialog::CurrentFigures() {
-    PaintedFigures figures;
-    const CUpdateRun& run = *UpdateRun;
-    figures.StatusText = QString::fromStdString(run.StatusText);
-    figures.FilePercent = run.Figures.FilePercent;
-    figures.TotalPercent = run.Figures.TotalPercent;
-    figures.KilobytesPerSecond = run.Figures.KilobytesPerSecond();
-    figures.FileCount = run.FileCount;
-    figures.FilePosition =
-        ProgressFigures::FilePosition(run.FileCount, UpdateRun->DownloadQueue.Count());
-    return figures;
-}
 
 void CUpdateDialog::done(int result) {
     if (Ended) return;
@@ -168,13 +153,15 @@ bool CUpdateDialog::event(QEvent* event) {
 void CUpdateDialog::paintEvent(QPaintEvent*) {
     DebugOutput("OnPaint");
     QPainter painter(this);
-    PaintProgress(painter, size(), Images.Background, Images.Bar, TextFont, CurrentFigures());
+    PaintProgress(painter, size(), Images.Background, Images.Bar, TextFont,
+                  CurrentFigures(*UpdateRun));
 }
 
 void CUpdateDialog::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         MouseDown = true;
-        if (kDragStrip.contains(event->position().toPoint())) {
+        const QPoint at = event->position().toPoint();
+        if (layout::kDragStrip.Contains(at.x(), at.y())) {
             DragGrip = event->globalPosition().toPoint() - pos();
         } else {
             DragGrip.reset();
@@ -187,7 +174,8 @@ void CUpdateDialog::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         MouseDown = false;
         DragGrip.reset();
-        if (kCloseSpot.contains(event->position().toPoint())) ExitAtOnce();
+        const QPoint at = event->position().toPoint();
+        if (layout::kCloseSpot.Contains(at.x(), at.y())) ExitAtOnce();
     }
     QDialog::mouseReleaseEvent(event);
 }

@@ -14,6 +14,7 @@
 #include "ui/front_end.h"
 #include "ui/progress_painter.h"
 #include "ui/tray_animation.h"
+#include "ui/window_layout.h"
 #include "ui/x11_command_filter.h"
 
 namespace toval {
@@ -38,18 +39,12 @@ class CUpdateDialog : public QDialog, public IRunHost {
 
     CUpdateRun& Run() { return *UpdateRun; }
     TrayAnimation& Tray() { return TrayIcon; }
-    // What the next paint shows.
-    PaintedFigures CurrentFigures();
     bool MouseIsDown() const { return MouseDown; }
 
     void done(int result) override;
 
-    // Client rectangles: a release on the close spot ends the process, a drag on the strip
-    // moves the window.
-    static constexpr QRect kCloseSpot{QPoint(343, 2), QPoint(361, 11)};
-    static constexpr QRect kDragStrip{QPoint(0, 0), QPoint(367, 12)};
-    static constexpr QSize kOuterSize{420, 250};
-    static constexpr QPoint kPosition{10000, 0};
+    static constexpr QSize kOuterSize{layout::kOuterSize.Width, layout::kOuterSize.Height};
+    static constexpr QPoint kPosition{layout::kPosition.X, layout::kPosition.Y};
 
   protected:
     bool event(QEvent* event) override;

@@ -6,19 +6,8 @@
 #include <QString>
 #include <QSystemTrayIcon>
 #include <array>
-#include <cstdint>
-#include <string>
 
 namespace toval {
-
-// The most a tip may hold, in UTF-16 code units (the tray record kept 63 and a terminator).
-constexpr int kTrayTipLimit = 63;
-inline const QString kTrayTipIdle = QStringLiteral("正在自动更新");
-
-// The tip while a transfer runs. A file transfer shows its name (without folders) and the
-// overall percentage; a long name loses its beginning so that the figure always shows. The
-// catalogue transfer keeps the plain tip.
-QString TransferTip(int32_t kind, const std::string& fileName, int32_t totalPercent);
 
 class TrayAnimation {
   public:

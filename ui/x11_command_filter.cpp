@@ -3,17 +3,13 @@
 #include <xcb/xcb.h>
 #include <QByteArray>
 
-#include "net/messages.h"
+#include "ui/run_display.h"
 
 namespace toval {
 
 X11CommandFilter::X11CommandFilter(std::function<uint32_t()> window,
                                    std::function<void(uint32_t)> command)
     : Window(std::move(window)), Command(std::move(command)) {}
-
-uint32_t X11CommandFilter::CommandId(uint32_t wParam) {
-    return HighWord(wParam) <= 1 ? LowWord(wParam) : 0;
-}
 
 bool X11CommandFilter::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
     static const QByteArray kXcbEvent = QByteArrayLiteral("xcb_generic_event_t");
@@ -25,7 +21,7 @@ bool X11CommandFilter::nativeEventFilter(const QByteArray& eventType, void* mess
     // "WM_COMMAND" is one of the atoms every X server predefines.
     if (client->type != XCB_ATOM_WM_COMMAND || client->format != 32) return false;
     if (client->window != Window()) return false;
-    const uint32_t id = CommandId(client->data.data32[0]);
+    const uint32_t id = WindowCommandId(client->data.data32[0]);
     if (id != 0) Command(id);
     return true;
 }

@@ -16,10 +16,6 @@ class X11CommandFilter : public QAbstractNativeEventFilter {
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
-    // The id a WM_COMMAND parameter carries: its low word for a menu (high word 0) or an
-    // accelerator (1); 0 for anything else, which no command uses.
-    static uint32_t CommandId(uint32_t wParam);
-
   private:
     std::function<uint32_t()> Window;
     std::function<void(uint32_t)> Command;

@@ -1,12 +1,12 @@
-// The arithmetic of the progress display: percentages, speed, bar widths and file position.
+// The arithmetic of the progress display: percentages, speed, bar widths and file position;
+// the ids of outside commands.
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "engine/progress_figures.h"
-#include "ui/tray_animation.h"
-#include "ui/x11_command_filter.h"
+#include "ui/run_display.h"
 
 namespace toval {
 namespace {
@@ -98,35 +98,11 @@ TEST(ProgressFiguresCorners, BarWidthSpeedAndPosition) {
     EXPECT_EQ(ProgressFigures::FilePosition(10, 8), 3);
 }
 
-TEST(TrayTip, NamesTheFileAndTheTotalWithinTheLimit) {
-    EXPECT_EQ(TransferTip(1, "ignored", 40), kTrayTipIdle);
-    EXPECT_EQ(TransferTip(2, "data\\maps\\town.pak", 45),
-              QStringLiteral("正在自动更新: town.pak 45%"));
-    EXPECT_EQ(TransferTip(2, "/srv/game/lobby.exe", 3),
-              QStringLiteral("正在自动更新: lobby.exe 3%"));
-
-    const QString tip = TransferTip(2, std::string(200, 'a') + "tail.dat", 99);
-    EXPECT_EQ(tip.size(), kTrayTipLimit);
-    EXPECT_TRUE(tip.endsWith(QStringLiteral("tail.dat 99%"))) << tip.toStdString();
-    EXPECT_TRUE(tip.contains(QStringLiteral("…")));
-
-    // A name of characters outside the basic plane is never cut inside one of them.
-    std::string wide;
-    for (int i = 0; i < 60; ++i) wide += "\xF0\x9F\x8E\xAE";  // U+1F3AE
-    const QString cut = TransferTip(2, wide, 7);
-    EXPECT_LE(cut.size(), kTrayTipLimit);
-    for (qsizetype i = 0; i < cut.size(); ++i) {
-        if (cut.at(i).isLowSurrogate()) {
-            ASSERT_TRUE(i > 0 && cut.at(i - 1).isHighSurrogate());
-        }
-    }
-}
-
-TEST(X11Commands, OnlyMenuAndAcceleratorCommandsCarryAnId) {
-    EXPECT_EQ(X11CommandFilter::CommandId(1005), 1005u);
-    EXPECT_EQ(X11CommandFilter::CommandId((1u << 16) | 1005), 1005u);
-    EXPECT_EQ(X11CommandFilter::CommandId((2u << 16) | 1005), 0u);
-    EXPECT_EQ(X11CommandFilter::CommandId(1004), 1004u);
+TEST(WindowCommands, OnlyMenuAndAcceleratorCommandsCarryAnId) {
+    EXPECT_EQ(WindowCommandId(1005), 1005u);
+    EXPECT_EQ(WindowCommandId((1u << 16) | 1005), 1005u);
+    EXPECT_EQ(WindowCommandId((2u << 16) | 1005), 0u);
+    EXPECT_EQ(WindowCommandId(1004), 1004u);
 }
 
 }  // namespace

@@ -110,7 +110,7 @@ TEST(Painting, TextsStandAtTheirPlaces) {
 TEST(Painting, StatusTextCellStartsAtRow67AndIsNotClipped) {
     REQUIRE_TEST_APPLICATION();
     PaintedFigures figures;
-    figures.StatusText = QStringLiteral("正在连接：Toval更新服务器 and a long tail that runs on");
+    figures.StatusText = "正在连接：Toval更新服务器 and a long tail that runs on";
     const QImage image = Paint(figures);
     const QImage blank = Reference(QString(), 0);
     int top = 1000, bottom = -1, right = -1;

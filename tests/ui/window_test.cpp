@@ -19,6 +19,7 @@
 #include "tests/ui/x11_probe.h"
 #include "ui/CUpdateDialog.h"
 #include "ui/front_end.h"
+#include "ui/window_texts.h"
 
 namespace toval {
 namespace {
@@ -143,7 +144,7 @@ TEST_F(WindowTest, TrayIconTurnsOneFramePerHandledNotification) {
     dialog->PostMessage(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(1, 0), catalogue);
     ASSERT_TRUE(WaitUntil([&] { return dialog->Tray().Frame() != frame; }));
     EXPECT_TRUE(shows(132));
-    EXPECT_EQ(dialog->Tray().Icon().toolTip(), kTrayTipIdle);
+    EXPECT_EQ(dialog->Tray().Icon().toolTip().toStdString(), kTrayTipIdle);
     Server.ReleaseStalls();
 }
 
