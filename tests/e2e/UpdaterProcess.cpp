@@ -5,6 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -12,14 +15,59 @@
 
 namespace toval::test {
 
+namespace {
+// Debian keeps the 64-bit loader off PATH.
+constexpr const char* kWineLoader = "/usr/lib/wine/wine64";
+
+std::string WindowsBin() {
+    const char* dir = std::getenv("TOVAL_E2E_WINDOWS_BIN");
+    return dir && *dir ? dir : "";
+}
+}  // namespace
+
+bool TestingWindowsUpdater() { return !WindowsBin().empty(); }
+
+std::string UpdaterFileName() {
+    return TestingWindowsUpdater() ? "toval-updater.exe" : "toval-updater";
+}
+
+std::string ProgramUnderTest(const std::string& name) {
+    return TestingWindowsUpdater() ? WindowsBin() + "/" + name + ".exe"
+                                   : std::string(TOVAL_BIN_DIR) + "/" + name;
+}
+
+std::string InstallUpdater(const std::string& clientDir) {
+    const std::string to = clientDir + "/" + UpdaterFileName();
+    std::filesystem::copy_file(ProgramUnderTest("toval-updater"), to);
+    return to;
+}
+
+void InstallLobby(const std::string& clientDir) {
+    const std::string lobby = clientDir + "/lobby.exe";
+    if (TestingWindowsUpdater()) {
+        std::filesystem::copy_file(WindowsBin() + "/toval-record-arguments.exe", lobby);
+        return;
+    }
+    std::ofstream(lobby) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/lobby.txt\"\n";
+    std::filesystem::permissions(lobby, std::filesystem::perms::owner_all);
+}
+
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
                            const std::map<std::string, std::string>& env,
                            const std::string& scratch)
     : OutPath(scratch + "/stdout.txt"), ErrPath(scratch + "/stderr.txt") {
+    std::map<std::string, std::string> environment = env;
+    std::vector<std::string> words{program};
+    if (program.ends_with(".exe")) {
+        words.insert(words.begin(), kWineLoader);
+        for (const char* name : {"WINEPREFIX", "WINEDEBUG", "WINESERVER"})
+            if (const char* value = std::getenv(name)) environment[name] = value;
+    }
+    words.insert(words.end(), args.begin(), args.end());
     std::vector<std::string> envStrings;
-    for (const auto& [key, value] : env) envStrings.push_back(key + "=" + value);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& [key, value] : environment) envStrings.push_back(key + "=" + value);
+    std::vector<char*> argv;
+    for (const std::string& a : words) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     std::vector<char*> envp;
     for (std::string& e : envStrings) envp.push_back(e.data());
@@ -34,7 +82,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         ::dup2(in, 0);
         ::dup2(out, 1);
         ::dup2(err, 2);
-        ::execve(program.c_str(), argv.data(), envp.data());
+        ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
     ChildPid = pid;

@@ -64,14 +64,13 @@ class PatchE2E : public ::testing::Test {
                         Root / "www/files", Web->Url("files")},
                        {{"PATH", "/usr/bin:/bin"}}, Root / "work");
         ASSERT_EQ(r.ExitStatus, 0) << r.Err;
-        fs::copy_file(std::string(TOVAL_BIN_DIR) + "/toval-updater", Root / "client/toval-updater");
+        Updater = InstallUpdater(Root / "client");
     }
 
     ProcessResult Update() {
         for (const auto& [name, content] : Old) Root.Write("client/" + name, content);
         fs::remove_all(Root / "client/.toval-updater");
-        return RunProcess(Root / "client/toval-updater",
-                          {"--console", Web->Url("update.xml") + ",0"},
+        return RunProcess(Updater, {"--console", Web->Url("update.xml") + ",0"},
                           UpdaterEnvironment(Root.Path()), Root / "work");
     }
     std::vector<std::string> Patches() {
@@ -82,6 +81,7 @@ class PatchE2E : public ::testing::Test {
     }
 
     TempDir Root;
+    std::string Updater;
     std::map<std::string, std::string> Old, New;
     std::unique_ptr<Nginx> Web;
 };

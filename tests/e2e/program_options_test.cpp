@@ -16,8 +16,8 @@ using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 
 TEST(ProgramOptions, HelpVersionAndUnknownOptions) {
-    const std::string updater = std::string(TOVAL_BIN_DIR) + "/toval-updater";
-    const std::string catalog = std::string(TOVAL_BIN_DIR) + "/toval-catalog";
+    const std::string updater = ProgramUnderTest("toval-updater");
+    const std::string catalog = ProgramUnderTest("toval-catalog");
     struct Case {
         std::string Program;
         std::vector<std::string> Args;
@@ -57,8 +57,7 @@ TEST(ProgramOptions, TheTerminalIsToldWhenTheArgumentIsIgnored) {
     TempDir root;
     for (const char* d : {"client", "home", "tmp", "work"})
         std::filesystem::create_directories(root / d);
-    std::filesystem::copy_file(std::string(TOVAL_BIN_DIR) + "/toval-updater",
-                               root / "client/toval-updater");
+    const std::string updater = InstallUpdater(root / "client");
     // The default catalogue is asked of a proxy that refuses at once, so the run fails quickly
     // and offline.
     const std::map<std::string, std::string> env = {{"PATH", "/usr/bin:/bin"},
@@ -73,7 +72,7 @@ TEST(ProgramOptions, TheTerminalIsToldWhenTheArgumentIsIgnored) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--console", "http://127.0.0.1/u.xml"},
           std::vector<std::string>{"http://127.0.0.1/u.xml"}}) {
-        const ProcessResult r = RunProcess(root / "client/toval-updater", args, env, root / "work");
+        const ProcessResult r = RunProcess(updater, args, env, root / "work");
         EXPECT_EQ(r.ExitStatus, 1) << r.Err;
         EXPECT_THAT(r.Err, HasSubstr(note));
     }

@@ -28,7 +28,7 @@ class ResumeMirrorE2E : public ::testing::Test {
     void SetUp() override {
         for (const char* d : {"home", "tmp", "client", "primary", "mirror", "work", "one"})
             fs::create_directories(Root / d);
-        fs::copy_file(std::string(TOVAL_BIN_DIR) + "/toval-updater", Root / "client/toval-updater");
+        Updater = InstallUpdater(Root / "client");
     }
 
     // Writes the files into `dir` and their catalogue, with `options` for toval-catalog.
@@ -51,11 +51,11 @@ class ResumeMirrorE2E : public ::testing::Test {
         return {"--console", catalogueUrl + ",0"};
     }
     ProcessResult Update(const std::string& catalogueUrl) {
-        return RunProcess(Root / "client/toval-updater", Arguments(catalogueUrl), Environment(),
-                          Root / "work");
+        return RunProcess(Updater, Arguments(catalogueUrl), Environment(), Root / "work");
     }
 
     TempDir Root;
+    std::string Updater;
     int Published = 0;
 };
 
@@ -68,8 +68,7 @@ TEST_F(ResumeMirrorE2E, ARunKilledHalfWayIsContinuedWhereItStopped) {
     Publish("primary", {{"big.bin", body}}, Origin(web));
     const std::string url = web.Url("update.xml");
     {
-        ChildProcess first(Root / "client/toval-updater", Arguments(url), Environment(),
-                           Root / "one");
+        ChildProcess first(Updater, Arguments(url), Environment(), Root / "one");
         const std::string partial = Root / "client/big.bin.update";
         ASSERT_TRUE(WaitFor([&] {
             std::error_code ec;

@@ -31,7 +31,7 @@ std::map<std::string, std::string> Contents(const std::string& root) {
             continue;
         }
         const std::string rel = it->path().lexically_relative(root).string();
-        if (it->is_regular_file() && rel != "toval-updater") out[rel] = ReadFile(it->path());
+        if (it->is_regular_file() && rel != UpdaterFileName()) out[rel] = ReadFile(it->path());
     }
     return out;
 }
@@ -43,10 +43,8 @@ class SignedCatalogue : public ::testing::Test {
             fs::create_directories(Root / d);
         Web = std::make_unique<Nginx>(Root / "server");
         ASSERT_TRUE(Web->Running()) << Web->Failure();
-        fs::copy_file(std::string(TOVAL_BIN_DIR) + "/toval-updater", Root / "client/toval-updater");
-        Root.Write("client/lobby.exe",
-                   "#!/bin/sh\necho started > \"$(dirname \"$0\")/lobby.txt\"\n");
-        fs::permissions(Root / "client/lobby.exe", fs::perms::owner_all);
+        Updater = InstallUpdater(Root / "client");
+        InstallLobby(Root / "client");
         for (const char* key : {"main", "other", "next"})
             Tool({"--keygen", Root / ("keys/" + std::string(key))});
     }
@@ -90,8 +88,7 @@ class SignedCatalogue : public ::testing::Test {
 
     ProcessResult Update() {
         Before = Web->Requests().size();
-        return RunProcess(Root / "client/toval-updater",
-                          {"--console", Web->Url("update.xml") + ",0"},
+        return RunProcess(Updater, {"--console", Web->Url("update.xml") + ",0"},
                           {{"PATH", (Root / "work") + ":/usr/bin:/bin"},
                            {"HOME", Root / "work"},
                            {"TMPDIR", Root / "work"},
@@ -109,6 +106,7 @@ class SignedCatalogue : public ::testing::Test {
 
     TempDir Root;
     std::unique_ptr<Nginx> Web;
+    std::string Updater;
     size_t Before = 0;
     int Published = 0;
 };
@@ -209,7 +207,7 @@ TEST_F(SignedCatalogue, Attacks) {
         SCOPED_TRACE(s.Name);
         for (const auto& e : fs::directory_iterator(Root / "client")) {
             const std::string name = e.path().filename();
-            if (name != "toval-updater" && name != "lobby.exe") fs::remove_all(e.path());
+            if (name != UpdaterFileName() && name != "lobby.exe") fs::remove_all(e.path());
         }
         for (const auto& [name, content] : oldRelease) Root.Write("client/" + name, content);
         fs::permissions(Root / "client/run.sh", fs::perms::owner_all);
@@ -229,7 +227,7 @@ TEST_F(SignedCatalogue, Attacks) {
             ASSERT_TRUE(WaitForFile(Root / "client/ran.txt"));
             ASSERT_TRUE(WaitForFile(Root / "client/lobby.txt"));
             expected["ran.txt"] = "ran\n";
-            expected["lobby.txt"] = "started\n";
+            expected["lobby.txt"] = "gameToval\n";
         }
         // Nothing ran, nothing half-done stays behind; the lobby stayed away.
         EXPECT_EQ(Contents(Root / "client"), expected) << r.Out << r.Err;

@@ -46,9 +46,9 @@ class UpdaterE2E : public ::testing::Test {
             fs::create_directories(Root / d);
         Web = std::make_unique<Nginx>(Root / "server");
         ASSERT_TRUE(Web->Running()) << Web->Failure();
-        fs::copy_file(std::string(TOVAL_BIN_DIR) + "/toval-updater", Root / "client/toval-updater");
+        Updater = InstallUpdater(Root / "client");
         // The lobby says it was started, and with what, beside itself.
-        MakeScript("client/lobby.exe", "printf '%s\\n' \"$@\" > \"$(dirname \"$0\")/lobby.txt\"");
+        InstallLobby(Root / "client");
         // A stand-in for Wine's regsvr32 that records its arguments one per line.
         MakeScript("work/bin/regsvr32", "printf '%s\\n' \"$@\" > " + (Root / "work/regsvr32.txt"));
     }
@@ -76,7 +76,7 @@ class UpdaterE2E : public ::testing::Test {
 
     ProcessResult Update(const std::string& catalogue = "update.xml", uint32_t caller = 0) {
         const std::string arg = Web->Url(catalogue) + "," + std::to_string(caller);
-        return RunProcess(Root / "client/toval-updater", {"--console", arg},
+        return RunProcess(Updater, {"--console", arg},
                           UpdaterEnvironment(Root.Path(), (Root / "work/bin") + ":/usr/bin:/bin"),
                           Root / "work");
     }
@@ -95,6 +95,7 @@ class UpdaterE2E : public ::testing::Test {
 
     TempDir Root;
     std::unique_ptr<Nginx> Web;
+    std::string Updater;
     int Published = 0;
 };
 
@@ -135,7 +136,7 @@ TEST_F(UpdaterE2E, ThreeOutdatedFilesInOrderThenTheLobbyAndNoWritesElsewhere) {
     for (const auto& e : fs::directory_iterator(Root / "client"))
         clientFiles.insert(e.path().filename());
     EXPECT_EQ(clientFiles, (std::set<std::string>{".toval-updater", "a.dat", "b.dat", "c.dat",
-                                                  "lobby.exe", "lobby.txt", "toval-updater"}));
+                                                  "lobby.exe", "lobby.txt", UpdaterFileName()}));
 }
 
 TEST_F(UpdaterE2E, EverythingCurrent) {
@@ -223,6 +224,7 @@ TEST_F(UpdaterE2E, ANameWithALineBreakCannotForgeStatusLines) {
 }
 
 TEST_F(UpdaterE2E, ExecuteAndRegisterStartTheirPrograms) {
+    TOVAL_LINUX_UPDATER_ONLY("shell scripts as programs, regsvr32 taken from PATH");
     const std::string toolOut = Root / "work/tool.txt";
     Publish({{"tool.sh", "#!/bin/sh\nprintf '[%s]' \"$@\" > " + toolOut + "\n"},
              {"my lib.dll", "MZ not really"}},
@@ -237,6 +239,7 @@ TEST_F(UpdaterE2E, ExecuteAndRegisterStartTheirPrograms) {
 }
 
 TEST_F(UpdaterE2E, ADownloadIsOnTheDiskBeforeItIsRenamedAndTheRenameAfter) {
+    TOVAL_LINUX_UPDATER_ONLY("the order of Linux system calls, seen by strace");
     // What reaches the disk is only visible to the kernel; strace shows the order of the calls
     // that decide it: the new file synced (through its descriptor, or with the whole file
     // system once it is closed), then renamed over the old one, then its directory synced.
@@ -247,8 +250,8 @@ TEST_F(UpdaterE2E, ADownloadIsOnTheDiskBeforeItIsRenamedAndTheRenameAfter) {
     const ProcessResult r = RunProcess(
         "/usr/bin/strace",
         {"-f", "-qq", "-o", trace, "-e",
-         "trace=openat,close,fsync,fdatasync,syncfs,rename,renameat,renameat2",
-         Root / "client/toval-updater", "--console", arg},
+         "trace=openat,close,fsync,fdatasync,syncfs,rename,renameat,renameat2", Updater,
+         "--console", arg},
         {{"PATH", "/usr/bin:/bin"},
          {"HOME", Root / "home"},
          {"TMPDIR", Root / "tmp"},
