@@ -1,7 +1,8 @@
 #include "engine/CUpdateRun.h"
 
+#ifndef _WIN32
 #include <sys/stat.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -12,9 +13,11 @@
 
 #include "engine/kept_catalogue.h"
 #include "engine/status_texts.h"
+#include "engine/utf8_path.h"
 #include "net/derived_urls.h"
 #include "net/update_path.h"
 #include "platform/disk_space.h"
+#include "platform/file_handle.h"
 #include "platform/temp_file.h"
 
 namespace toval {
@@ -233,14 +236,17 @@ TransferRequest CUpdateRun::FileRequest(const CFileEntry& file) const {
     // has been checked to stay inside its base directory; if the directory cannot be made, the
     // transfer reports that it could not create its file.
     std::error_code ignored;
-    const std::filesystem::path dir = std::filesystem::path(file.FullPath).parent_path();
-    std::filesystem::create_directories(dir, ignored);
+    const std::string dir = ParentDirectory(file.FullPath);
+    std::filesystem::create_directories(PathOfUtf8(dir), ignored);
     // The new file takes over the permissions of the copy it replaces, so an updated program
     // stays executable; a file the catalogue asks to run gets execute permission wherever it
     // may be read. The transfer sets them on its own descriptor before the file is renamed.
-    struct stat st {};
+    // Windows files have no such bits.
     uint32_t mode = 0;
+#ifndef _WIN32
+    struct stat st {};
     if (::stat(file.FullPath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 0777;
+#endif
     if (file.Execute) {
         if (mode == 0) mode = 0644;
         mode |= (mode & 0444) >> 2;
@@ -248,7 +254,7 @@ TransferRequest CUpdateRun::FileRequest(const CFileEntry& file) const {
     request.FileMode = mode;
     // A catalogue that gives no length cannot have the body checked against it; such a body
     // still may not take the disk: past half of what is free it is stopped.
-    if (file.Length == 0) request.MaxLength = std::max<uint64_t>(1, FreeBytes(dir.string()) / 2);
+    if (file.Length == 0) request.MaxLength = std::max<uint64_t>(1, FreeBytes(dir) / 2);
     return request;
 }
 
@@ -319,7 +325,7 @@ void CUpdateRun::DropQueue() {
             doomed.push_back(UpdateFilePath(item.TargetPath()));
     });
     DownloadQueue.Clear();  // joins the rest, so nothing writes to these any more
-    for (const std::string& path : doomed) std::remove(path.c_str());
+    for (const std::string& path : doomed) RemoveFile(path);
 }
 
 void CUpdateRun::SyncInstalledDirectories() {

@@ -1,11 +1,10 @@
 // Moving a downloaded file into place and acting on its install options.
 
-#include <cstdio>
-#include <filesystem>
-
 #include "engine/CUpdateRun.h"
 #include "engine/status_texts.h"
+#include "engine/utf8_path.h"
 #include "net/update_path.h"
+#include "platform/file_handle.h"
 #include "platform/process.h"
 
 namespace toval {
@@ -14,14 +13,14 @@ bool CUpdateRun::InstallFile(const CFileEntry& file) {
     const std::string& target = file.FullPath;
     const std::string source = UpdateFilePath(target);
     // The transfer has already given the file its permissions and written it to the disk, so
-    // the rename is the whole install. rename(2) swaps the new file in atomically: at every
-    // moment either the old or the new file stands at the target, so a crash or a failure never
-    // loses the player's copy.
-    if (std::rename(source.c_str(), target.c_str()) != 0) {
+    // the rename is the whole install. It swaps the new file in atomically: at every moment
+    // either the old or the new file stands at the target, so a crash or a failure never loses
+    // the player's copy.
+    if (!RenameOver(source, target)) {
         SetStatus(FillText(kTextRenameFailed, {file.FileName}));
         return false;
     }
-    InstalledDirectories.insert(std::filesystem::path(target).parent_path().string());
+    InstalledDirectories.insert(ParentDirectory(target));
     SetStatus(FillText(kTextFileInstalled, {file.FileName}));
 
     // Neither start is waited for nor examined: the run goes on with the next file at once.

@@ -1,10 +1,11 @@
 #include "engine/kept_catalogue.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "engine/utf8_path.h"
+#include "platform/file_handle.h"
 #include "platform/file_read.h"
 
 namespace toval {
@@ -33,7 +34,7 @@ std::optional<KeptCatalogue> FindAnyKeptCatalogue(const std::string& stateDir) {
     for (std::string mirror; std::getline(lines, mirror);) kept.Mirrors.push_back(mirror);
     kept.Path = CopyPath(stateDir);
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(kept.Path, ec)) return std::nullopt;
+    if (!std::filesystem::is_regular_file(PathOfUtf8(kept.Path), ec)) return std::nullopt;
     return kept;
 }
 
@@ -56,33 +57,32 @@ bool KeepCatalogue(const std::string& stateDir, const std::string& source,
     }
     // The old information goes first: a crash half way leaves no pairing of new validators
     // with an old copy.
-    std::remove(InfoPath(stateDir).c_str());
+    RemoveFile(InfoPath(stateDir));
     const std::string copyTemp = CopyPath(stateDir) + ".new";
     const std::string infoTemp = InfoPath(stateDir) + ".new";
     std::error_code ec;
-    std::filesystem::copy_file(source, copyTemp, std::filesystem::copy_options::overwrite_existing,
-                               ec);
+    std::filesystem::copy_file(PathOfUtf8(source), PathOfUtf8(copyTemp),
+                               std::filesystem::copy_options::overwrite_existing, ec);
     bool ok = !ec;
     if (ok) {
-        std::ofstream out(infoTemp, std::ios::binary | std::ios::trunc);
+        std::ofstream out(PathOfUtf8(infoTemp), std::ios::binary | std::ios::trunc);
         out << kept.Url << '\n' << kept.ETag << '\n' << kept.LastModified << '\n';
         for (const std::string& mirror : kept.Mirrors) out << mirror << '\n';
         out.close();
         ok = static_cast<bool>(out);
     }
-    ok = ok && std::rename(copyTemp.c_str(), CopyPath(stateDir).c_str()) == 0 &&
-         std::rename(infoTemp.c_str(), InfoPath(stateDir).c_str()) == 0;
+    ok = ok && RenameOver(copyTemp, CopyPath(stateDir)) && RenameOver(infoTemp, InfoPath(stateDir));
     if (!ok) {
-        std::remove(copyTemp.c_str());
-        std::remove(infoTemp.c_str());
+        RemoveFile(copyTemp);
+        RemoveFile(infoTemp);
         ForgetKeptCatalogue(stateDir);
     }
     return ok;
 }
 
 void ForgetKeptCatalogue(const std::string& stateDir) {
-    std::remove(InfoPath(stateDir).c_str());
-    std::remove(CopyPath(stateDir).c_str());
+    RemoveFile(InfoPath(stateDir));
+    RemoveFile(CopyPath(stateDir));
 }
 
 }  // namespace toval

@@ -1,11 +1,12 @@
 // Starting the game lobby at the end of a finished run.
 
-#include <unistd.h>
-
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "engine/CUpdateRun.h"
 #include "engine/status_texts.h"
+#include "engine/utf8_path.h"
 #include "platform/directories.h"
 #include "platform/process.h"
 
@@ -14,8 +15,9 @@ namespace toval {
 namespace {
 
 std::string CurrentDirectory() {
-    char buffer[4096];
-    return ::getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string();
+    std::error_code ec;
+    const std::filesystem::path dir = std::filesystem::current_path(ec);
+    return ec ? std::string() : Utf8OfPath(dir);
 }
 
 // Where the lobby is looked for, in the order Windows looks for a program: beside the updater,
@@ -24,7 +26,9 @@ std::string FindLobby() {
     const std::string name(kLobbyProgram);
     for (const std::string& dir : {ProgramDirectory(), CurrentDirectory()}) {
         if (dir.empty()) continue;
-        const std::string path = (dir == "/" ? dir : dir + "/") + name;
+        // A root ("/", "C:\\") ends in its separator already.
+        const char last = dir.back();
+        const std::string path = (last == '/' || last == '\\' ? dir : dir + "/") + name;
         if (ClassifyProgram(path) != ProgramKind::Missing) return path;
     }
     return FindInPath(name);

@@ -1,8 +1,5 @@
 // The driver of the run: what happens when a transfer has ended.
 
-#include <sys/stat.h>
-
-#include <cstdio>
 #include <optional>
 #include <vector>
 
@@ -11,16 +8,14 @@
 #include "engine/status_texts.h"
 #include "net/update_path.h"
 #include "platform/disk_space.h"
+#include "platform/file_handle.h"
 #include "platform/file_read.h"
 
 namespace toval {
 
 namespace {
 
-bool IsDirectory(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool IsDirectory(const std::string& path) { return ExaminePath(path).Kind == PathKind::Directory; }
 
 uint64_t Kilobytes(uint64_t bytes) { return bytes >> 10; }
 
@@ -109,13 +104,13 @@ void CUpdateRun::InstallFinished() {
     const bool synced = downloads.empty() || SyncFileSystemsOf(downloads);
     for (QueuedTransfer& item : batch) {
         if (FileFailed) {
-            std::remove(UpdateFilePath(item.TargetPath()).c_str());
+            RemoveFile(UpdateFilePath(item.TargetPath()));
             continue;
         }
         if (!item.StatusShown) SetStatus(FillText("%s", {item.FileName()}));
         if (item.Code == 0 && !synced) {
             item.Code = kResultLocalFile;
-            std::remove(UpdateFilePath(item.TargetPath()).c_str());
+            RemoveFile(UpdateFilePath(item.TargetPath()));
         }
         FileCompleted(item);
     }
@@ -172,7 +167,7 @@ void CUpdateRun::CatalogueCompleted(QueuedTransfer& item) {
                       {source, request.URL, own ? result.ETag : std::string(),
                        own ? result.LastModified : std::string(), UpdateCatalog.Mirrors()});
     }
-    std::remove(request.TargetPath.c_str());
+    RemoveFile(request.TargetPath);
     if (result.NotModified) {
         if (!loaded) {
             // The kept copy fails a check (damaged, or not what the new signature signs: a
@@ -229,7 +224,7 @@ bool CUpdateRun::FitsOnDisk() {
 }
 
 void CUpdateRun::CatalogueFailed(QueuedTransfer& item, const std::string& errorText) {
-    if (!item.TargetPath().empty()) std::remove(item.TargetPath().c_str());
+    if (!item.TargetPath().empty()) RemoveFile(item.TargetPath());
     SetStatus(FillText(kTextErrorAtServer, {errorText, item.ServerName}));
     Result = Outcome::Failed;
     ShowMessageBox(errorText, std::string(kCaptionSystemNotice), MB_ICONERROR | MB_OK);
@@ -248,7 +243,7 @@ void CUpdateRun::FileCompleted(QueuedTransfer& item) {
     // The new file replaces the old one atomically, so an existing file needs no deleting first;
     // only a directory standing at the file's place keeps it out.
     if (IsDirectory(file.FullPath)) {
-        std::remove(UpdateFilePath(file.FullPath).c_str());
+        RemoveFile(UpdateFilePath(file.FullPath));
         const std::string status = FillText(kTextDeleteFailed, {file.FileName});
         FileFailedWith(status, status, MB_ICONERROR | MB_OK);
         return;
@@ -256,7 +251,7 @@ void CUpdateRun::FileCompleted(QueuedTransfer& item) {
     // A file that cannot be put in place is a failed file like any other: the client is not
     // current, so neither "finished" nor the lobby may follow.
     if (!InstallFile(file)) {
-        std::remove(UpdateFilePath(file.FullPath).c_str());
+        RemoveFile(UpdateFilePath(file.FullPath));
         FileFailedWith(StatusText, StatusText, MB_ICONERROR | MB_OK);
     }
 }

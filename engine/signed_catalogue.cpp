@@ -2,15 +2,13 @@
 // no lower than one already accepted from that key, an expiry still ahead, and a hash for every
 // file.
 
-#include <sys/stat.h>
-
-#include <cstdio>
 #include <ctime>
 
 #include "catalog/catalogue_trust.h"
 #include "engine/CUpdateRun.h"
 #include "engine/status_texts.h"
 #include "platform/crypto.h"
+#include "platform/file_handle.h"
 #include "platform/file_read.h"
 
 namespace toval {
@@ -23,8 +21,7 @@ constexpr uint64_t kKeysFileMaxBytes = 64 << 10;
 void CUpdateRun::LoadTrustedKeys() {
     const std::string& dir = UpdateCatalog.Directories().ProgramDir;
     const std::string path = (dir == "/" ? dir : dir + "/") + std::string(kTrustedKeysFile);
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
+    if (ExaminePath(path).Kind == PathKind::Missing) {
         TrustedKeys.reset();
         return;
     }
@@ -44,7 +41,7 @@ void CUpdateRun::SignatureCompleted(QueuedTransfer& item) {
         CatalogueFailed(item, std::string(kTextSignatureMissing));
         return;
     }
-    std::remove(item.TargetPath().c_str());
+    RemoveFile(item.TargetPath());
     SignatureText = *text;
     if (const CServerEntry* server = ServerList.First()) QueueCatalogue(*server);
 }

@@ -1,12 +1,9 @@
 #include "net/BufferedFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+
+#include "platform/write_at.h"
 
 namespace toval {
 
@@ -21,8 +18,7 @@ bool BufferedFile::Open(const std::string& path, bool exclusive) {
     if (!Buffer) Buffer = std::make_unique_for_overwrite<char[]>(Capacity);
     // A link planted where the download goes must not redirect the write to another file.
     // Readable too, so that a trailing hash can read back what was written.
-    const int flags = O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (exclusive ? O_EXCL : O_TRUNC);
-    Fd = ::open(path.c_str(), flags, 0644);
+    File = FileHandle::Open(path, exclusive ? OpenFor::CreateNew : OpenFor::Create);
     Used = 0;
     Written = WritebackStarted = 0;
     Failed = false;
@@ -32,15 +28,12 @@ bool BufferedFile::Open(const std::string& path, bool exclusive) {
 bool BufferedFile::Continue(const std::string& path, uint64_t offset) {
     if (IsOpen()) return false;
     if (!Buffer) Buffer = std::make_unique_for_overwrite<char[]>(Capacity);
-    Fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    File = FileHandle::Open(path, OpenFor::Update);
     Used = 0;
     Written = WritebackStarted = offset;
     Failed = false;
-    struct stat st {};
-    const auto start = static_cast<off_t>(offset);
-    if (Fd >= 0 && ::fstat(Fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= start &&
-        ::ftruncate(Fd, start) == 0 && ::lseek(Fd, start, SEEK_SET) == start)
-        return true;
+    const std::optional<uint64_t> size = File.RegularSize();
+    if (size && *size >= offset && File.Resize(offset)) return true;
     Discard();
     return false;
 }
@@ -53,8 +46,7 @@ uint64_t BufferedFile::ReadBack(uint64_t bytes,
     uint64_t done = 0;
     while (done < bytes) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(kPiece, bytes - done));
-        const ssize_t n = ::pread(Fd, piece.get(), want, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
+        const int64_t n = File.ReadAt(piece.get(), want, done);
         if (n <= 0) break;
         take(piece.get(), static_cast<size_t>(n));
         done += static_cast<uint64_t>(n);
@@ -75,18 +67,17 @@ bool BufferedFile::Append(const char* data, size_t size) {
 bool BufferedFile::Close(uint32_t mode, bool sync) {
     if (!IsOpen()) return !Failed;
     bool ok = Flush();
-    // Through the descriptor, so the mode lands on the file written even if the path was swapped.
-    if (ok && mode != 0) ok = ::fchmod(Fd, static_cast<mode_t>(mode)) == 0;
-    if (ok && sync) ok = ::fsync(Fd) == 0;
+    // Through the handle, so the mode lands on the file written even if the path was swapped.
+    if (ok && mode != 0) ok = File.SetMode(mode);
+    if (ok && sync) ok = File.Sync();
     Trailing.reset();
-    const bool closed = ::close(Fd) == 0;
-    Fd = -1;
+    const bool closed = File.Close();
     return ok && closed;
 }
 
 bool BufferedFile::HashWhileWriting() {
     if (!IsOpen()) return false;
-    Trailing = std::make_unique<TrailingHash>(Fd);
+    Trailing = std::make_unique<TrailingHash>(File);
     if (!Trailing->Started()) {
         Trailing.reset();
         return false;
@@ -103,9 +94,7 @@ std::optional<Sha256Digest> BufferedFile::FinishHash() {
 void BufferedFile::Discard() {
     Used = 0;
     Trailing.reset();
-    if (!IsOpen()) return;
-    ::close(Fd);
-    Fd = -1;
+    File.Close();
 }
 
 bool BufferedFile::Flush() {
@@ -115,26 +104,21 @@ bool BufferedFile::Flush() {
 }
 
 bool BufferedFile::WriteAll(const char* data, size_t size) {
-    while (size > 0 && !Failed) {
-        const ssize_t n = ::write(Fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            Failed = true;
-            break;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-        Written += static_cast<uint64_t>(n);
+    if (Failed) return false;
+    // At the end of what was written: a trailing hash may be reading the file meanwhile.
+    if (!WriteAllAt(File, data, size, Written)) {
+        Failed = true;
+        return false;
     }
-    if (Trailing && !Failed) Trailing->Advance(Written);
+    Written += size;
+    if (Trailing) Trailing->Advance(Written);
     // A large file is written out while it downloads rather than all at once when it is synced
     // before its install: the kernel is asked to start, without waiting for it.
-    if (!Failed && Written - WritebackStarted >= kWritebackStep) {
-        ::sync_file_range(Fd, static_cast<off_t>(WritebackStarted),
-                          static_cast<off_t>(Written - WritebackStarted), SYNC_FILE_RANGE_WRITE);
+    if (Written - WritebackStarted >= kWritebackStep) {
+        File.StartWriteback(WritebackStarted, Written - WritebackStarted);
         WritebackStarted = Written;
     }
-    return !Failed;
+    return true;
 }
 
 }  // namespace toval

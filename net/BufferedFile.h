@@ -10,6 +10,7 @@
 #include <string>
 
 #include "net/TrailingHash.h"
+#include "platform/file_handle.h"
 
 namespace toval {
 
@@ -30,7 +31,7 @@ class BufferedFile {
     // Hands the first `bytes` of the file to `take` in pieces; the number handed, which is less
     // only when reading failed.
     uint64_t ReadBack(uint64_t bytes, const std::function<void(const char*, size_t)>& take);
-    bool IsOpen() const { return Fd >= 0; }
+    bool IsOpen() const { return File.IsOpen(); }
     // False once a write to the disk has failed (disk full, file too large, I/O error).
     bool Append(const char* data, size_t size);
     // Writes out the buffer, gives the file `mode` when non-zero, with `sync` waits until the data
@@ -55,9 +56,9 @@ class BufferedFile {
     size_t Used = 0;
     uint64_t Written = 0;           // bytes handed to the kernel
     uint64_t WritebackStarted = 0;  // bytes the kernel has been asked to write out
-    int Fd = -1;
+    FileHandle File;
     bool Failed = false;
-    std::unique_ptr<TrailingHash> Trailing;  // goes before the descriptor closes
+    std::unique_ptr<TrailingHash> Trailing;  // goes before the file closes
 };
 
 }  // namespace toval

@@ -1,10 +1,5 @@
 #include "net/CInetFile.h"
 
-#include <curl/curl.h>
-
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -24,6 +19,7 @@
 #include "net/resume_info.h"
 #include "net/update_path.h"
 #include "platform/crypto.h"
+#include "platform/file_handle.h"
 #include "platform/mapped_file.h"
 #include "platform/text.h"
 
@@ -142,9 +138,9 @@ bool MirrorCouldHelp(int32_t code, long status) {
 
 // A size on the disk of a regular file that is not a link; nothing otherwise.
 std::optional<uint64_t> RegularFileSize(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    return static_cast<uint64_t>(st.st_size);
+    const PathStatus status = ExaminePath(path);
+    if (status.Kind != PathKind::Regular) return std::nullopt;
+    return status.Size;
 }
 
 }  // namespace
@@ -286,8 +282,8 @@ void CInetFile::Transfer::FindPartial() {
 }
 
 void CInetFile::Transfer::DropPartial() {
-    ::unlink(LocalPath.c_str());
-    if (Req.Kind == 2) ::unlink(ResumeInfoPath(Req.TargetPath).c_str());
+    RemoveFile(LocalPath);
+    if (Req.Kind == 2) RemoveFile(ResumeInfoPath(Req.TargetPath));
 }
 
 void CInetFile::Transfer::Download() {
@@ -406,7 +402,7 @@ void CInetFile::Transfer::Download() {
     const bool update = Req.Kind == 2;
     if (!File.Close(update ? Req.FileMode : 0, update && Req.SyncOnClose)) Fail(kResultLocalFile);
     // Complete: nothing is left to continue.
-    if (Resumable) ::unlink(ResumeInfoPath(Req.TargetPath).c_str());
+    if (Resumable) RemoveFile(ResumeInfoPath(Req.TargetPath));
 }
 
 bool CInetFile::Transfer::OpenLocalFile() {
@@ -438,7 +434,7 @@ bool CInetFile::Transfer::OpenLocalFile() {
         }
         // A description an earlier run left does not describe this body.
         if (update && FoundPartial && !Resumable) {
-            ::unlink(ResumeInfoPath(Req.TargetPath).c_str());
+            RemoveFile(ResumeInfoPath(Req.TargetPath));
         }
     }
     // A large body is hashed beside the download rather than in its way; a small one is hashed
@@ -720,15 +716,15 @@ std::optional<int32_t> CInetFile::FetchByPatch(const std::stop_token& stop) {
     const PatchOutput out{UpdateFilePath(Req.TargetPath), Req.ExpectedLength, Req.Resume,
                           Req.FileMode, Req.SyncOnClose};
     const std::optional<Sha256Digest> made = ApplyPatch(Req.TargetPath, patchPath, out);
-    ::unlink(patchPath.c_str());
+    RemoveFile(patchPath);
     // A result of the right hash from another source cannot happen, but the patch is used only
     // for the file it was made from, as the catalogue says.
     if (made != wanted || !fromInstalled()) {
-        if (made) ::unlink(out.Path.c_str());
+        if (made) RemoveFile(out.Path);
         return std::nullopt;
     }
     // A partial of the whole file an earlier run left is of no use now.
-    if (Req.Resume) ::unlink(ResumeInfoPath(Req.TargetPath).c_str());
+    if (Req.Resume) RemoveFile(ResumeInfoPath(Req.TargetPath));
     // The bars end full: what the patch saved counts as received.
     const uint64_t fetched = ReceivedBytes.load(std::memory_order_relaxed);
     ReceivedBytes.store(0, std::memory_order_relaxed);

@@ -1,8 +1,6 @@
 #include "net/TrailingHash.h"
 
-#include <unistd.h>
-
-#include <cerrno>
+#include <algorithm>
 #include <memory>
 #include <system_error>
 
@@ -12,7 +10,7 @@ namespace {
 constexpr size_t kReadBytes = 1 << 20;
 }  // namespace
 
-TrailingHash::TrailingHash(int fd) : Fd(fd) { StartWorker(); }
+TrailingHash::TrailingHash(const FileHandle& file) : File(&file) { StartWorker(); }
 
 TrailingHash::TrailingHash(const char* data) : Data(data) { StartWorker(); }
 
@@ -75,8 +73,7 @@ void TrailingHash::Run() {
         while (hashed < available && !failed) {
             const size_t want =
                 static_cast<size_t>(std::min<uint64_t>(kReadBytes, available - hashed));
-            const ssize_t n = ::pread(Fd, buffer.get(), want, static_cast<off_t>(hashed));
-            if (n < 0 && errno == EINTR) continue;
+            const int64_t n = File->ReadAt(buffer.get(), want, hashed);
             if (n <= 0) {
                 failed = true;
                 break;

@@ -11,13 +11,14 @@
 #include <thread>
 
 #include "platform/crypto.h"
+#include "platform/file_handle.h"
 
 namespace toval {
 
 class TrailingHash {
   public:
-    // `fd` must stay open and readable until Finish or destruction.
-    explicit TrailingHash(int fd);
+    // `file` must stay open and readable until Finish or destruction.
+    explicit TrailingHash(const FileHandle& file);
     // The bytes are read straight from `data` (a mapping of the file being written), which must
     // stay valid until Finish or destruction; nothing is copied.
     explicit TrailingHash(const char* data);
@@ -37,7 +38,7 @@ class TrailingHash {
     void StartWorker();
     void Run();
 
-    int Fd = -1;
+    const FileHandle* File = nullptr;
     const char* Data = nullptr;
     std::mutex Lock;
     std::condition_variable Changed;

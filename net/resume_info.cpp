@@ -1,11 +1,9 @@
 #include "net/resume_info.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 #include <charconv>
-
 #include <sstream>
 
+#include "platform/file_handle.h"
 #include "platform/file_read.h"
 
 namespace toval {
@@ -44,13 +42,12 @@ bool WriteResumeInfo(const std::string& path, const ResumeInfo& info) {
     // Written in place: a torn file either fails to read or names a URL, validator or length
     // that no longer matches, and either way the partial is fetched again from its start. Never
     // through a link, like the partial itself.
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) return false;
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    const bool closed = ::close(fd) == 0;
+    FileHandle file = FileHandle::Open(path, OpenFor::Create);
+    if (!file.IsOpen()) return false;
+    const bool written = file.WriteAll(text.data(), text.size());
+    const bool closed = file.Close();
     if (written && closed) return true;
-    ::unlink(path.c_str());
+    RemoveFile(path);
     return false;
 }
 

@@ -9,7 +9,14 @@ namespace {
 
 constexpr std::string_view kSuffix = ".update";
 constexpr std::string_view kResumeSuffix = ".update-resume";
-constexpr size_t kMaxNameBytes = 255;  // NAME_MAX of the Linux file systems
+// NAME_MAX of the Linux file systems; a name of this many UTF-8 bytes has no more UTF-16 units,
+// which is what NTFS counts.
+constexpr size_t kMaxNameBytes = 255;
+#ifdef _WIN32
+constexpr const char* kSeparators = "/\\";
+#else
+constexpr const char* kSeparators = "/";
+#endif
 // What is kept of a name too long for the suffix: short enough that the hash and suffix fit, long
 // enough that a person still recognises the file.
 constexpr size_t kKeptNameBytes = 200;
@@ -25,7 +32,7 @@ uint64_t Fnv1a64(std::string_view bytes) {
 
 // `target` with `suffix` added to its name, shortened when the whole would be too long a name.
 std::string WithSuffix(const std::string& target, std::string_view suffix) {
-    const size_t slash = target.rfind('/');
+    const size_t slash = target.find_last_of(kSeparators);
     const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     const std::string_view name = std::string_view(target).substr(nameStart);
     if (name.size() + suffix.size() <= kMaxNameBytes) return target + std::string(suffix);

@@ -1,6 +1,6 @@
 #pragma once
-// A whole file mapped into memory read-only: large files are read through the page cache as the
-// reader touches them, never copied onto the heap.
+// Files mapped into memory: large files are read or written through the page cache as the code
+// touches them, never copied onto the heap.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +9,9 @@
 
 namespace toval {
 
+class FileHandle;
+
+// A whole file mapped read-only.
 class MappedFile {
   public:
     MappedFile() = default;
@@ -30,6 +33,28 @@ class MappedFile {
     void* Data = nullptr;
     size_t Size = 0;
     bool Valid = false;
+};
+
+// The first `size` bytes of an open file mapped for writing: what is written there is the file's
+// content. The file must be open for reading and writing and already hold `size` bytes
+// (FileHandle::Reserve), so that no write through the mapping can fail for want of space.
+class WritableMapping {
+  public:
+    WritableMapping(const FileHandle& file, uint64_t size);
+    // Unmaps; the written bytes stay in the file.
+    ~WritableMapping();
+    WritableMapping(const WritableMapping&) = delete;
+    WritableMapping& operator=(const WritableMapping&) = delete;
+
+    bool Ok() const { return Size == 0 || Data != nullptr; }
+    char* Bytes() const { return static_cast<char*>(Data); }
+    // Hands what was written so far to the file, so that a FileHandle::Sync then puts it on the
+    // disk. On Linux the file and its mappings share their pages, and the sync covers both.
+    bool Flush();
+
+  private:
+    void* Data = nullptr;
+    size_t Size = 0;
 };
 
 }  // namespace toval

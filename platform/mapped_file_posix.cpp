@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/file_handle.h"
+
 namespace toval {
 
 MappedFile::MappedFile(const std::string& path) {
@@ -34,5 +36,20 @@ void MappedFile::Release() {
     Size = 0;
     Valid = false;
 }
+
+WritableMapping::WritableMapping(const FileHandle& file, uint64_t size) {
+    if (size == 0) return;
+    void* p = ::mmap(nullptr, static_cast<size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED,
+                     static_cast<int>(file.NativeHandle()), 0);
+    if (p == MAP_FAILED) return;
+    Data = p;
+    Size = static_cast<size_t>(size);
+}
+
+WritableMapping::~WritableMapping() {
+    if (Data) ::munmap(Data, Size);
+}
+
+bool WritableMapping::Flush() { return Ok(); }
 
 }  // namespace toval

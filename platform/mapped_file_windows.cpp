@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "platform/file_handle.h"
 #include "platform/mapped_file.h"
 #include "platform/wide_text.h"
 
@@ -39,5 +40,24 @@ void MappedFile::Release() {
     Size = 0;
     Valid = false;
 }
+
+WritableMapping::WritableMapping(const FileHandle& file, uint64_t size) {
+    if (size == 0) return;  // an empty file cannot be mapped, and needs not be
+    const HANDLE mapping =
+        ::CreateFileMappingW(reinterpret_cast<HANDLE>(file.NativeHandle()), nullptr, PAGE_READWRITE,
+                             static_cast<DWORD>(size >> 32), static_cast<DWORD>(size), nullptr);
+    if (!mapping) return;
+    Data = ::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, static_cast<SIZE_T>(size));
+    ::CloseHandle(mapping);  // the view keeps the mapping alive
+    if (Data) Size = static_cast<size_t>(size);
+}
+
+WritableMapping::~WritableMapping() {
+    if (Data) ::UnmapViewOfFile(Data);
+}
+
+// A view's changed pages reach the file only when the view is flushed; FlushFileBuffers alone
+// does not write them.
+bool WritableMapping::Flush() { return !Data || ::FlushViewOfFile(Data, 0); }
 
 }  // namespace toval

@@ -1,21 +1,104 @@
 #include "tests/support/HttpServer.h"
 
+// Winsock's header goes before anything that may bring <windows.h>.
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
-#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
+#endif
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 
 namespace toval::test {
 
 namespace {
+
+// The few calls in which Winsock and POSIX sockets differ.
+#ifdef _WIN32
+using Socket = SOCKET;
+using PollEntry = WSAPOLLFD;
+constexpr int kNoSignal = 0;
+constexpr int kShutWrite = SD_SEND;
+
+void StartSockets() {
+    static const bool started = [] {
+        WSADATA data;
+        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    if (!started) throw std::runtime_error("HttpServer: Winsock cannot start");
+}
+// Non-blocking sockets; -1 when none could be had.
+intptr_t NonBlocking(Socket s) {
+    u_long on = 1;
+    if (s != INVALID_SOCKET && ::ioctlsocket(s, FIONBIO, &on) == 0) return static_cast<intptr_t>(s);
+    if (s != INVALID_SOCKET) ::closesocket(s);
+    return -1;
+}
+intptr_t OpenSocket(int type) { return NonBlocking(::socket(AF_INET, type, 0)); }
+intptr_t Accept(Socket listener) { return NonBlocking(::accept(listener, nullptr, nullptr)); }
+bool Interrupted() {
+    const int error = ::WSAGetLastError();
+    return error == WSAEWOULDBLOCK || error == WSAEINTR;
+}
+int Poll(std::vector<PollEntry>& entries, int timeoutMs) {
+    return ::WSAPoll(entries.data(), static_cast<ULONG>(entries.size()), timeoutMs);
+}
+void CloseSocket(intptr_t s) { ::closesocket(static_cast<SOCKET>(s)); }
+#else
+using Socket = int;
+using PollEntry = pollfd;
+constexpr int kNoSignal = MSG_NOSIGNAL;
+constexpr int kShutWrite = SHUT_WR;
+
+void StartSockets() {}
+intptr_t OpenSocket(int type) { return ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0); }
+intptr_t Accept(Socket listener) {
+    return ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+}
+bool Interrupted() { return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR; }
+int Poll(std::vector<PollEntry>& entries, int timeoutMs) {
+    return ::poll(entries.data(), entries.size(), timeoutMs);
+}
+void CloseSocket(intptr_t s) { ::close(static_cast<int>(s)); }
+#endif
+
+Socket Native(intptr_t s) { return static_cast<Socket>(s); }
+
+PollEntry Watch(intptr_t s, short events) {
+    PollEntry entry{};
+    entry.fd = Native(s);
+    entry.events = events;
+    return entry;
+}
+
+// A non-blocking socket of `type` bound to a free port of 127.0.0.1; throws when there is none.
+intptr_t BoundSocket(int type, sockaddr_in& addr) {
+    const intptr_t handle = OpenSocket(type);
+    if (handle == -1) throw std::runtime_error("HttpServer: no socket");
+    const Socket s = Native(handle);
+    addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    socklen_t len = sizeof addr;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        CloseSocket(handle);
+        throw std::runtime_error("HttpServer: cannot bind to 127.0.0.1");
+    }
+    return handle;
+}
 
 bool SameText(std::string_view a, std::string_view b) {
     return std::ranges::equal(a, b, [](char x, char y) {
@@ -107,7 +190,7 @@ std::string GeneratedBody(uint64_t length) {
 }
 
 struct HttpServer::Connection {
-    int Fd = -1;
+    intptr_t Sock = -1;
     std::string In;
     bool Responding = false;
     bool Finished = false;  // everything due was sent; waiting for the client to close
@@ -119,24 +202,27 @@ struct HttpServer::Connection {
     std::chrono::steady_clock::time_point NextPiece{};  // when a trickled body may go on
 
     ~Connection() {
-        if (Fd >= 0) ::close(Fd);
+        if (Sock != -1) CloseSocket(Sock);
     }
 };
 
 HttpServer::HttpServer() {
-    ListenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    StartSockets();
     sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    socklen_t len = sizeof addr;
-    if (ListenFd < 0 || ::bind(ListenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(ListenFd, 64) != 0 ||
-        ::getsockname(ListenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        throw std::runtime_error("HttpServer: cannot listen on 127.0.0.1");
+    Listener = BoundSocket(SOCK_STREAM, addr);
     ListenPort = ntohs(addr.sin_port);
-    WakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (WakeFd < 0) throw std::runtime_error("HttpServer: eventfd failed");
+    sockaddr_in self{};
+    try {
+        if (::listen(Native(Listener), 64) != 0)
+            throw std::runtime_error("HttpServer: cannot listen on 127.0.0.1");
+        Waker = BoundSocket(SOCK_DGRAM, self);
+        if (::connect(Native(Waker), reinterpret_cast<sockaddr*>(&self), sizeof self) != 0)
+            throw std::runtime_error("HttpServer: the wake-up socket cannot connect");
+    } catch (...) {
+        CloseSocket(Listener);
+        if (Waker != -1) CloseSocket(Waker);
+        throw;
+    }
     Thread = std::thread(&HttpServer::Serve, this);
 }
 
@@ -147,8 +233,8 @@ HttpServer::~HttpServer() {
     }
     Wake();
     Thread.join();
-    ::close(ListenFd);
-    ::close(WakeFd);
+    CloseSocket(Listener);
+    CloseSocket(Waker);
     for (const Request& r : Unexpected)
         ADD_FAILURE() << "HttpServer: unexpected request " << r.Method << " " << r.Target;
 }
@@ -186,8 +272,9 @@ void HttpServer::ReleaseStalls() {
 }
 
 void HttpServer::Wake() {
-    const uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(WakeFd, &one, sizeof one);
+    // A datagram already waiting wakes the server as well, so a full queue loses nothing.
+    const char one = 1;
+    ::send(Native(Waker), &one, 1, 0);
 }
 
 // Records the request held in c.In and prepares its response.
@@ -234,9 +321,9 @@ bool HttpServer::CanSend(const Connection& c, std::chrono::steady_clock::time_po
 // Sends what may be sent now; false when the connection is to be closed at once.
 bool HttpServer::SendSome(Connection& c) {
     if (c.HeadSent < c.Head.size()) {
-        const ssize_t n =
-            ::send(c.Fd, c.Head.data() + c.HeadSent, c.Head.size() - c.HeadSent, MSG_NOSIGNAL);
-        if (n < 0) return errno == EAGAIN || errno == EINTR;
+        const auto n = ::send(Native(c.Sock), c.Head.data() + c.HeadSent,
+                              static_cast<int>(c.Head.size() - c.HeadSent), kNoSignal);
+        if (n < 0) return Interrupted();
         c.HeadSent += static_cast<size_t>(n);
         if (c.HeadSent < c.Head.size()) return true;
     }
@@ -257,15 +344,15 @@ bool HttpServer::SendSome(Connection& c) {
         } else {
             data = c.Reply.Body.data() + c.BodySent;
         }
-        const ssize_t n = ::send(c.Fd, data, want, MSG_NOSIGNAL);
-        if (n < 0) return errno == EAGAIN || errno == EINTR;
+        const auto n = ::send(Native(c.Sock), data, static_cast<int>(want), kNoSignal);
+        if (n < 0) return Interrupted();
         c.BodySent += static_cast<uint64_t>(n);
         if (c.Reply.TricklePiece && c.BodySent % c.Reply.TricklePiece == 0)
             c.NextPiece = std::chrono::steady_clock::now() + c.Reply.TrickleGap;
     }
     if (c.BodySent >= c.BodyDue) {
         // Half-close: the client sees the end of the response, and its close ends the connection.
-        ::shutdown(c.Fd, SHUT_WR);
+        ::shutdown(Native(c.Sock), kShutWrite);
         c.Finished = true;
     }
     return true;
@@ -273,31 +360,32 @@ bool HttpServer::SendSome(Connection& c) {
 
 void HttpServer::Serve() {
     std::vector<std::unique_ptr<Connection>> connections;
-    std::vector<pollfd> fds;
+    std::vector<PollEntry> fds;
     while (true) {
         {
             std::lock_guard lock(Mutex);
             if (Stopping) return;
             ReleasedSeen = Released;
         }
-        fds.assign({{ListenFd, POLLIN, 0}, {WakeFd, POLLIN, 0}});
+        fds.assign({Watch(Listener, POLLIN), Watch(Waker, POLLIN)});
         auto now = std::chrono::steady_clock::now();
         int timeoutMs = -1;  // until something happens, unless a trickled body is due
         for (const auto& c : connections) {
             short events = POLLIN;  // a request, or the client closing
             if (CanSend(*c, now)) events |= POLLOUT;
-            fds.push_back({c->Fd, events, 0});
+            fds.push_back(Watch(c->Sock, events));
             if (c->Responding && !c->Finished && c->NextPiece > now) {
                 const auto wait = std::chrono::ceil<std::chrono::milliseconds>(c->NextPiece - now);
                 const int ms = static_cast<int>(wait.count());
                 timeoutMs = timeoutMs < 0 ? ms : std::min(timeoutMs, ms);
             }
         }
-        if (::poll(fds.data(), fds.size(), timeoutMs) < 0 && errno != EINTR) return;
+        if (Poll(fds, timeoutMs) < 0 && !Interrupted()) return;
         now = std::chrono::steady_clock::now();
         if (fds[1].revents & POLLIN) {
-            uint64_t count;
-            [[maybe_unused]] ssize_t n = ::read(WakeFd, &count, sizeof count);
+            char drained[64];
+            while (::recv(Native(Waker), drained, sizeof drained, 0) > 0) {
+            }
         }
         {
             std::lock_guard lock(Mutex);
@@ -310,8 +398,8 @@ void HttpServer::Serve() {
             bool keep = true;
             if (revents & (POLLIN | POLLHUP | POLLERR)) {
                 char buffer[4096];
-                const ssize_t n = ::recv(c.Fd, buffer, sizeof buffer, 0);
-                if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+                const auto n = ::recv(Native(c.Sock), buffer, sizeof buffer, 0);
+                if (n == 0 || (n < 0 && !Interrupted())) {
                     keep = false;
                 } else if (n > 0 && !c.Responding) {
                     c.In.append(buffer, static_cast<size_t>(n));
@@ -328,10 +416,10 @@ void HttpServer::Serve() {
         std::erase(connections, nullptr);
         if (fds[0].revents & POLLIN) {
             while (true) {
-                const int fd = ::accept4(ListenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-                if (fd < 0) break;
+                const intptr_t accepted = Accept(Native(Listener));
+                if (accepted == -1) break;
                 auto c = std::make_unique<Connection>();
-                c->Fd = fd;
+                c->Sock = accepted;
                 connections.push_back(std::move(c));
             }
         }

@@ -98,8 +98,10 @@ class HttpServer {
     bool SendSome(Connection& c);
     bool CanSend(const Connection& c, std::chrono::steady_clock::time_point now) const;
 
-    int ListenFd = -1;
-    int WakeFd = -1;
+    // Sockets, as the system's type holds them (a descriptor, or a Winsock SOCKET).
+    intptr_t Listener = -1;
+    intptr_t Waker = -1;  // a datagram socket connected to itself: Wake sends it one
+
     uint16_t ListenPort = 0;
     bool Stopping = false;      // guarded by Mutex
     bool Released = false;      // guarded by Mutex
