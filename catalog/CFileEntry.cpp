@@ -6,7 +6,6 @@
 
 #include "catalog/file_probe.h"
 #include "catalog/version_compare.h"
-#include "platform/file_time.h"
 #include "platform/pe_version.h"
 
 namespace toval {
@@ -45,17 +44,15 @@ bool CFileEntry::Probe() {
     // A file that does not open has no readable time either, so nothing can be probed.
     const LocalFile file(FullPath);
     if (!file.IsOpen()) return false;
-    const struct stat& st = file.Stat();
-    Length = static_cast<uint64_t>(st.st_size);
+    Length = file.Size();
     const std::size_t slash = FullPath.rfind('/');
     FileName = slash == std::string::npos ? FullPath : FullPath.substr(slash + 1);
-    FdImageSource image(file.Descriptor(), Length);
     VS_FIXEDFILEINFO info;
-    if (ReadFixedFileInfo(image, info) == 0) {
+    if (file.ReadVersion(info) == 0) {
         FixedFileInfo = info;
         SetVersionTexts(*this, info);
     }
-    FileDate = FileTimeFromTimespec(st.st_mtim);
+    FileDate = file.LastWrite();
     return true;
 }
 
@@ -76,20 +73,17 @@ bool CFileEntry::CheckNeedsUpdate() {
         return NeedsUpdate;
     }
     // The file opened, so the probe succeeds (its time is always readable) and both tests apply.
-    // The probe is made in place, from the one open descriptor and without a probe record: the
+    // The probe is made in place, from the one open handle and without a probe record: the
     // local version is read only when the catalogue gives one, and its text is never stored.
-    const struct stat& st = file.Stat();
-    const auto localLength = static_cast<uint64_t>(st.st_size);
+    const uint64_t localLength = file.Size();
     if (FileVersion.empty()) {
-        if (FileTimeToU64(FileTimeFromTimespec(st.st_mtim)) < FileTimeToU64(FileDate))
-            NeedsUpdate = true;
+        if (FileTimeToU64(file.LastWrite()) < FileTimeToU64(FileDate)) NeedsUpdate = true;
     } else {
-        FdImageSource image(file.Descriptor(), localLength);
         VS_FIXEDFILEINFO info;
         char text[24];
         // A file without a readable version has an empty version text, which sorts first.
         const std::string_view local =
-            ReadFixedFileInfo(image, info) == 0
+            file.ReadVersion(info) == 0
                 ? std::string_view(text,
                                    FormatVersion(text, info.dwFileVersionMS, info.dwFileVersionLS))
                 : std::string_view();

@@ -3,8 +3,6 @@
 // code page 936 cannot hold is written as an XML numeric character reference, so the text must
 // be XML character data or attribute content.
 
-#include <iconv.h>
-
 #include <string>
 #include <string_view>
 
@@ -18,14 +16,16 @@ class Cp936Encoder {
     Cp936Encoder& operator=(const Cp936Encoder&) = delete;
 
     // False when the system has no converter for code page 936.
-    bool Ready() const { return Handle != kInvalid; }
+    bool Ready() const { return Available; }
 
     // Appends the converted `utf8` to `out`; false on input that is not valid UTF-8.
     bool Append(std::string_view utf8, std::string& out);
 
   private:
-    static inline const iconv_t kInvalid = reinterpret_cast<iconv_t>(-1);
-    iconv_t Handle = kInvalid;
+    bool Available = false;
+    // The iconv descriptor where iconv converts (Linux); Windows converts with its own tables,
+    // which need no state.
+    void* Converter = nullptr;
 };
 
 }  // namespace toval

@@ -1,10 +1,7 @@
 #include "catalog/XmlReader.h"
 
-#include <fcntl.h>
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <climits>
 
@@ -44,20 +41,23 @@ XmlReader::~XmlReader() {
 void XmlReader::Close() {
     if (Reader) xmlFreeTextReader(Reader);
     Reader = nullptr;
-    if (Fd >= 0) close(Fd);
-    Fd = -1;
+    File.Close();
     ErrorSeen = false;
+}
+
+int XmlReader::ReadFromFile(void* self, char* buffer, int size) {
+    if (size <= 0) return 0;
+    return static_cast<int>(
+        static_cast<XmlReader*>(self)->File.Read(buffer, static_cast<std::size_t>(size)));
 }
 
 bool XmlReader::OpenFile(const std::string& path) {
     Close();
-    Fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    struct stat info {};
-    if (Fd < 0 || fstat(Fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        Close();
-        return false;
-    }
-    Reader = xmlReaderForFd(Fd, nullptr, nullptr, kParseOptions);
+    // Read through our own handle, which takes a UTF-8 path on every system and refuses anything
+    // but a regular file; Close closes it after the reader is gone.
+    File = FileHandle::Open(path, OpenFor::Read);
+    if (!File.IsOpen()) return false;
+    Reader = xmlReaderForIO(ReadFromFile, nullptr, this, nullptr, nullptr, kParseOptions);
     if (Reader) xmlTextReaderSetStructuredErrorHandler(Reader, RecordError, this);
     return Reader != nullptr;
 }

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_handle.h"
+
 namespace toval {
 
 class XmlReader {
@@ -32,10 +34,11 @@ class XmlReader {
 
   private:
     static void RecordError(void* self, xmlErrorPtr error);
+    static int ReadFromFile(void* self, char* buffer, int size);
     void Close();
 
     xmlTextReaderPtr Reader = nullptr;
-    int Fd = -1;
+    FileHandle File;
     bool ErrorSeen = false;
     // The thread's libxml2 error handlers in force before this reader replaced them.
     xmlStructuredErrorFunc SavedStructured;

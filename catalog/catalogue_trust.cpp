@@ -1,11 +1,10 @@
 #include "catalog/catalogue_trust.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
-#include <cstdlib>
+
+#include "platform/disk_space.h"
+#include "platform/file_handle.h"
+#include "platform/unique_file.h"
 
 namespace toval {
 
@@ -25,32 +24,20 @@ std::optional<uint64_t> ParseDecimal(std::string_view text) {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::optional<std::string> ReadSmallFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return std::nullopt;
+// The state directory is ours: a link standing at the file's place is not followed.
+std::optional<std::string> ReadSerialsFile(const std::string& path) {
+    if (ExaminePath(path).Kind != PathKind::Regular) return std::nullopt;
+    FileHandle file = FileHandle::Open(path, OpenFor::Read);
+    const std::optional<uint64_t> size = file.RegularSize();
+    if (!size || *size > kMaxSerialsBytes) return std::nullopt;
     std::string text;
     char buffer[4096];
-    bool ok = true;
     while (true) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 || text.size() + static_cast<size_t>(n) > kMaxSerialsBytes) ok = false;
-        if (n <= 0 || !ok) break;
+        const int64_t n = file.Read(buffer, sizeof buffer);
+        if (n < 0 || text.size() + static_cast<size_t>(n) > kMaxSerialsBytes) return std::nullopt;
+        if (n == 0) return text;
         text.append(buffer, static_cast<size_t>(n));
     }
-    ::close(fd);
-    if (!ok) return std::nullopt;
-    return text;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
 }
 
 }  // namespace
@@ -97,7 +84,7 @@ Freshness CheckFreshness(uint64_t serial, uint64_t expires, uint64_t now, uint64
 
 SerialFloors SerialFloors::Load(const std::string& stateDir) {
     SerialFloors floors;
-    const auto text = ReadSmallFile(stateDir + kSerialsName);
+    const auto text = ReadSerialsFile(stateDir + kSerialsName);
     if (!text) return floors;
     std::string_view rest = *text;
     while (!rest.empty()) {
@@ -121,22 +108,18 @@ bool SerialFloors::Save(const std::string& stateDir) const {
         text += minisign::KeyIdHex(id) + " " + std::to_string(serial) + "\n";
 
     const std::string path = stateDir + kSerialsName;
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+    FileHandle file;
+    const std::optional<std::string> temp = CreateFileBeside(path, file);
+    if (!temp) return false;
+    bool ok = file.WriteAll(text.data(), text.size()) && file.Sync();
+    ok = file.Close() && ok;
+    ok = ok && RenameOver(*temp, path);
     if (!ok) {
-        ::unlink(temp.c_str());
+        RemoveFile(*temp);
         return false;
     }
     // The rename itself must reach the disk, or a crash could bring the old floors back.
-    const int dir = ::open(stateDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return false;
-    ok = ::fsync(dir) == 0;
-    ::close(dir);
-    return ok;
+    return SyncDirectory(stateDir);
 }
 
 uint64_t SerialFloors::Floor(const minisign::KeyId& id) const {

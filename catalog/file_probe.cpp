@@ -1,43 +1,82 @@
 #include "catalog/file_probe.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <algorithm>
+#include <cstring>
 
-#include <cerrno>
-
-#include "platform/file_time.h"
+#include "platform/pe_version.h"
 #include "platform/status.h"
 
 namespace toval {
 
-LocalFile::LocalFile(const std::string& path) {
-    // O_NONBLOCK: a FIFO in the client's directory must not hold the run waiting for a writer.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        Error = LastErrorStatus();
-        return;
+namespace {
+
+// The version walk reads a few small pieces near each other: a window of the file kept in memory
+// turns the headers, the section table and a compact resource section into one or two reads.
+class WindowedImage : public ImageSource {
+  public:
+    WindowedImage(const LocalFile& file, uint64_t size) : File(file), FileSize(size) {}
+
+    bool ReadAt(uint64_t offset, void* buffer, std::size_t size) override {
+        if (offset > FileSize || size > FileSize - offset) return false;
+        auto* out = static_cast<uint8_t*>(buffer);
+        if (size > kWindowSize) return ReadExactly(out, size, offset);
+        if (WindowLength == 0 || offset < WindowOffset ||
+            offset + size > WindowOffset + WindowLength) {
+            const auto length =
+                static_cast<std::size_t>(std::min<uint64_t>(kWindowSize, FileSize - offset));
+            WindowLength = 0;
+            if (!ReadExactly(Window, length, offset)) return false;
+            WindowOffset = offset;
+            WindowLength = length;
+        }
+        std::memcpy(out, Window + (offset - WindowOffset), size);
+        return true;
     }
-    if (fstat(fd, &Info) != 0) {
-        Error = LastErrorStatus();
-    } else if (!S_ISREG(Info.st_mode)) {
-        Error = StatusFromError(S_ISDIR(Info.st_mode) ? EISDIR : EINVAL);
-    } else {
-        Fd = fd;
-        return;
+    uint64_t Size() const override { return FileSize; }
+
+  private:
+    bool ReadExactly(uint8_t* out, std::size_t size, uint64_t offset) const {
+        while (size > 0) {
+            const int64_t n = File.ReadAt(out, size, offset);
+            if (n <= 0) return false;  // an error, or the file shrank under us
+            out += n;
+            size -= static_cast<std::size_t>(n);
+            offset += static_cast<uint64_t>(n);
+        }
+        return true;
     }
-    close(fd);
+
+    static constexpr std::size_t kWindowSize = 1024;
+    const LocalFile& File;
+    uint64_t FileSize;
+    uint64_t WindowOffset = 0;
+    std::size_t WindowLength = 0;
+    uint8_t Window[kWindowSize];
+};
+
+}  // namespace
+
+LocalFile::LocalFile(const std::string& path) : File(FileHandle::Open(path, OpenFor::Read)) {
+    if (const auto stamp = StampOf(File))
+        Stamp = *stamp;
+    else
+        File.Close();
 }
 
-LocalFile::~LocalFile() {
-    if (Fd >= 0) close(Fd);
+int32_t LocalFile::ReadVersion(VS_FIXEDFILEINFO& out) const {
+    if (!IsOpen()) return StatusFromError(0);
+    WindowedImage image(*this, Stamp.Size);
+    return ReadFixedFileInfo(image, out);
 }
 
 bool FileExists(const std::string& path) { return LocalFile(path).IsOpen(); }
 
 int32_t ReadFileDate(const std::string& path, FILETIME& out) {
     const LocalFile file(path);
-    if (!file.IsOpen()) return file.Status();
-    out = FileTimeFromTimespec(file.Stat().st_mtim);
+    // Which of the reasons it was (none there, not a file, no access) changes nothing for a
+    // caller: the file counts as absent.
+    if (!file.IsOpen()) return StatusFromError(0);
+    out = file.LastWrite();
     return 0;
 }
 

@@ -3,10 +3,10 @@
 #include <zstd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
 #include <memory>
 #include <vector>
+
+#include "platform/file_handle.h"
 
 namespace toval {
 
@@ -62,7 +62,9 @@ bool MakePatch(std::string_view from, std::string_view to, const std::string& pa
         return false;
     }
     const std::string temp = path + ".new";
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    // Read by the web server as any published file (the mode a new file gets under the umask).
+    FileHandle out = FileHandle::Open(temp, OpenFor::Create, 0666);
+    bool ok = out.IsOpen();
     std::vector<char> buffer(ZSTD_CStreamOutSize());
     ZSTD_inBuffer in{to.data(), to.size(), 0};
     size_t left = 0;
@@ -73,12 +75,12 @@ bool MakePatch(std::string_view from, std::string_view to, const std::string& pa
             error = ZSTD_getErrorName(left);
             break;
         }
-        out.write(buffer.data(), static_cast<std::streamsize>(o.pos));
-    } while (left != 0 && out);
-    out.close();
-    if (left == 0 && out && std::rename(temp.c_str(), path.c_str()) == 0) return true;
+        ok = ok && out.WriteAll(buffer.data(), o.pos);
+    } while (left != 0 && ok);
+    ok = out.Close() && ok;
+    if (left == 0 && ok && RenameOver(temp, path)) return true;
     if (error.empty()) error = "cannot write " + path;
-    std::remove(temp.c_str());
+    RemoveFile(temp);
     return false;
 }
 

@@ -1,16 +1,11 @@
 // toval-catalog: writes the update catalogue of a client directory, in the layout the updater
 // reads, with versions, lengths and time stamps taken from the files themselves.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -22,15 +17,18 @@
 #include "catalog/CFileEntry.h"
 #include "catalog/CUpdateCatalog.h"
 #include "catalog/catalog_writer.h"
+#include "catalog/file_probe.h"
 #include "catalog/install_path.h"
 #include "catalog/minisign.h"
 #include "catalog/mirror_origin.h"
 #include "catalog/xml_text.h"
+#include "platform/console_program.h"
 #include "platform/crypto.h"
+#include "platform/file_handle.h"
 #include "platform/file_read.h"
-#include "platform/file_time.h"
 #include "platform/mapped_file.h"
 #include "platform/text.h"
+#include "platform/unique_file.h"
 #include "tools/patch_maker.h"
 
 namespace fs = std::filesystem;
@@ -84,6 +82,22 @@ bytes published. REL is a path relative to CLIENT_DIR with '/' separators. A sym
 catalogued as that file under the link's name; links to directories are not followed.
 Exit status: 0 success, 2 bad command line, 1 any other failure.
 )";
+
+// Paths are UTF-8 strings throughout; std::filesystem takes and gives them through its u8 forms
+// (its narrow forms are the ANSI code page on Windows, which cannot spell every name).
+fs::path PathOf(const std::string& utf8) {
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string Utf8(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+std::string GenericUtf8(const fs::path& path) {
+    const std::u8string text = path.generic_u8string();
+    return std::string(text.begin(), text.end());
+}
 
 // Why a run stops: the exit status and the message for stderr.
 struct Stop {
@@ -156,11 +170,12 @@ std::optional<std::string> RelativeArgument(std::string_view option, std::string
 }
 
 // Fills `options`; a Stop with status 0 and no message means go on.
-Stop ParseOptions(int argc, char** argv, Options& options, bool& help, bool& version) {
+Stop ParseOptions(const std::vector<std::string>& args, Options& options, bool& help,
+                  bool& version) {
     std::vector<std::string> positional;
     bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        std::string arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
             positional.push_back(arg);
             continue;
@@ -197,8 +212,8 @@ Stop ParseOptions(int argc, char** argv, Options& options, bool& help, bool& ver
             return Usage("unknown option '" + arg + "'");
         }
         if (!value) {
-            if (i + 1 >= argc) return Usage(name + " needs a value");
-            value = argv[++i];
+            if (i + 1 >= args.size()) return Usage(name + " needs a value");
+            value = args[++i];
         }
         if (name == "-o") {
             options.Output = *value;
@@ -312,21 +327,21 @@ std::string PercentEncodePath(std::string_view rel) {
 // Relative paths of the regular files below `root`, in byte order.
 Stop ListFiles(const fs::path& root, std::vector<std::string>& files) {
     std::error_code ec;
-    if (!fs::is_directory(root, ec)) return Failed(root.string() + ": not a directory");
+    if (!fs::is_directory(root, ec)) return Failed(Utf8(root) + ": not a directory");
     fs::recursive_directory_iterator it(root, fs::directory_options::none, ec);
     for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         const fs::path& path = it->path();
         const fs::file_status own = it->symlink_status(ec);
         if (ec) break;
         const fs::file_status target = fs::status(path, ec);
-        const std::string rel = path.lexically_relative(root).generic_string();
+        const std::string rel = GenericUtf8(path.lexically_relative(root));
         if (ec && fs::is_symlink(own)) {
             std::cerr << "toval-catalog: note: skipping '" << rel << "', a link to nothing\n";
             ec.clear();
             continue;
         }
         // A file that cannot be looked at must not vanish from the catalogue.
-        if (ec) return Failed(path.string() + ": " + ec.message());
+        if (ec) return Failed(Utf8(path) + ": " + ec.message());
         if (fs::is_directory(target)) {
             if (fs::is_symlink(own)) {
                 std::cerr << "toval-catalog: note: not following link '" << rel << "'\n";
@@ -339,38 +354,35 @@ Stop ListFiles(const fs::path& root, std::vector<std::string>& files) {
         }
         files.push_back(rel);
     }
-    if (ec) return Failed(root.string() + ": " + ec.message());
+    if (ec) return Failed(Utf8(root) + ": " + ec.message());
     std::sort(files.begin(), files.end());
     return {};
 }
 
-// The SHA-256 of the file at `path` in hexadecimal; nothing when it cannot be read.
-std::optional<std::string> HashFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
+// The SHA-256 of the open file in hexadecimal; nothing when it cannot be read to its end.
+std::optional<std::string> HashFile(const LocalFile& file) {
     Sha256 hash;
     std::vector<char> buffer(1 << 20);
-    while (in) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        hash.Update(buffer.data(), static_cast<size_t>(in.gcount()));
+    uint64_t offset = 0;
+    while (offset < file.Size()) {
+        const int64_t n = file.ReadAt(buffer.data(), buffer.size(), offset);
+        if (n <= 0) return std::nullopt;
+        hash.Update(buffer.data(), static_cast<size_t>(n));
+        offset += static_cast<uint64_t>(n);
     }
     const std::optional<Sha256Digest> digest = hash.Final();
-    if (in.bad() || !digest) return std::nullopt;
+    if (!digest) return std::nullopt;
     return ToHex(digest->data(), digest->size());
 }
 
 // Writes `text` to a new file at `path` with `mode`; an existing file is never overwritten.
-bool WriteNewFile(const std::string& path, std::string_view text, mode_t mode) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) return false;
-    bool ok = ::fchmod(fd, mode) == 0;
-    for (size_t done = 0; ok && done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        ok = n > 0;
-        done += ok ? static_cast<size_t>(n) : 0;
-    }
-    ok = ::close(fd) == 0 && ok;
-    if (!ok) std::remove(path.c_str());
+bool WriteNewFile(const std::string& path, std::string_view text, uint32_t mode) {
+    FileHandle file = FileHandle::Open(path, OpenFor::CreateNew, mode);
+    if (!file.IsOpen()) return false;
+    // Set through the handle as well, whatever the umask took away.
+    bool ok = file.SetMode(mode) && file.WriteAll(text.data(), text.size());
+    ok = file.Close() && ok;
+    if (!ok) RemoveFile(path);
     return ok;
 }
 
@@ -378,7 +390,8 @@ Stop Keygen(const std::string& base) {
     const std::string pubPath = base + ".pub";
     const std::string keyPath = base + ".key";
     for (const std::string& path : {pubPath, keyPath}) {
-        if (::access(path.c_str(), F_OK) == 0) return Failed(path + ": exists; remove it first");
+        if (ExaminePath(path).Kind != PathKind::Missing)
+            return Failed(path + ": exists; remove it first");
     }
     const std::optional<minisign::SecretKey> key = minisign::GenerateSecretKey();
     if (!key) return Failed("no key could be made");
@@ -389,7 +402,7 @@ Stop Keygen(const std::string& base) {
     // The secret key is readable by its owner alone from its first byte on.
     if (!WriteNewFile(keyPath, *secret, 0600)) return Failed(keyPath + ": cannot be written");
     if (!WriteNewFile(pubPath, *pub, 0644)) {
-        std::remove(keyPath.c_str());
+        RemoveFile(keyPath);
         return Failed(pubPath + ": cannot be written");
     }
     std::cout << "key " << id << ": public " << pubPath << ", secret " << keyPath << "\n";
@@ -427,19 +440,18 @@ Stop DescribeFile(const fs::path& root, const std::string& rel, const Options& o
                       "': the name is not valid UTF-8, holds control characters or a backslash; "
                       "rename it or leave it out with --exclude");
     }
-    const std::string path = (root / rel).string();
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || access(path.c_str(), R_OK) != 0) {
-        return Failed(path + ": cannot be read");
-    }
+    const std::string path = Utf8(root / PathOf(rel));
+    // One open file for its length, time and hash: they describe the same content.
+    const LocalFile file(path);
+    if (!file.IsOpen()) return Failed(path + ": cannot be read");
     entry = std::make_unique<CFileEntry>();
     const auto slash = rel.rfind('/');
     entry->FileName = slash == std::string::npos ? rel : rel.substr(slash + 1);
-    entry->Length = static_cast<uint64_t>(info.st_size);
-    entry->FileDate = FileTimeFromTimespec(info.st_mtim);
+    entry->Length = file.Size();
+    entry->FileDate = file.LastWrite();
     // The version texts stay empty for a file without a version resource.
     entry->ReadVersion(path, entry->FixedFileInfo);
-    const std::optional<std::string> hash = HashFile(path);
+    const std::optional<std::string> hash = HashFile(file);
     if (!hash) return Failed(path + ": cannot be read");
     entry->Sha256 = *hash;
 
@@ -505,10 +517,40 @@ Stop CheckOptionsMatch(const Options& options, const std::vector<std::string>& f
     return {};
 }
 
+// A stream buffer over an open file: the catalogue goes into the very file made for it.
+class FileOutput : public std::streambuf {
+  public:
+    explicit FileOutput(FileHandle& file) : File(file) { setp(Buffer, Buffer + sizeof Buffer); }
+
+  protected:
+    int_type overflow(int_type c) override {
+        if (!Drain()) return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override { return Drain() ? 0 : -1; }
+
+  private:
+    bool Drain() {
+        const auto size = static_cast<std::size_t>(pptr() - pbase());
+        Failed = Failed || !File.WriteAll(Buffer, size);
+        setp(Buffer, Buffer + sizeof Buffer);
+        return !Failed;
+    }
+
+    FileHandle& File;
+    bool Failed = false;
+    char Buffer[64 << 10];
+};
+
 Stop WriteOutput(const Options& options, const std::vector<std::unique_ptr<CFileEntry>>& entries) {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    // The tool runs on one thread: localtime's shared result is safe here, and it is the one
+    // call both systems have.
+    const std::time_t now = std::time(nullptr);
+    const std::tm local = *std::localtime(&now);
     const CatalogProduct product{options.Product, FormatCreateDate(local), options.Mirrors};
     std::vector<const CFileEntry*> files;
     for (const auto& e : entries) files.push_back(e.get());
@@ -521,52 +563,52 @@ Stop WriteOutput(const Options& options, const std::vector<std::unique_ptr<CFile
     // Written beside the target and renamed over it, so a failed run never leaves half a
     // catalogue where the server publishes it.
     const std::string target = *options.Output;
-    std::string temp = target + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) return Failed(target + ": cannot create a file beside it");
-    fchmod(fd, 0644);  // a published catalogue is meant to be read by the web server
-    close(fd);
-    bool ok = false;
+    FileHandle file;
+    const std::optional<std::string> created = CreateFileBeside(target, file, 0644);
+    if (!created) return Failed(target + ": cannot create a file beside it");
+    const std::string& temp = *created;
+    // A published catalogue is meant to be read by the web server, whatever the umask says.
+    bool ok = file.SetMode(0644);
     {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        ok = out && WriteCatalog(out, product, files, error);
-        out.close();
-        ok = ok && out;
+        FileOutput buffer(file);
+        std::ostream out(&buffer);
+        ok = ok && WriteCatalog(out, product, files, error);
     }
+    ok = file.Close() && ok;
     if (!ok) {
-        std::remove(temp.c_str());
+        RemoveFile(temp);
         return Failed(target + ": " + (error.empty() ? "cannot be written" : error));
     }
     if (options.SignKey) {
         // Signed from the very bytes that are published.
         const std::optional<std::string> bytes = ReadSmallFile(temp, kCatalogueMaxBytes);
         std::string signature;
-        Stop stop =
-            bytes ? SignCatalogue(options, *bytes, fs::path(target).filename().string(), signature)
-                  : Failed(temp + ": cannot be read back");
+        Stop stop = bytes
+                        ? SignCatalogue(options, *bytes, Utf8(PathOf(target).filename()), signature)
+                        : Failed(temp + ": cannot be read back");
         const std::string sigPath = target + ".minisig";
         const std::string sigTemp = sigPath + ".new";
-        std::remove(sigTemp.c_str());
-        if (stop.Status == kExitOk && (!WriteNewFile(sigTemp, signature, 0644) ||
-                                       std::rename(sigTemp.c_str(), sigPath.c_str()) != 0)) {
-            std::remove(sigTemp.c_str());
+        RemoveFile(sigTemp);
+        if (stop.Status == kExitOk &&
+            (!WriteNewFile(sigTemp, signature, 0644) || !RenameOver(sigTemp, sigPath))) {
+            RemoveFile(sigTemp);
             stop = Failed(sigPath + ": cannot be written");
         }
         if (stop.Status != kExitOk) {
-            std::remove(temp.c_str());
+            RemoveFile(temp);
             return stop;
         }
     }
-    if (std::rename(temp.c_str(), target.c_str()) != 0) {
-        std::remove(temp.c_str());
+    if (!RenameOver(temp, target)) {
+        RemoveFile(temp);
         return Failed(target + ": cannot be written");
     }
     return {};
 }
 
 fs::path PatchDirectory(const Options& options) {
-    if (options.PatchDir) return *options.PatchDir;
-    return fs::path(*options.Output).parent_path() / "patches";
+    if (options.PatchDir) return PathOf(*options.PatchDir);
+    return PathOf(*options.Output).parent_path() / "patches";
 }
 
 // For each file that changed since an earlier version, a patch from that version's file; listed
@@ -577,21 +619,22 @@ Stop AddPatches(const fs::path& root, const std::vector<std::string>& files, con
     const fs::path patchDir = PatchDirectory(options);
     std::error_code ec;
     fs::create_directories(patchDir, ec);
-    if (ec) return Failed(patchDir.string() + ": cannot be created");
+    if (ec) return Failed(Utf8(patchDir) + ": cannot be created");
     // The catalogue names its patches relative to itself.
-    const fs::path catalogueDir = fs::weakly_canonical(fs::absolute(*options.Output).parent_path());
-    const std::string prefix = PercentEncodePath(fs::weakly_canonical(fs::absolute(patchDir))
-                                                     .lexically_relative(catalogueDir)
-                                                     .generic_string()) +
-                               "/";
+    const fs::path catalogueDir =
+        fs::weakly_canonical(fs::absolute(PathOf(*options.Output)).parent_path());
+    const std::string prefix =
+        PercentEncodePath(GenericUtf8(
+            fs::weakly_canonical(fs::absolute(patchDir)).lexically_relative(catalogueDir))) +
+        "/";
     for (std::size_t i = 0; i < files.size(); ++i) {
         CFileEntry& entry = *entries[i];
         std::optional<MappedFile> current;
         std::vector<std::string> sources;  // hashes already patched from
         for (const std::string& previous : options.Previous) {
-            const std::string old = (fs::path(previous) / files[i]).string();
-            struct stat info {};
-            if (::stat(old.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+            const fs::path oldPath = PathOf(previous) / PathOf(files[i]);
+            const std::string old = Utf8(oldPath);
+            if (!fs::is_regular_file(oldPath, ec)) continue;
             // Mapped once: hashed, and read again only when a patch is made from it.
             const MappedFile before(old);
             if (!before.Ok()) return Failed(old + ": cannot be read");
@@ -609,29 +652,28 @@ Stop AddPatches(const fs::path& root, const std::vector<std::string>& files, con
             const std::string name = ToHex(Blake2b256(pair).data(), 32) + ".zst";
             const fs::path patch = patchDir / name;
             if (!fs::is_regular_file(patch, ec)) {
-                if (!current) current.emplace((root / files[i]).string());
+                if (!current) current.emplace(Utf8(root / PathOf(files[i])));
                 std::string why;
                 if (!current->Ok() || !before.Ok())
                     return Failed(files[i] + ": cannot be read for its patch");
-                if (!MakePatch(before.Bytes(), current->Bytes(), patch.string(), why)) {
+                if (!MakePatch(before.Bytes(), current->Bytes(), Utf8(patch), why)) {
                     if (why == "too large to patch") continue;
-                    return Failed(patch.string() + ": " + why);
+                    return Failed(Utf8(patch) + ": " + why);
                 }
             }
             const uint64_t length = fs::file_size(patch, ec);
-            if (ec) return Failed(patch.string() + ": cannot be read");
+            if (ec) return Failed(Utf8(patch) + ": cannot be read");
             if (length * 2 < entry.Length) entry.Patches.push_back({*from, prefix + name, length});
         }
     }
     return {};
 }
 
-Stop Run(int argc, char** argv) {
+Stop Run(const std::vector<std::string>& args) {
     bool help = false;
     bool version = false;
     Options options;
-    if (Stop stop = ParseOptions(argc, argv, options, help, version); stop.Status != kExitOk)
-        return stop;
+    if (Stop stop = ParseOptions(args, options, help, version); stop.Status != kExitOk) return stop;
     if (help) {
         std::cout << kUsage;
         return {};
@@ -641,14 +683,14 @@ Stop Run(int argc, char** argv) {
         return {};
     }
     if (options.KeygenBase) return Keygen(*options.KeygenBase);
-    const fs::path root = options.ClientDir;
+    const fs::path root = PathOf(options.ClientDir);
     std::vector<std::string> files;
     if (Stop stop = ListFiles(root, files); stop.Status != kExitOk) return stop;
 
     std::vector<std::string> excluded = options.Exclude;
     // The catalogue and its patches are not files of the client, even when written inside it.
     std::vector<fs::path> written;
-    if (options.Output) written.push_back(*options.Output);
+    if (options.Output) written.push_back(PathOf(*options.Output));
     if (!options.Previous.empty()) written.push_back(PatchDirectory(options));
     for (const fs::path& path : written) {
         std::error_code ec;
@@ -656,8 +698,7 @@ Stop Run(int argc, char** argv) {
         const fs::path dir = fs::canonical(root, ec);
         if (!ec) {
             const fs::path inside = out.lexically_relative(dir);
-            if (!inside.empty() && *inside.begin() != "..")
-                excluded.push_back(inside.generic_string());
+            if (!inside.empty() && *inside.begin() != "..") excluded.push_back(GenericUtf8(inside));
         }
     }
     std::erase_if(files, [&](const std::string& rel) {
@@ -679,7 +720,8 @@ Stop Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const Stop stop = Run(argc, argv);
+    UseBinaryStandardStreams();
+    const Stop stop = Run(ProgramArguments(argc, argv));
     if (stop.Status != kExitOk) {
         std::cerr << "toval-catalog: " << stop.Message << "\n";
         if (stop.Status == kExitUsage) std::cerr << "Try 'toval-catalog --help'.\n";
