@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
-#include <random>
 #include <thread>
 
 #include "tests/support/Utf8Path.h"
@@ -32,27 +32,27 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     // Tests may leave read-only directories behind; give write access back before removing.
-    for (auto it = std::filesystem::recursive_directory_iterator(Root, ec);
+    for (auto it = std::filesystem::recursive_directory_iterator(FromUtf8(Root), ec);
          it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
         if (it->is_directory(ec))
             std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
                                          std::filesystem::perm_options::add, ec);
     }
-    std::filesystem::permissions(Root, std::filesystem::perms::owner_all,
+    std::filesystem::permissions(FromUtf8(Root), std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(Root, ec);
+    std::filesystem::remove_all(FromUtf8(Root), ec);
 }
 
 std::string TempDir::Write(const std::string& relative, const std::string& content) const {
     const std::string full = *this / relative;
-    std::filesystem::create_directories(std::filesystem::path(full).parent_path());
-    std::ofstream out(full, std::ios::binary | std::ios::trunc);
+    std::filesystem::create_directories(FromUtf8(full).parent_path());
+    std::ofstream out(FromUtf8(full), std::ios::binary | std::ios::trunc);
     out << content;
     return full;
 }
 
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(FromUtf8(path), std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
@@ -71,7 +71,7 @@ bool WaitForFile(const std::string& path, std::chrono::milliseconds limit) {
     return WaitFor(
         [&] {
             std::error_code ec;
-            return std::filesystem::file_size(path, ec) > 0 && !ec;
+            return std::filesystem::file_size(FromUtf8(path), ec) > 0 && !ec;
         },
         limit);
 }
