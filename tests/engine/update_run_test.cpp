@@ -31,15 +31,20 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
-// The whole run on both systems, with real transfers from the scripted server: names in UTF-8,
-// a directory new to the client (given with Windows separators, as catalogues are written), an
-// old file replaced, and the catalogue kept for the next run, which asks whether it changed.
+// The whole run on both systems, with real transfers from the scripted server: names in UTF-8
+// (one too long for its ".update" suffix), a directory new to the client (given with Windows
+// separators, as catalogues are written), an old file replaced, and the catalogue kept for the
+// next run, which asks whether it changed.
 TEST(UpdateRunOnTestServer, InstallsUtf8NamesAndReusesTheKeptCatalogue) {
     TempDir client;
     HttpServer server;
+    std::string longName;
+    for (int i = 0; i < 85; ++i) longName += "龙";  // 255 bytes
     const std::string xml =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xmlRoot><Product>\n"
-        "<File><FileName>新地图.dat</FileName><Length>7</Length><InstallDir>CURRENTDIR</InstallDir>"
+        "<File><FileName>" +
+        longName +
+        "</FileName><Length>7</Length><InstallDir>CURRENTDIR</InstallDir>"
         "<LocalPath>数据\\地图</LocalPath><URL>" +
         server.Url("/files/map.dat") +
         "</URL></File>\n"
@@ -62,8 +67,8 @@ TEST(UpdateRunOnTestServer, InstallsUtf8NamesAndReusesTheKeptCatalogue) {
     };
     TestHost first;
     EXPECT_EQ(run(first), CUpdateRun::Outcome::Finished);
-    EXPECT_THAT(Statuses(first.Events), ::testing::Contains("下载文件成功 [新地图.dat]"));
-    EXPECT_EQ(ReadFile(client / "数据/地图/新地图.dat"), "new map");
+    EXPECT_THAT(Statuses(first.Events), ::testing::Contains("下载文件成功 [" + longName + "]"));
+    EXPECT_EQ(ReadFile(client / ("数据/地图/" + longName)), "new map");
     EXPECT_EQ(ReadFile(client / "a.dat"), "new a");
     EXPECT_FALSE(fs::exists(client / "a.dat.update"));
 

@@ -1,0 +1,45 @@
+// The download's local file: what is read back of it (to hash a continued start) never moves
+// where the next bytes go, and a continued file keeps exactly the bytes it is continued after.
+
+#include "net/BufferedFile.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/HttpServer.h"
+#include "tests/support/TempDir.h"
+
+namespace toval::test {
+namespace {
+
+constexpr size_t kCapacity = 64 << 10;
+
+TEST(BufferedFile, ReadingBackNeverMovesTheNextWrite) {
+    TempDir dir;
+    const std::string body = GeneratedBody(5 * kCapacity);
+    const std::string earlier = "an earlier run's start|and its rest";
+    const std::string path = dir.Write("f.update", earlier);
+    BufferedFile file(kCapacity);
+    ASSERT_FALSE(file.Continue(path, 1000));  // holds fewer bytes
+    ASSERT_TRUE(file.Continue(path, 22));
+    std::string start;
+    EXPECT_EQ(file.ReadBack(10, [&](const char* d, size_t n) { start.append(d, n); }), 10u);
+    EXPECT_EQ(start, "an earlier");
+    // Small pieces go through the buffer, large ones straight to the file; a read back between
+    // them flushes the buffer and reads from the start.
+    for (size_t at = 0; at < body.size();) {
+        const size_t n = at % 3 == 0 ? kCapacity / 2 : 1000;
+        ASSERT_TRUE(file.Append(body.data() + at, std::min(n, body.size() - at)));
+        at += n;
+        EXPECT_EQ(file.ReadBack(5, [](const char*, size_t) {}), 5u);
+    }
+    ASSERT_TRUE(file.HashWhileWriting());
+    ASSERT_TRUE(file.Append(body.data(), kCapacity));
+    EXPECT_TRUE(file.FinishHash().has_value());
+    EXPECT_TRUE(file.Close());
+    EXPECT_TRUE(ReadFile(path) == earlier.substr(0, 22) + body + body.substr(0, kCapacity));
+}
+
+}  // namespace
+}  // namespace toval::test
