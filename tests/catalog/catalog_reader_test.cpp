@@ -192,6 +192,42 @@ TEST_F(CatalogReader, DecodesGb2312AsCodePage936) {
     EXPECT_EQ(Catalog.TakeFirst()->FileName, "镕眾臺");
 }
 
+// The parser reads and decodes a document in pieces; a character whose two bytes fall into two
+// pieces must come out whole, whether the catalogue is read from a file or from memory.
+TEST_F(CatalogReader, TwoByteCharactersAcrossTheParsersBuffers) {
+    // 镕 (code page 936 only) 地 图: six bytes, three characters.
+    const std::string gbk = "\xE9\x46\xB5\xD8\xCD\xBC";
+    const std::string utf8 = "镕地图";
+    // One long name whose characters all start at odd offsets, so that every read or conversion
+    // piece of even size ends inside a character ...
+    const std::string opening = "<File><FileName>";
+    const std::size_t at = CatalogueText("").find("\t</Product>") + opening.size();
+    const std::string pad = at % 2 == 0 ? "x" : "";
+    std::string files = opening + pad;
+    std::vector<std::string> expected = {pad};
+    for (int i = 0; i < 40000; ++i) {
+        files += gbk;
+        expected[0] += utf8;
+    }
+    files += "</FileName></File>";
+    // ... and many short ones of both parities, for pieces of any other size.
+    for (int i = 0; i < 3000; ++i) {
+        const std::string ascii(1 + i % 4, 'a');
+        files += opening + ascii + gbk + "</FileName></File>";
+        expected.push_back(ascii + utf8);
+    }
+    const std::string text = CatalogueText(files);
+    for (const bool fromFile : {true, false}) {
+        SCOPED_TRACE(fromFile ? "file" : "memory");
+        ASSERT_TRUE(fromFile ? LoadText(text) : Catalog.LoadBytes(text));
+        ASSERT_EQ(Catalog.Count(), expected.size());
+        for (const std::string& name : expected) {
+            const std::unique_ptr<CFileEntry> e = Catalog.TakeFirst();
+            ASSERT_EQ(e->FileName, name);
+        }
+    }
+}
+
 TEST_F(CatalogReader, DropsEntriesThatLeaveTheirDirectory) {
     ASSERT_TRUE(LoadText(
         CatalogueText("<File><FileName>ok1</FileName></File>"
@@ -217,6 +253,8 @@ TEST_F(CatalogReader, AFailedLoadLeavesTheCatalogueEmpty) {
         {"empty", ""},
         {"binary", std::string("\x00\xFF\xFE\x01\x89PNG\r\n", 10)},
         {"bad bytes for the encoding", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r>\xFF</r>"},
+        {"a lead byte without its second byte",
+         CatalogueText("<File><FileName>\xE9\x20</FileName></File>")},
         {"overlong UTF-8 in CDATA",
          "<?xml version=\"1.0\"?><r><File><FileName><![CDATA[\xC1\x8A]]></FileName></File></r>"},
         {"content after the root", full + "<File><FileName>b</FileName></File>"},

@@ -1,16 +1,13 @@
 #include "catalog/minisign.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "catalog/catalogue_trust.h"
+#include "tests/support/ChildProgram.h"
 #include "tests/support/TempDir.h"
 
 namespace toval::minisign {
@@ -39,24 +36,8 @@ std::string Assemble(std::string_view algorithm, const KeyId& id, const Ed25519S
            "\ntrusted comment: " + std::string(comment) + "\n" + Base64Encode(Bytes(global)) + "\n";
 }
 
-// Runs a program with no input and its output discarded; its exit status, -1 when it did not
-// start or exit.
-int RunProgram(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-}
+// The exit status of a program run to its end, -1 when it did not start or exit.
+int RunProgram(const std::vector<std::string>& args) { return test::RunProgram(args).Status; }
 
 bool HaveMinisign() { return RunProgram({"minisign", "-v"}) == 0; }
 

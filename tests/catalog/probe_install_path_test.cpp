@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "catalog/CFileEntry.h"
+#include "tests/support/Utf8Path.h"
 
 namespace toval {
 namespace {
@@ -81,7 +82,8 @@ TEST(InstallPath, RefusesWhatItCannotPlace) {
 TEST(InstallPath, DirectoriesFromTheSystem) {
     const BaseDirectories dirs = BaseDirectories::FromSystem();
     EXPECT_EQ(dirs.ProgramDir, std::filesystem::canonical(TOVAL_BIN_DIR).string());
-    EXPECT_EQ(dirs.SystemDir, dirs.WindowsDir + "/system32");
+    // Compared as paths: the separator is the system's.
+    EXPECT_EQ(test::FromUtf8(dirs.SystemDir), test::FromUtf8(dirs.WindowsDir) / "system32");
 }
 
 }  // namespace
