@@ -1,11 +1,10 @@
 #pragma once
 // What the progress window shows of a run, worked out once for both windows: the painted
-// figures, the tray tip, the tray frame and the commands other programs may send.
+// figures, the tray tip, the tray frame and the commands other programs may send. Free of both
+// Qt and <windows.h>, so that either window may include it first.
 
 #include <cstdint>
 #include <string>
-
-#include "net/messages.h"
 
 namespace toval {
 
@@ -37,7 +36,7 @@ inline int NextTrayFrame() {
 // The id a WM_COMMAND parameter carries: its low word for a menu (high word 0) or an
 // accelerator (1); 0 for anything else, which no command uses.
 constexpr uint32_t WindowCommandId(uint32_t wParam) {
-    return HighWord(wParam) <= 1 ? LowWord(wParam) : 0;
+    return (wParam >> 16) <= 1 ? (wParam & 0xFFFFu) : 0;
 }
 
 }  // namespace toval

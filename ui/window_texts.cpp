@@ -52,16 +52,20 @@ int Utf16Length(std::string_view utf8) {
 }
 
 std::string TransferTip(int32_t kind, const std::string& fileName, int32_t totalPercent) {
-    if (kind != 2) return std::string(kTrayTipIdle);
-    const std::string head = std::string(kTrayTipIdle) + ": ";
-    const std::string tail = " " + std::to_string(totalPercent) + "%";
-    std::string_view name = BaseName(fileName);
-    const int room = kTrayTipLimit - Utf16Length(head) - Utf16Length(tail);
+    std::string tip(kTrayTipIdle);
+    if (kind != 2) return tip;
+    tip.append(": ");
+    std::string tail(1, ' ');
+    tail.append(std::to_string(totalPercent)).append(1, '%');
+    const std::string_view name = BaseName(fileName);
+    const int room = kTrayTipLimit - Utf16Length(tip) - Utf16Length(tail);
     if (Utf16Length(name) > room) {
         // One unit goes to the ellipsis.
-        return head + "…" + std::string(TailWithin(name, room - 1)) + tail;
+        tip.append("…").append(TailWithin(name, room - 1));
+    } else {
+        tip.append(name);
     }
-    return head + std::string(name) + tail;
+    return tip.append(tail);
 }
 
 }  // namespace toval

@@ -1,0 +1,461 @@
+// The native window under Wine on an X server: what it paints where, its tray icon, its frame,
+// the run it hosts, and the close spot. The program links res/toval-updater.rc, so the window
+// finds its pictures in this executable as it does in the updater.
+
+#include "ui/CUpdateWindow_windows.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/progress_figures.h"
+#include "tests/support/TempDir.h"
+#include "tests/ui_windows/silent_server.h"
+#include "ui/window_layout.h"
+
+namespace toval {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Handles this thread's messages, as a window's loop would, until `done` holds.
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    return true;
+}
+
+// 32-bit pixels, top row first, as 0x00RRGGBB.
+struct Pixels {
+    int Width = 0;
+    int Height = 0;
+    std::vector<uint32_t> Values;
+    uint32_t At(int x, int y) const { return Values[static_cast<size_t>(y * Width + x)]; }
+};
+
+BITMAPINFO TopDown32(int width, int height) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
+
+Pixels Read(HBITMAP bitmap) {
+    BITMAP header{};
+    GetObjectW(bitmap, sizeof header, &header);
+    Pixels pixels{header.bmWidth, header.bmHeight, {}};
+    pixels.Values.resize(static_cast<size_t>(pixels.Width * pixels.Height));
+    BITMAPINFO info = TopDown32(pixels.Width, pixels.Height);
+    HDC screen = GetDC(nullptr);
+    GetDIBits(screen, bitmap, 0, static_cast<UINT>(pixels.Height), pixels.Values.data(), &info,
+              DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    for (auto& v : pixels.Values) v &= 0xFFFFFF;
+    return pixels;
+}
+
+// A memory canvas that `paint` draws onto.
+Pixels Draw(int width, int height, const std::function<void(HDC)>& paint) {
+    BITMAPINFO info = TopDown32(width, height);
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HDC dc = CreateCompatibleDC(nullptr);
+    const HGDIOBJ before = SelectObject(dc, bitmap);
+    RECT all{0, 0, width, height};
+    HBRUSH magenta = CreateSolidBrush(RGB(255, 0, 255));  // anything left unpainted would show
+    FillRect(dc, &all, magenta);
+    DeleteObject(magenta);
+    paint(dc);
+    GdiFlush();
+    SelectObject(dc, before);
+    DeleteDC(dc);
+    Pixels pixels = Read(bitmap);
+    DeleteObject(bitmap);
+    return pixels;
+}
+
+// Writes `pixels` as a 24-bit BMP.
+bool SaveBmp(const Pixels& pixels, const std::string& path) {
+    const int stride = (pixels.Width * 3 + 3) & ~3;
+    const uint32_t imageBytes = static_cast<uint32_t>(stride * pixels.Height);
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER info{};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + imageBytes;
+    info.biSize = sizeof info;
+    info.biWidth = pixels.Width;
+    info.biHeight = pixels.Height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biSizeImage = imageBytes;
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&file), sizeof file);
+    out.write(reinterpret_cast<const char*>(&info), sizeof info);
+    std::vector<char> row(static_cast<size_t>(stride));
+    for (int y = pixels.Height - 1; y >= 0; --y) {
+        for (int x = 0; x < pixels.Width; ++x) {
+            const uint32_t v = pixels.At(x, y);
+            row[static_cast<size_t>(x * 3)] = static_cast<char>(v & 0xFF);
+            row[static_cast<size_t>(x * 3 + 1)] = static_cast<char>((v >> 8) & 0xFF);
+            row[static_cast<size_t>(x * 3 + 2)] = static_cast<char>((v >> 16) & 0xFF);
+        }
+        out.write(row.data(), stride);
+    }
+    return out.good();
+}
+
+// Where `painted` differs from `background` between columns [left, right): the rows and the
+// first column, or nothing.
+struct Ink {
+    int Top = 1 << 20;
+    int Bottom = -1;
+    int Left = 1 << 20;
+    bool Any() const { return Bottom >= 0; }
+};
+
+Ink InkBetween(const Pixels& painted, const Pixels& background, int left, int right) {
+    Ink ink;
+    for (int y = 0; y < 100; ++y) {
+        for (int x = left; x < right; ++x) {
+            if (painted.At(x, y) == background.At(x, y)) continue;
+            ink.Top = std::min(ink.Top, y);
+            ink.Bottom = std::max(ink.Bottom, y);
+            ink.Left = std::min(ink.Left, x);
+        }
+    }
+    return ink;
+}
+
+constexpr SIZE kClient{420, 250};  // a window without frame: taller than the background
+
+TEST(WindowPainting, BarsRevealTheFillByWidthAndTheRestIsBackgroundOrBody) {
+    const WindowImages images = WindowImages::Load();
+    ASSERT_NE(images.Background, nullptr);
+    ASSERT_NE(images.Bar, nullptr);
+    const Pixels background = Read(images.Background);
+    const Pixels bar = Read(images.Bar);
+    ASSERT_EQ(background.Width, 421);
+    ASSERT_EQ(background.Height, 222);
+    ASSERT_EQ(bar.Width, 548);
+    const ProgressFonts fonts;
+
+    const std::pair<int, int> cases[] = {{0, 0}, {1, 3}, {50, 199}, {100, 399}, {120, 478}};
+    for (auto [percent, width] : cases) {
+        SCOPED_TRACE(percent);
+        PaintedFigures figures;
+        figures.FilePercent = percent;
+        figures.TotalPercent = percent;
+        const Pixels image = Draw(kClient.cx, kClient.cy, [&](HDC dc) {
+            PaintProgress(dc, kClient, images, fonts, figures);
+        });
+        for (auto top : {layout::kFileBar.Y, layout::kTotalBar.Y}) {
+            for (int y = top - 1; y <= top + layout::kBarHeight; ++y) {
+                for (int x = 11; x < kClient.cx; ++x) {
+                    const bool inBar =
+                        y >= top && y < top + layout::kBarHeight && x >= 12 && x < 12 + width;
+                    const uint32_t expected = inBar ? bar.At(x - 12, y - top) : background.At(x, y);
+                    ASSERT_EQ(image.At(x, y), expected) << "at " << x << ", " << y;
+                }
+            }
+        }
+        EXPECT_EQ(image.At(10, 240), 0xF0F0F0u);
+        EXPECT_EQ(image.At(419, 249), 0xF0F0F0u);
+    }
+}
+
+TEST(WindowPainting, EachTextStartsAtItsColumnWithinTheCellOfRow67) {
+    const WindowImages images = WindowImages::Load();
+    const Pixels background = Read(images.Background);
+    const ProgressFonts fonts;
+    auto paint = [&](const PaintedFigures& figures) {
+        return Draw(kClient.cx, kClient.cy,
+                    [&](HDC dc) { PaintProgress(dc, kClient, images, fonts, figures); });
+    };
+    struct Case {
+        const char* Name;
+        PaintedFigures Figures;
+        int Left, Right;
+    };
+    PaintedFigures status, speed, count;
+    status.StatusText = "正在连接：maps";
+    speed.KilobytesPerSecond = 1464;
+    count.FilePercent = 45;
+    count.FilePosition = 3;
+    count.FileCount = 10;
+    const Case cases[] = {
+        {"status, Chinese through the linked fonts", status, layout::kStatusX, layout::kSpeedX},
+        {"speed", speed, layout::kSpeedX, layout::kCountX},
+        {"count", count, layout::kCountX, kClient.cx},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const Pixels image = paint(c.Figures);
+        const Ink ink = InkBetween(image, background, c.Left - 5, c.Right);
+        ASSERT_TRUE(ink.Any());
+        EXPECT_GE(ink.Left, c.Left);
+        EXPECT_LE(ink.Left, c.Left + 3);
+        EXPECT_GE(ink.Top, layout::kTextRow);
+        EXPECT_LE(ink.Bottom, layout::kTextRow + layout::kTextCell - 1);
+        EXPECT_GE(ink.Bottom - ink.Top, 6);  // whole characters, not a stray pixel
+    }
+
+    // Chinese characters are drawn as themselves: two different ones never come out as the same
+    // box a font draws for what it lacks.
+    PaintedFigures first, second;
+    first.StatusText = "秒";
+    second.StatusText = "和";
+    const Pixels a = paint(first);
+    const Pixels b = paint(second);
+    int differing = 0;
+    for (int y = layout::kTextRow; y < layout::kTextRow + layout::kTextCell; ++y) {
+        for (int x = layout::kStatusX; x < layout::kStatusX + 20; ++x)
+            differing += a.At(x, y) != b.At(x, y);
+    }
+    EXPECT_GT(differing, 10);
+}
+
+TEST(WindowPainting, CloseSpotAndDragStripCoverTheirPixels) {
+    struct Case {
+        int X, Y;
+        bool Close, Drag;
+    };
+    const Case cases[] = {
+        {343, 2, true, true},    {361, 11, true, true},  {342, 5, false, true},
+        {362, 5, false, true},   {350, 1, false, true},  {350, 12, false, true},
+        {0, 0, false, true},     {367, 12, false, true}, {368, 5, false, false},
+        {100, 13, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.X << ", " << c.Y);
+        EXPECT_EQ(layout::kCloseSpot.Contains(c.X, c.Y), c.Close);
+        EXPECT_EQ(layout::kDragStrip.Contains(c.X, c.Y), c.Drag);
+    }
+}
+
+struct WindowTest : ::testing::Test {
+    // Each run has a client directory of its own, so that no two share a run lock.
+    StartOptions Options(const std::string& url) {
+        return StartOptions{url, 0,
+                            BaseDirectories{Client.Path() + "/client", Client.Path() + "/windows",
+                                            Client.Path() + "/system32"}};
+    }
+    test::TempDir Client;
+};
+
+std::wstring Title(HWND window) {
+    wchar_t text[128] = {};
+    GetWindowTextW(window, text, 128);
+    return text;
+}
+
+TEST_F(WindowTest, OpensOffScreenWithTitleTrayAndNoMinimiseAndPaintsAtTheSharedPlaces) {
+    test::SilentServer server;
+    CUpdateWindow window(Options(server.Url("/update.xml")));
+    HWND handle = window.Handle();
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(Title(handle), L"自动升级-正在下载文件");
+    RECT outer{};
+    GetWindowRect(handle, &outer);
+    EXPECT_EQ(outer.left, 10000);
+    EXPECT_EQ(outer.top, 0);
+    EXPECT_EQ(outer.right - outer.left, 420);
+    EXPECT_EQ(outer.bottom - outer.top, 250);
+    const LONG_PTR style = GetWindowLongPtrW(handle, GWL_STYLE);
+    EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU), WS_CAPTION | WS_SYSMENU);
+    EXPECT_EQ(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME), 0);
+    EXPECT_TRUE(GetWindowLongPtrW(handle, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+    EXPECT_TRUE(IsWindowVisible(handle));
+    // Shell_NotifyIconW accepted the icon.
+    EXPECT_TRUE(window.Tray().Added());
+    EXPECT_EQ(window.Tray().Icon(), window.Images().TrayFrames[0]);
+    EXPECT_EQ(window.Tray().Tip(), L"正在自动更新");
+
+    SendMessageW(handle, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    EXPECT_FALSE(IsIconic(handle));
+
+    // One frame per handled notification of the running catalogue transfer; none without one.
+    ASSERT_TRUE(PumpUntil([&] {
+        const QueuedTransfer* front = window.Run().DownloadQueue.Front();
+        return front && front->Started();
+    }));
+    ITransfer* catalogue = window.Run().DownloadQueue.Front()->Transfer.get();
+    int frame = window.Tray().Frame();
+    for (int step = 1; step <= 3; ++step) {
+        window.PostMessage(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(1, 0), nullptr);
+        window.PostMessage(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(1, 0), catalogue);
+        ASSERT_TRUE(PumpUntil([&] { return window.Tray().Frame() != frame; }));
+        EXPECT_EQ(window.Tray().Frame(), (frame + 1) % 3);
+        frame = window.Tray().Frame();
+        EXPECT_EQ(window.Tray().Icon(), window.Images().TrayFrames[static_cast<size_t>(frame)]);
+    }
+    EXPECT_EQ(window.Tray().Tip(), L"正在自动更新");
+
+    // On screen for a moment, to be read back from the screen as the player would see it.
+    CUpdateRun& run = window.Run();
+    run.StatusText = "maps.pak";
+    run.Figures.FilePercent = 62;
+    run.Figures.TotalPercent = 38;
+    run.Figures.BytesPerSecond = 1'499'136;
+    run.FileCount = 12;
+    SetWindowPos(handle, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+    PumpUntil([] { return false; }, 500ms);  // a few repaint ticks
+    RECT client{};
+    GetClientRect(handle, &client);
+    POINT origin{0, 0};
+    ClientToScreen(handle, &origin);
+    const Pixels shot = Draw(outer.right - outer.left, outer.bottom - outer.top, [&](HDC dc) {
+        HDC screen = GetDC(nullptr);
+        BitBlt(dc, 0, 0, outer.right - outer.left, outer.bottom - outer.top, screen, 0, 0, SRCCOPY);
+        ReleaseDC(nullptr, screen);
+    });
+    if (const char* path = std::getenv("TOVAL_WINDOW_SCREENSHOT")) {
+        EXPECT_TRUE(SaveBmp(shot, path));
+    }
+    const Pixels background = Read(window.Images().Background);
+    const Pixels bar = Read(window.Images().Bar);
+    auto at = [&](int x, int y) { return shot.At(origin.x + x, origin.y + y); };
+    const int fileBar = ProgressFigures::BarWidth(62);
+    const int totalBar = ProgressFigures::BarWidth(38);
+    EXPECT_EQ(at(12 + fileBar - 1, 110), bar.At(fileBar - 1, 6));
+    EXPECT_EQ(at(12 + fileBar, 110), background.At(12 + fileBar, 110));
+    EXPECT_EQ(at(12 + totalBar - 1, 160), bar.At(totalBar - 1, 4));
+    EXPECT_EQ(at(12 + totalBar, 160), background.At(12 + totalBar, 160));
+    EXPECT_EQ(at(30, 20), background.At(30, 20));  // banner
+    EXPECT_EQ(at(5, 200), background.At(5, 200));  // body
+    int inked = 0;  // "62% (1/12)": the only catalogue transfer counts as the first file
+    for (int y = layout::kTextRow; y < layout::kTextRow + layout::kTextCell; ++y) {
+        for (int x = layout::kCountX; x < client.right; ++x)
+            inked += at(x, y) != background.At(x, y);
+    }
+    EXPECT_GT(inked, 30);
+
+    // Closing ends the window and takes the tray icon with it.
+    SendMessageW(handle, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(window.Ended());
+    EXPECT_FALSE(IsWindow(handle));
+    EXPECT_FALSE(window.Tray().Added());
+}
+
+// Closes every message box of this process, recording captions and texts.
+class MessageBoxCloser {
+  public:
+    MessageBoxCloser()
+        : Worker([this](std::stop_token stop) {
+              while (!stop.stop_requested()) {
+                  EnumWindows(&MessageBoxCloser::Visit, reinterpret_cast<LPARAM>(this));
+                  std::this_thread::sleep_for(20ms);
+              }
+          }) {}
+    std::vector<std::pair<std::wstring, std::wstring>> Boxes() {
+        std::lock_guard guard(Lock);
+        return Seen;
+    }
+
+  private:
+    static BOOL CALLBACK Visit(HWND window, LPARAM self) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        wchar_t className[32] = {};
+        GetClassNameW(window, className, 32);
+        if (process != GetCurrentProcessId() || std::wstring(className) != L"#32770" ||
+            !IsWindowVisible(window))
+            return TRUE;
+        auto* closer = reinterpret_cast<MessageBoxCloser*>(self);
+        wchar_t text[512] = {};
+        GetDlgItemTextW(window, 0xFFFF, text, 512);  // the box's static text
+        {
+            std::lock_guard guard(closer->Lock);
+            closer->Seen.emplace_back(Title(window), text);
+        }
+        PostMessageW(window, WM_COMMAND, IDOK, 0);
+        std::this_thread::sleep_for(200ms);  // the box takes a moment to go
+        return TRUE;
+    }
+
+    std::mutex Lock;
+    std::vector<std::pair<std::wstring, std::wstring>> Seen;
+    std::jthread Worker;
+};
+
+TEST_F(WindowTest, RefusedCatalogueShowsItsBoxAndTheRunEndsTheWindow) {
+    MessageBoxCloser boxes;
+    // Port 1 refuses at once: the catalogue transfer fails on its worker, the failure comes back
+    // through the window's queue, the box runs its own loop, and the run ends the window.
+    CUpdateWindow window(Options("http://127.0.0.1:1/update.xml"));
+    ASSERT_NE(window.Handle(), nullptr);
+    std::jthread watchdog([&, handle = window.Handle()](std::stop_token stop) {
+        for (int i = 0; i < 600 && !stop.stop_requested(); ++i) std::this_thread::sleep_for(100ms);
+        if (!stop.stop_requested()) PostMessageW(handle, WM_CLOSE, 0, 0);  // never hang
+    });
+    window.Exec();
+    watchdog.request_stop();
+    const auto seen = boxes.Boxes();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].first, L"系统提示");
+    EXPECT_FALSE(seen[0].second.empty());
+    EXPECT_TRUE(window.Ended());
+    EXPECT_FALSE(window.Tray().Added());
+    EXPECT_EQ(window.Run().RunOutcome(), CUpdateRun::Outcome::Failed);
+}
+
+// Run as a program of its own by the test below: a release on the close spot must end the
+// process from inside the handler, so returning from it is a failure.
+TEST_F(WindowTest, CloseSpotChild) {
+    if (!std::getenv("TOVAL_CLOSE_SPOT_CHILD")) GTEST_SKIP() << "runs in a child process";
+    test::SilentServer server;
+    CUpdateWindow window(Options(server.Url("/update.xml")));
+    ASSERT_TRUE(PumpUntil([&] {
+        const QueuedTransfer* front = window.Run().DownloadQueue.Front();
+        return front && front->Started();
+    }));
+    const LPARAM spot = MAKELPARAM(350, 5);
+    SendMessageW(window.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, spot);
+    SendMessageW(window.Handle(), WM_LBUTTONUP, 0, spot);
+    ADD_FAILURE() << "the process went on after the release on the close spot";
+}
+
+TEST_F(WindowTest, ReleaseOnTheCloseSpotEndsTheProcessWithStatusZero) {
+    wchar_t program[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring command =
+        L"\"" + std::wstring(program) + L"\" --gtest_filter=WindowTest.CloseSpotChild";
+    SetEnvironmentVariableW(L"TOVAL_CLOSE_SPOT_CHILD", L"1");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0,
+                                        nullptr, nullptr, &startup, &child);
+    SetEnvironmentVariableW(L"TOVAL_CLOSE_SPOT_CHILD", nullptr);
+    ASSERT_TRUE(started);
+    const DWORD waited = WaitForSingleObject(child.hProcess, 60'000);
+    if (waited != WAIT_OBJECT_0) TerminateProcess(child.hProcess, 99);
+    DWORD status = 99;
+    GetExitCodeProcess(child.hProcess, &status);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    ASSERT_EQ(waited, WAIT_OBJECT_0);
+    EXPECT_EQ(status, 0u);
+}
+
+}  // namespace
+}  // namespace toval

@@ -1,0 +1,338 @@
+#include "ui/CUpdateWindow_windows.h"
+
+#include <windowsx.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/status_texts.h"
+#include "platform/caller_message.h"
+#include "platform/debug_output.h"
+#include "platform/termination.h"
+#include "platform/wide_text.h"
+#include "ui/window_layout.h"
+#include "ui/window_texts.h"
+
+namespace toval {
+
+namespace {
+constexpr wchar_t kClassName[] = L"TovalUpdateWindow";
+// The window's own messages: the run's queue has something to deliver; the run asked to end.
+constexpr UINT kWakeMessage = WM_APP + 1;
+constexpr UINT kEndMessage = WM_APP + 2;
+// A timer that has not fired for this long is starved by a stream of posted messages, which
+// Windows always hands out before timers and paints; it is then run in between.
+constexpr auto kStarvedAfter = std::chrono::milliseconds(3 * kTimerPeriodMs);
+
+bool RegisterWindowClass(HINSTANCE module, WNDPROC procedure) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = module;
+    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    // No background brush: the paint covers the whole client area, erasing would only flicker.
+    windowClass.hbrBackground = nullptr;
+    windowClass.lpszClassName = kClassName;
+    return RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+}  // namespace
+
+std::wstring ApplicationName() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring name(path, length);
+    name = name.substr(name.find_last_of(L"\\/") + 1);
+    if (const auto dot = name.rfind(L'.'); dot != std::wstring::npos && dot > 0) name.resize(dot);
+    return name.empty() ? L"toval-updater" : name;
+}
+
+CUpdateWindow::CUpdateWindow(const StartOptions& options) : Pictures(WindowImages::Load()) {
+    HINSTANCE module = GetModuleHandleW(nullptr);
+    if (!RegisterWindowClass(module, &CUpdateWindow::Procedure)) return;
+    const std::wstring title = Widen(kWindowTitle);
+    // A caption with the system menu and its close button, no minimise or maximise box, a fixed
+    // frame, and a taskbar button of its own.
+    HWND window = CreateWindowExW(WS_EX_APPWINDOW | WS_EX_DLGMODALFRAME, kClassName, title.c_str(),
+                                  WS_POPUP | WS_CAPTION | WS_SYSMENU, layout::kPosition.X,
+                                  layout::kPosition.Y, layout::kOuterSize.Width,
+                                  layout::kOuterSize.Height, nullptr, nullptr, module, this);
+    if (!window) return;
+    SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(Pictures.AppIcon));
+    SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(Pictures.AppIconSmall));
+
+    UpdateRun = options.Directories ? std::make_unique<CUpdateRun>(*this, *options.Directories)
+                                    : std::make_unique<CUpdateRun>(*this);
+    UpdateRun->CallerWindow = options.CallerWindow;
+    // The command line always supplies a URL (the default one when it names none).
+    UpdateRun->ServerList.Add(std::string(kServerName), options.UpdateUrl);
+    TrayIcon.Add(window, Pictures.TrayFrames);
+    UpdateRun->Figures.FilePercent = 0;
+    UpdateRun->Figures.TotalPercent = 0;
+    UpdateRun->Figures.BytesPerSecond = 0;
+
+    SetTimer(window, WM_TIMER_PUMP, kTimerPeriodMs, nullptr);
+    SetTimer(window, WM_TIMER_REPAINT, kTimerPeriodMs, nullptr);
+    LastPump = LastRepaint = std::chrono::steady_clock::now();
+    // The first pump step comes as soon as a loop runs rather than a period later: the window
+    // lies off screen, so nobody gains from waiting before the catalogue is asked for.
+    PostMessageW(window, WM_TIMER, WM_TIMER_PUMP, 0);
+    UpdateRun->Figures.LastClock = 0;
+    UpdateRun->Figures.LastReceived = 0;
+
+    ShowWindow(window, SW_SHOWNORMAL);
+    UpdateRun->StartRun(options.UpdateUrl);
+}
+
+CUpdateWindow::~CUpdateWindow() {
+    if (HWND window = Window.load()) DestroyWindow(window);
+    // Cancels and joins the transfers; what they still post finds no window and is dropped.
+    UpdateRun.reset();
+}
+
+void CUpdateWindow::Exec() {
+    MSG message;
+    while (!IsEnded && GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+void CUpdateWindow::End() {
+    if (IsEnded) return;
+    IsEnded = true;
+    // The icon goes with the window (WM_DESTROY); the run stays until the object goes, since a
+    // handler of it may still be on the stack below a message box.
+    if (HWND window = Window.load()) DestroyWindow(window);
+    TrayIcon.Remove();
+}
+
+void CUpdateWindow::PostMessage(uint32_t message, uint32_t wParam, ITransfer* lParam) {
+    {
+        std::lock_guard guard(QueueLock);
+        Queue.push_back({message, wParam, lParam});
+    }
+    WakeUp();
+}
+
+void CUpdateWindow::WakeUp() {
+    {
+        std::lock_guard guard(QueueLock);
+        if (WakePending || Queue.empty()) return;
+        WakePending = true;
+    }
+    // One wake-up at a time, however many messages wait: the thread's own queue has a limit of
+    // its own. Should it be full, the next timer tick tries again.
+    HWND window = Window.load();
+    if (!window || !PostMessageW(window, kWakeMessage, 0, 0)) {
+        std::lock_guard guard(QueueLock);
+        WakePending = false;
+    }
+}
+
+void CUpdateWindow::DeliverPosted() {
+    size_t budget = 0;
+    {
+        std::lock_guard guard(QueueLock);
+        WakePending = false;
+        budget = Queue.size();
+    }
+    // Only what was there when the wake-up came: messages that keep arriving meanwhile wait for
+    // the next wake-up, behind the timers and paints.
+    while (budget-- > 0 && !IsEnded) {
+        Message message{};
+        {
+            std::lock_guard guard(QueueLock);
+            if (Queue.empty()) break;
+            message = Queue.front();
+            Queue.pop_front();
+        }
+        // A message box shown by this handler delivers later messages from its own loop.
+        UpdateRun->Dispatch(message.Id, message.WParam, message.LParam);
+    }
+    if (IsEnded) return;
+    WakeUp();
+    CatchUpTicks();
+}
+
+void CUpdateWindow::CatchUpTicks() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - LastPump >= kStarvedAfter) Tick(WM_TIMER_PUMP);
+    if (!IsEnded && now - LastRepaint >= kStarvedAfter) {
+        Tick(WM_TIMER_REPAINT);
+        if (HWND window = Window.load()) UpdateWindow(window);
+    }
+}
+
+void CUpdateWindow::Tick(UINT id) {
+    CheckTermination();
+    if (IsEnded || !UpdateRun) return;
+    (id == WM_TIMER_PUMP ? LastPump : LastRepaint) = std::chrono::steady_clock::now();
+    UpdateRun->OnTimer(id);
+    WakeUp();
+}
+
+void CUpdateWindow::ShowMessageBox(const std::string& text, const std::string& caption,
+                                   uint32_t type) {
+    const std::wstring title = caption.empty() ? ApplicationName() : Widen(caption);
+    // No owner: the window itself lies off screen, and the box must be seen. Its loop goes on
+    // delivering this thread's messages, so the run's handlers may run meanwhile.
+    MessageBoxW(nullptr, Widen(text).c_str(), title.c_str(), type | MB_SETFOREGROUND);
+}
+
+void CUpdateWindow::SendUpdateResult(uint32_t callerWindow, uint32_t count) {
+    SendUpdateResultMessage(callerWindow, count,
+                            static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Window.load())));
+}
+
+void CUpdateWindow::PostQuit() {
+    // Ends the window after the handler that asked has returned.
+    if (HWND window = Window.load()) PostMessageW(window, kEndMessage, 0, 0);
+}
+
+void CUpdateWindow::Invalidate() {
+    if (HWND window = Window.load()) InvalidateRect(window, nullptr, FALSE);
+}
+
+void CUpdateWindow::ProgressHandled() { TrayIcon.Step(CurrentTrayTip(*UpdateRun)); }
+
+void CUpdateWindow::DebugOutput(const std::string& text) { ::toval::DebugOutput(text); }
+
+void CUpdateWindow::PaintTo(HDC dc) {
+    RECT client{};
+    GetClientRect(Window.load(), &client);
+    PaintProgress(dc, SIZE{client.right, client.bottom}, Pictures, TextFonts,
+                  UpdateRun ? CurrentFigures(*UpdateRun) : PaintedFigures{});
+}
+
+void CUpdateWindow::Paint() {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(Window.load(), &paint);
+    DebugOutput("OnPaint");
+    RECT client{};
+    GetClientRect(Window.load(), &client);
+    // Composed off screen and copied whole, so that the texts never flicker over the picture.
+    HDC buffer = CreateCompatibleDC(dc);
+    HBITMAP pixels = CreateCompatibleBitmap(dc, client.right, client.bottom);
+    const HGDIOBJ before = SelectObject(buffer, pixels);
+    PaintTo(buffer);
+    BitBlt(dc, 0, 0, client.right, client.bottom, buffer, 0, 0, SRCCOPY);
+    SelectObject(buffer, before);
+    DeleteObject(pixels);
+    DeleteDC(buffer);
+    EndPaint(Window.load(), &paint);
+}
+
+void CUpdateWindow::CheckTermination() {
+    const int signal = TerminationSignal();
+    if (signal == 0) return;
+    // The timers fire in a message box's loop too, so the process ends from here rather than
+    // unwinding loops: the run settles everything it owns first.
+    UpdateRun->Terminate();
+    TrayIcon.Remove();
+    std::fflush(nullptr);
+    std::_Exit(128 + signal);
+}
+
+void CUpdateWindow::ExitAtOnce() {
+    // The run stops where it stands; the transfer in progress leaves its partial file, the
+    // temporary catalogue goes. The icon goes first so that no dead icon stays in the tray.
+    TrayIcon.Remove();
+    if (UpdateRun) UpdateRun->Abandon();
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+LRESULT CALLBACK CUpdateWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<CUpdateWindow*>(
+            reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->Window = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<CUpdateWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self) return DefWindowProcW(window, message, wParam, lParam);
+    const LRESULT result = self->Handle(message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        self->Window = nullptr;
+    }
+    return result;
+}
+
+LRESULT CUpdateWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    HWND window = Window.load();
+    // The pointer's place when the message was made, in client coordinates.
+    const int x = GET_X_LPARAM(lParam);
+    const int y = GET_Y_LPARAM(lParam);
+    switch (message) {
+        case kWakeMessage:
+            DeliverPosted();
+            return 0;
+        case kEndMessage:
+            End();
+            return 0;
+        case WM_TIMER:
+            if (wParam == WM_TIMER_PUMP || wParam == WM_TIMER_REPAINT) {
+                Tick(static_cast<UINT>(wParam));
+                return 0;
+            }
+            break;
+        case WM_COMMAND:
+            // From another program (the caller): queued behind what the workers posted.
+            if (const uint32_t id = WindowCommandId(static_cast<uint32_t>(wParam)); id != 0)
+                PostMessage(WM_COMMAND, id, nullptr);
+            return 0;
+        case WM_PAINT:
+            Paint();
+            return 0;
+        case WM_PRINTCLIENT:
+            PaintTo(reinterpret_cast<HDC>(wParam));
+            return 0;
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_QUERYDRAGICON:
+            return reinterpret_cast<LRESULT>(Pictures.AppIcon);
+        case WM_LBUTTONDOWN:
+            MouseDown = true;
+            break;
+        case WM_LBUTTONUP:
+            MouseDown = false;
+            if (layout::kCloseSpot.Contains(x, y)) ExitAtOnce();
+            break;
+        case WM_MOUSEMOVE:
+            // The button must really be held: the release that ends a move of the window never
+            // reaches it, so the flag alone would carry the window off with a free pointer.
+            if (MouseDown && (wParam & MK_LBUTTON) && layout::kDragStrip.Contains(x, y)) {
+                POINT screen{x, y};
+                ClientToScreen(window, &screen);
+                // What a press on the caption does: the system moves the window with the
+                // pointer until the button is released.
+                PostMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(screen.x, screen.y));
+            }
+            break;
+        case WM_SYSCOMMAND:
+            // Minimising is refused, whatever asked for it.
+            if ((wParam & 0xFFF0) == SC_MINIMIZE) return 0;
+            break;
+        case WM_KEYDOWN:
+            // The window has no default button, so Enter simply ends it, as Esc does.
+            if (wParam == VK_ESCAPE || wParam == VK_RETURN) {
+                End();
+                return 0;
+            }
+            break;
+        case WM_CLOSE:
+            End();
+            return 0;
+        case WM_DESTROY:
+            KillTimer(window, WM_TIMER_PUMP);
+            KillTimer(window, WM_TIMER_REPAINT);
+            TrayIcon.Remove();
+            break;
+        default:
+            break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace toval
