@@ -23,6 +23,7 @@ void UnlockShare(CURL*, curl_lock_data data, void*) {
 
 }  // namespace
 
+// On Windows the default start includes Winsock's (WSAStartup), whose failure is the start's.
 NetworkLibrary::NetworkLibrary() : IsStarted(curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK) {
     if (!IsStarted) return;
     Share = curl_share_init();
