@@ -22,11 +22,11 @@
 #include "catalog/minisign.h"
 #include "catalog/mirror_origin.h"
 #include "catalog/xml_text.h"
-#include "platform/console_program.h"
 #include "platform/crypto.h"
 #include "platform/file_handle.h"
 #include "platform/file_read.h"
 #include "platform/mapped_file.h"
+#include "platform/standard_streams.h"
 #include "platform/text.h"
 #include "platform/unique_file.h"
 #include "tools/patch_maker.h"
@@ -720,8 +720,8 @@ Stop Run(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    UseBinaryStandardStreams();
-    const Stop stop = Run(ProgramArguments(argc, argv));
+    SetUpStandardStreams();
+    const Stop stop = Run(CommandArguments(argc, argv));
     if (stop.Status != kExitOk) {
         std::cerr << "toval-catalog: " << stop.Message << "\n";
         if (stop.Status == kExitUsage) std::cerr << "Try 'toval-catalog --help'.\n";
