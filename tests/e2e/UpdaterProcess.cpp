@@ -60,8 +60,16 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     std::vector<std::string> words{program};
     if (program.ends_with(".exe")) {
         words.insert(words.begin(), kWineLoader);
-        for (const char* name : {"WINEPREFIX", "WINEDEBUG", "WINESERVER"})
-            if (const char* value = std::getenv(name)) environment[name] = value;
+        // Wine keeps files of its own under HOME and TMPDIR (menus, its temporary directory):
+        // it gets ours, so that the directories a test gives the updater show the updater's
+        // writes alone. The Windows updater's own folders live in the prefix.
+        for (const char* name : {"WINEPREFIX", "WINEDEBUG", "WINESERVER", "HOME", "TMPDIR"}) {
+            if (const char* value = std::getenv(name)) {
+                environment[name] = value;
+            } else {
+                environment.erase(name);
+            }
+        }
     }
     words.insert(words.end(), args.begin(), args.end());
     std::vector<std::string> envStrings;

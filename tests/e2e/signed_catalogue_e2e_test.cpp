@@ -115,11 +115,20 @@ constexpr const char* kRefusedSignature = "更新文件列表的签名无效, �
 
 TEST_F(SignedCatalogue, Attacks) {
     // The player's client before each scenario: the old release.
-    const std::map<std::string, std::string> oldRelease = {{"a.dat", "old a"},
-                                                           {"run.sh", "#!/bin/sh\n"}};
-    const std::map<std::string, std::string> newRelease = {
-        {"a.dat", "new a!"}, {"run.sh", "#!/bin/sh\necho ran > \"$(dirname \"$0\")/ran.txt\"\n"}};
-    const std::vector<std::string> runIt = {"--execute", "run.sh"};
+    // A program the catalogue runs after installing it, which says so in ran.txt beside itself:
+    // a shell script for Linux, a command script for Windows (what cmd.exe writes ends in CR LF).
+    const bool windows = TestingWindowsUpdater();
+    const std::string run = windows ? "run.cmd" : "run.sh";
+    const auto script = [&](const std::string& word) {
+        return windows ? "@echo " + word + "> \"%~dp0" + word + ".txt\"\r\n"
+                       : "#!/bin/sh\necho " + word + " > \"$(dirname \"$0\")/" + word + ".txt\"\n";
+    };
+    const std::string ran = windows ? "ran\r\n" : "ran\n";
+    const std::map<std::string, std::string> oldRelease = {
+        {"a.dat", "old a"}, {run, windows ? "@rem\r\n" : "#!/bin/sh\n"}};
+    const std::map<std::string, std::string> newRelease = {{"a.dat", "new a!"},
+                                                           {run, script("ran")}};
+    const std::vector<std::string> runIt = {"--execute", run};
     struct Scenario {
         std::string Name;
         std::function<void()> Attack;  // publishes (and may run the updater) as the attack needs
@@ -137,9 +146,9 @@ TEST_F(SignedCatalogue, Attacks) {
          [&] {
              Publish(newRelease, "main", 100, runIt);
              // Same length, other bytes.
-             std::string evil = "#!/bin/sh\necho evil > \"$(dirname \"$0\")/evil.txt\"\n#";
-             evil.resize(newRelease.at("run.sh").size(), '#');
-             Root.Write("server/c/run.sh", evil);
+             std::string evil = script("evil");
+             evil.resize(newRelease.at(run).size(), ' ');
+             Root.Write("server/c/" + run, evil);
          },
          1, "错误代码 [11]", 1, true},
         {"tampered catalogue",
@@ -171,7 +180,7 @@ TEST_F(SignedCatalogue, Attacks) {
          1, "更新文件列表比已使用过的旧", 0, false},
         {"expired catalogue (freeze)",
          [&] {
-             Publish(newRelease, "main", 100, {"--execute", "run.sh", "--expires-days", "0"});
+             Publish(newRelease, "main", 100, {"--execute", run, "--expires-days", "0"});
          },
          1, "更新文件列表已过期", 0, false},
         {"a body longer than its Length (endless data)",
@@ -210,7 +219,7 @@ TEST_F(SignedCatalogue, Attacks) {
             if (name != UpdaterFileName() && name != "lobby.exe") fs::remove_all(e.path());
         }
         for (const auto& [name, content] : oldRelease) Root.Write("client/" + name, content);
-        fs::permissions(Root / "client/run.sh", fs::perms::owner_all);
+        fs::permissions(Root / ("client/" + run), fs::perms::owner_all);
         Trust({"main"});
         s.Attack();
         if (HasFatalFailure()) return;
@@ -226,7 +235,7 @@ TEST_F(SignedCatalogue, Attacks) {
         if (s.Updated == static_cast<int>(newRelease.size())) {
             ASSERT_TRUE(WaitForFile(Root / "client/ran.txt"));
             ASSERT_TRUE(WaitForFile(Root / "client/lobby.txt"));
-            expected["ran.txt"] = "ran\n";
+            expected["ran.txt"] = ran;
             expected["lobby.txt"] = "gameToval\n";
         }
         // Nothing ran, nothing half-done stays behind; the lobby stayed away.
