@@ -32,11 +32,9 @@ FileHandle FileHandle::Open(const std::string& path, OpenFor how, uint32_t mode)
     }
     const int fd = ::open(path.c_str(), flags, static_cast<mode_t>(mode));
     if (fd < 0) return {};
+    // O_NONBLOCK may stay: it changes nothing for a regular file, and nothing else is kept.
     FileHandle file(fd);
     if (!file.RegularSize()) return {};
-    // Back to blocking: a full disk must fail a write, not ask for it to be tried again.
-    const int status = ::fcntl(fd, F_GETFL);
-    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) return {};
     return file;
 }
 
