@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "engine/progress_figures.h"
+#include "tests/support/HttpServer.h"
 #include "tests/support/TempDir.h"
-#include "tests/ui_windows/silent_server.h"
 #include "ui/window_layout.h"
 
 namespace toval {
@@ -269,7 +269,9 @@ std::wstring Title(HWND window) {
 }
 
 TEST_F(WindowTest, OpensOffScreenWithTitleTrayAndNoMinimiseAndPaintsAtTheSharedPlaces) {
-    test::SilentServer server;
+    // A catalogue that never comes: the transfer stays running, and the window stays open.
+    test::HttpServer server;
+    server.Route("/update.xml", test::Response{.StallBeforeHeaders = true});
     CUpdateWindow window(Options(server.Url("/update.xml")));
     HWND handle = window.Handle();
     ASSERT_NE(handle, nullptr);
@@ -422,7 +424,9 @@ TEST_F(WindowTest, RefusedCatalogueShowsItsBoxAndTheRunEndsTheWindow) {
 // process from inside the handler, so returning from it is a failure.
 TEST_F(WindowTest, CloseSpotChild) {
     if (!std::getenv("TOVAL_CLOSE_SPOT_CHILD")) GTEST_SKIP() << "runs in a child process";
-    test::SilentServer server;
+    // A catalogue that never comes: the transfer stays running, and the window stays open.
+    test::HttpServer server;
+    server.Route("/update.xml", test::Response{.StallBeforeHeaders = true});
     CUpdateWindow window(Options(server.Url("/update.xml")));
     ASSERT_TRUE(PumpUntil([&] {
         const QueuedTransfer* front = window.Run().DownloadQueue.Front();
