@@ -9,6 +9,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include "platform/shell_words.h"
 #include "platform/wide_text.h"
 #else
 #include <fcntl.h>
@@ -28,27 +29,6 @@ namespace toval::test {
 
 namespace {
 
-// One argument as the C runtime's parser (and CommandLineToArgvW) reads it back: quoted when it
-// holds blanks or quotes, with the backslashes in front of a quote doubled.
-std::wstring QuoteArgument(const std::wstring& arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
-    std::wstring quoted = L"\"";
-    for (auto it = arg.begin();; ++it) {
-        size_t backslashes = 0;
-        while (it != arg.end() && *it == L'\\') {
-            ++it;
-            ++backslashes;
-        }
-        if (it == arg.end()) {
-            quoted.append(backslashes * 2, L'\\');
-            break;
-        }
-        quoted.append(*it == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        quoted.push_back(*it);
-    }
-    return quoted + L"\"";
-}
-
 void Drain(HANDLE pipe, std::string& into) {
     char buffer[4096];
     DWORD got = 0;
@@ -60,11 +40,7 @@ void Drain(HANDLE pipe, std::string& into) {
 
 ProgramRun RunProgram(const std::vector<std::string>& args) {
     ProgramRun run;
-    std::wstring command;
-    for (const std::string& arg : args) {
-        if (!command.empty()) command += L' ';
-        command += QuoteArgument(Widen(arg));
-    }
+    std::wstring command = Widen(JoinWindowsCommandLine(args));
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
     if (!::CreatePipe(&outRead, &outWrite, &inherit, 0)) return run;
