@@ -13,7 +13,7 @@
 
 #include "engine/kept_catalogue.h"
 #include "engine/status_texts.h"
-#include "engine/utf8_path.h"
+#include "platform/utf8_path.h"
 #include "net/derived_urls.h"
 #include "net/update_path.h"
 #include "platform/disk_space.h"

@@ -2,7 +2,7 @@
 
 #include "engine/CUpdateRun.h"
 #include "engine/status_texts.h"
-#include "engine/utf8_path.h"
+#include "platform/utf8_path.h"
 #include "net/update_path.h"
 #include "platform/file_handle.h"
 #include "platform/process.h"

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "engine/utf8_path.h"
+#include "platform/utf8_path.h"
 #include "platform/file_handle.h"
 #include "platform/file_read.h"
 

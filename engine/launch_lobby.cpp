@@ -6,7 +6,7 @@
 
 #include "engine/CUpdateRun.h"
 #include "engine/status_texts.h"
-#include "engine/utf8_path.h"
+#include "platform/utf8_path.h"
 #include "platform/directories.h"
 #include "platform/process.h"
 

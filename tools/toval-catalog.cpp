@@ -29,6 +29,7 @@
 #include "platform/standard_streams.h"
 #include "platform/text.h"
 #include "platform/unique_file.h"
+#include "platform/utf8_path.h"
 #include "tools/patch_maker.h"
 
 namespace fs = std::filesystem;
@@ -82,22 +83,6 @@ bytes published. REL is a path relative to CLIENT_DIR with '/' separators. A sym
 catalogued as that file under the link's name; links to directories are not followed.
 Exit status: 0 success, 2 bad command line, 1 any other failure.
 )";
-
-// Paths are UTF-8 strings throughout; std::filesystem takes and gives them through its u8 forms
-// (its narrow forms are the ANSI code page on Windows, which cannot spell every name).
-fs::path PathOf(const std::string& utf8) {
-    return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-std::string Utf8(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
-std::string GenericUtf8(const fs::path& path) {
-    const std::u8string text = path.generic_u8string();
-    return std::string(text.begin(), text.end());
-}
 
 // Why a run stops: the exit status and the message for stderr.
 struct Stop {
@@ -327,21 +312,21 @@ std::string PercentEncodePath(std::string_view rel) {
 // Relative paths of the regular files below `root`, in byte order.
 Stop ListFiles(const fs::path& root, std::vector<std::string>& files) {
     std::error_code ec;
-    if (!fs::is_directory(root, ec)) return Failed(Utf8(root) + ": not a directory");
+    if (!fs::is_directory(root, ec)) return Failed(Utf8OfPath(root) + ": not a directory");
     fs::recursive_directory_iterator it(root, fs::directory_options::none, ec);
     for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         const fs::path& path = it->path();
         const fs::file_status own = it->symlink_status(ec);
         if (ec) break;
         const fs::file_status target = fs::status(path, ec);
-        const std::string rel = GenericUtf8(path.lexically_relative(root));
+        const std::string rel = GenericUtf8OfPath(path.lexically_relative(root));
         if (ec && fs::is_symlink(own)) {
             std::cerr << "toval-catalog: note: skipping '" << rel << "', a link to nothing\n";
             ec.clear();
             continue;
         }
         // A file that cannot be looked at must not vanish from the catalogue.
-        if (ec) return Failed(Utf8(path) + ": " + ec.message());
+        if (ec) return Failed(Utf8OfPath(path) + ": " + ec.message());
         if (fs::is_directory(target)) {
             if (fs::is_symlink(own)) {
                 std::cerr << "toval-catalog: note: not following link '" << rel << "'\n";
@@ -354,7 +339,7 @@ Stop ListFiles(const fs::path& root, std::vector<std::string>& files) {
         }
         files.push_back(rel);
     }
-    if (ec) return Failed(Utf8(root) + ": " + ec.message());
+    if (ec) return Failed(Utf8OfPath(root) + ": " + ec.message());
     std::sort(files.begin(), files.end());
     return {};
 }
@@ -440,7 +425,7 @@ Stop DescribeFile(const fs::path& root, const std::string& rel, const Options& o
                       "': the name is not valid UTF-8, holds control characters or a backslash; "
                       "rename it or leave it out with --exclude");
     }
-    const std::string path = Utf8(root / PathOf(rel));
+    const std::string path = Utf8OfPath(root / PathOfUtf8(rel));
     // One open file for its length, time and hash: they describe the same content.
     const LocalFile file(path);
     if (!file.IsOpen()) return Failed(path + ": cannot be read");
@@ -583,9 +568,9 @@ Stop WriteOutput(const Options& options, const std::vector<std::unique_ptr<CFile
         // Signed from the very bytes that are published.
         const std::optional<std::string> bytes = ReadSmallFile(temp, kCatalogueMaxBytes);
         std::string signature;
-        Stop stop = bytes
-                        ? SignCatalogue(options, *bytes, Utf8(PathOf(target).filename()), signature)
-                        : Failed(temp + ": cannot be read back");
+        Stop stop = bytes ? SignCatalogue(options, *bytes,
+                                          Utf8OfPath(PathOfUtf8(target).filename()), signature)
+                          : Failed(temp + ": cannot be read back");
         const std::string sigPath = target + ".minisig";
         const std::string sigTemp = sigPath + ".new";
         RemoveFile(sigTemp);
@@ -607,8 +592,8 @@ Stop WriteOutput(const Options& options, const std::vector<std::unique_ptr<CFile
 }
 
 fs::path PatchDirectory(const Options& options) {
-    if (options.PatchDir) return PathOf(*options.PatchDir);
-    return PathOf(*options.Output).parent_path() / "patches";
+    if (options.PatchDir) return PathOfUtf8(*options.PatchDir);
+    return PathOfUtf8(*options.Output).parent_path() / "patches";
 }
 
 // For each file that changed since an earlier version, a patch from that version's file; listed
@@ -619,12 +604,12 @@ Stop AddPatches(const fs::path& root, const std::vector<std::string>& files, con
     const fs::path patchDir = PatchDirectory(options);
     std::error_code ec;
     fs::create_directories(patchDir, ec);
-    if (ec) return Failed(Utf8(patchDir) + ": cannot be created");
+    if (ec) return Failed(Utf8OfPath(patchDir) + ": cannot be created");
     // The catalogue names its patches relative to itself.
     const fs::path catalogueDir =
-        fs::weakly_canonical(fs::absolute(PathOf(*options.Output)).parent_path());
+        fs::weakly_canonical(fs::absolute(PathOfUtf8(*options.Output)).parent_path());
     const std::string prefix =
-        PercentEncodePath(GenericUtf8(
+        PercentEncodePath(GenericUtf8OfPath(
             fs::weakly_canonical(fs::absolute(patchDir)).lexically_relative(catalogueDir))) +
         "/";
     for (std::size_t i = 0; i < files.size(); ++i) {
@@ -632,8 +617,8 @@ Stop AddPatches(const fs::path& root, const std::vector<std::string>& files, con
         std::optional<MappedFile> current;
         std::vector<std::string> sources;  // hashes already patched from
         for (const std::string& previous : options.Previous) {
-            const fs::path oldPath = PathOf(previous) / PathOf(files[i]);
-            const std::string old = Utf8(oldPath);
+            const fs::path oldPath = PathOfUtf8(previous) / PathOfUtf8(files[i]);
+            const std::string old = Utf8OfPath(oldPath);
             if (!fs::is_regular_file(oldPath, ec)) continue;
             // Mapped once: hashed, and read again only when a patch is made from it.
             const MappedFile before(old);
@@ -652,17 +637,17 @@ Stop AddPatches(const fs::path& root, const std::vector<std::string>& files, con
             const std::string name = ToHex(Blake2b256(pair).data(), 32) + ".zst";
             const fs::path patch = patchDir / name;
             if (!fs::is_regular_file(patch, ec)) {
-                if (!current) current.emplace(Utf8(root / PathOf(files[i])));
+                if (!current) current.emplace(Utf8OfPath(root / PathOfUtf8(files[i])));
                 std::string why;
                 if (!current->Ok() || !before.Ok())
                     return Failed(files[i] + ": cannot be read for its patch");
-                if (!MakePatch(before.Bytes(), current->Bytes(), Utf8(patch), why)) {
+                if (!MakePatch(before.Bytes(), current->Bytes(), Utf8OfPath(patch), why)) {
                     if (why == "too large to patch") continue;
-                    return Failed(Utf8(patch) + ": " + why);
+                    return Failed(Utf8OfPath(patch) + ": " + why);
                 }
             }
             const uint64_t length = fs::file_size(patch, ec);
-            if (ec) return Failed(Utf8(patch) + ": cannot be read");
+            if (ec) return Failed(Utf8OfPath(patch) + ": cannot be read");
             if (length * 2 < entry.Length) entry.Patches.push_back({*from, prefix + name, length});
         }
     }
@@ -683,14 +668,14 @@ Stop Run(const std::vector<std::string>& args) {
         return {};
     }
     if (options.KeygenBase) return Keygen(*options.KeygenBase);
-    const fs::path root = PathOf(options.ClientDir);
+    const fs::path root = PathOfUtf8(options.ClientDir);
     std::vector<std::string> files;
     if (Stop stop = ListFiles(root, files); stop.Status != kExitOk) return stop;
 
     std::vector<std::string> excluded = options.Exclude;
     // The catalogue and its patches are not files of the client, even when written inside it.
     std::vector<fs::path> written;
-    if (options.Output) written.push_back(PathOf(*options.Output));
+    if (options.Output) written.push_back(PathOfUtf8(*options.Output));
     if (!options.Previous.empty()) written.push_back(PatchDirectory(options));
     for (const fs::path& path : written) {
         std::error_code ec;
@@ -698,7 +683,8 @@ Stop Run(const std::vector<std::string>& args) {
         const fs::path dir = fs::canonical(root, ec);
         if (!ec) {
             const fs::path inside = out.lexically_relative(dir);
-            if (!inside.empty() && *inside.begin() != "..") excluded.push_back(GenericUtf8(inside));
+            if (!inside.empty() && *inside.begin() != "..")
+                excluded.push_back(GenericUtf8OfPath(inside));
         }
     }
     std::erase_if(files, [&](const std::string& rel) {
