@@ -41,6 +41,8 @@ bool ExecuteFile(const std::string& path, const std::string& parameters);
 // regsvr32 of the system directory that matches the file's machine type (a 32-bit DLL needs the
 // 32-bit one); on Linux the first regsvr32 on PATH.
 bool RegisterComponent(const std::string& path);
+// The regsvr32 RegisterComponent starts for `path`; empty when there is none.
+std::string RegistrationProgram(const std::string& path);
 // Starts the program at `path` with `args`: a Windows program directly on Windows and through
 // wine on Linux, a native Linux program directly; anything else is not started.
 bool StartProgram(const std::string& path, const std::vector<std::string>& args);

@@ -160,8 +160,10 @@ bool ExecuteFile(const std::string& path, const std::string& parameters) {
     return args && StartFile(path, *args);
 }
 
+std::string RegistrationProgram(const std::string&) { return FindInPath("regsvr32"); }
+
 bool RegisterComponent(const std::string& path) {
-    const std::string regsvr32 = FindInPath("regsvr32");
+    const std::string regsvr32 = RegistrationProgram(path);
     return !regsvr32.empty() && StartDetached(regsvr32, {"/s", path});
 }
 

@@ -114,10 +114,14 @@ bool ExecuteFile(const std::string& path, const std::string& parameters) {
     return ShellStart(path, Widen(parameters));
 }
 
-bool RegisterComponent(const std::string& path) {
+std::string RegistrationProgram(const std::string& path) {
     const std::wstring folder = SystemFolder(MachineType(path) == kMachineI386);
-    if (folder.empty()) return false;
-    return StartDetached(Narrow(folder) + "\\regsvr32.exe", {"/s", path});
+    return folder.empty() ? std::string() : Narrow(folder) + "\\regsvr32.exe";
+}
+
+bool RegisterComponent(const std::string& path) {
+    const std::string regsvr32 = RegistrationProgram(path);
+    return !regsvr32.empty() && StartDetached(regsvr32, {"/s", path});
 }
 
 bool StartProgram(const std::string& path, const std::vector<std::string>& args) {
