@@ -254,8 +254,8 @@ TEST(WindowPainting, CloseSpotAndDragStripCoverTheirPixels) {
 
 struct WindowTest : ::testing::Test {
     // Each run has a client directory of its own, so that no two share a run lock.
-    StartOptions Options(const std::string& url) {
-        return StartOptions{url, 0,
+    StartOptions Options(const std::string& url, uint32_t caller = 0) {
+        return StartOptions{url, caller,
                             BaseDirectories{Client.Path() + "/client", Client.Path() + "/windows",
                                             Client.Path() + "/system32"}};
     }
@@ -418,6 +418,58 @@ TEST_F(WindowTest, RefusedCatalogueShowsItsBoxAndTheRunEndsTheWindow) {
     EXPECT_TRUE(window.Ended());
     EXPECT_FALSE(window.Tray().Added());
     EXPECT_EQ(window.Run().RunOutcome(), CUpdateRun::Outcome::Failed);
+}
+
+// The launcher's window, as far as the updater sees it: it records what reaches it.
+struct CallerWindow {
+    static LRESULT CALLBACK Record(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == 890) Results.push_back({wParam, lParam});
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    CallerWindow() {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = Record;
+        windowClass.lpszClassName = L"TovalTestLauncher";
+        RegisterClassW(&windowClass);
+        Handle = CreateWindowExW(0, L"TovalTestLauncher", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                 nullptr, nullptr);
+        Results.clear();
+    }
+    ~CallerWindow() { DestroyWindow(Handle); }
+    uint32_t Id() const { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Handle)); }
+    HWND Handle = nullptr;
+    static inline std::vector<std::pair<WPARAM, LPARAM>> Results;
+};
+
+TEST_F(WindowTest, CallerHearsTheCountAndCommand1005QueuesNoSecondCatalogueMidway) {
+    test::HttpServer server;
+    std::string xml = "<?xml version=\"1.0\"?>\n<xmlRoot>";
+    for (const char* name : {"a.dat", "b.dat"})
+        xml += std::string("<File><FileName>") + name + "</FileName><Length>4</Length><URL>" +
+               server.Url(std::string("/files/") + name) + "</URL></File>";
+    server.Route("/update.xml", test::Response{.Body = xml + "</xmlRoot>"});
+    server.Route("/files/a.dat", test::Response{.Body = "aaaa", .StallBeforeHeaders = true});
+    server.Route("/files/b.dat", test::Response{.Body = "bbbb"});
+    CallerWindow caller;
+    ASSERT_NE(caller.Handle, nullptr);
+    CUpdateWindow window(Options(server.Url("/update.xml"), caller.Id()));
+    ASSERT_NE(window.Handle(), nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return !CallerWindow::Results.empty(); }));
+    EXPECT_EQ(CallerWindow::Results[0].first, 2u);
+    EXPECT_EQ(CallerWindow::Results[0].second,
+              static_cast<LPARAM>(reinterpret_cast<uintptr_t>(window.Handle())));
+
+    // a.dat is held at the front: a second catalogue now would end the update half way with a
+    // second result, so 1005 (low word, as a menu or a button sends it) changes nothing.
+    ASSERT_TRUE(PumpUntil([&] { return window.Run().DownloadQueue.Count() == 2; }));
+    SendMessageW(window.Handle(), WM_COMMAND, 1005, 0);
+    server.ReleaseStalls();
+    ASSERT_TRUE(PumpUntil([&] { return window.Ended(); }));
+    int catalogueRequests = 0;
+    for (const auto& r : server.Requests()) catalogueRequests += r.Target == "/update.xml";
+    EXPECT_EQ(catalogueRequests, 1);
+    EXPECT_EQ(CallerWindow::Results.size(), 1u);
+    EXPECT_EQ(test::ReadFile(Client.Path() + "/client/b.dat"), "bbbb");
 }
 
 // Run as a program of its own by the test below: a release on the close spot must end the
