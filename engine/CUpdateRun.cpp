@@ -13,12 +13,12 @@
 
 #include "engine/kept_catalogue.h"
 #include "engine/status_texts.h"
-#include "platform/utf8_path.h"
 #include "net/derived_urls.h"
 #include "net/update_path.h"
 #include "platform/disk_space.h"
 #include "platform/file_handle.h"
 #include "platform/temp_file.h"
+#include "platform/utf8_path.h"
 
 namespace toval {
 

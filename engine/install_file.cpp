@@ -2,10 +2,10 @@
 
 #include "engine/CUpdateRun.h"
 #include "engine/status_texts.h"
-#include "platform/utf8_path.h"
 #include "net/update_path.h"
 #include "platform/file_handle.h"
 #include "platform/process.h"
+#include "platform/utf8_path.h"
 
 namespace toval {
 

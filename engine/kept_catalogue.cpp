@@ -4,9 +4,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/utf8_path.h"
 #include "platform/file_handle.h"
 #include "platform/file_read.h"
+#include "platform/utf8_path.h"
 
 namespace toval {
 

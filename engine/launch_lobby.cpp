@@ -6,9 +6,9 @@
 
 #include "engine/CUpdateRun.h"
 #include "engine/status_texts.h"
-#include "platform/utf8_path.h"
 #include "platform/directories.h"
 #include "platform/process.h"
+#include "platform/utf8_path.h"
 
 namespace toval {
 
