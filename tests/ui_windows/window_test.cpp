@@ -252,6 +252,17 @@ TEST(WindowPainting, CloseSpotAndDragStripCoverTheirPixels) {
     }
 }
 
+// The manifest the updater carries: started by a launcher without rights to spare, it must never
+// ask to be raised (Windows takes a program named "…update…" without one for an installer).
+TEST(ProgramResources, TheManifestAsksForTheInvokersRightsAndLongPaths) {
+    HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_NE(found, nullptr);
+    const auto* bytes = static_cast<const char*>(LockResource(LoadResource(nullptr, found)));
+    const std::string manifest(bytes, SizeofResource(nullptr, found));
+    EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+    EXPECT_NE(manifest.find("<longPathAware"), std::string::npos);
+}
+
 struct WindowTest : ::testing::Test {
     // Each run has a client directory of its own, so that no two share a run lock.
     StartOptions Options(const std::string& url, uint32_t caller = 0) {
