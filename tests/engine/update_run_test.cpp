@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include "tests/support/Nginx.h"
+#else
+#include "tests/support/ChildProgram.h"
 #endif
 
 #include <algorithm>
@@ -92,9 +94,43 @@ TEST(InstallFile, AMissingDownloadIsReportedAsARenameFailure) {
     EXPECT_EQ(ReadFile(client / "game.dat"), "old");  // the old copy is never lost
 }
 
-#ifndef _WIN32
-// Played against nginx (real validators, kept-alive connections), which a Windows test program
-// cannot start; the lobby is a shell script.
+// Played against nginx on Linux (real validators, kept-alive connections). A Windows test
+// program cannot start nginx: there the test server answers from the same directory, one
+// connection per request, without validators; the lobby is a Windows program.
+#ifdef _WIN32
+class WebServer {
+  public:
+    explicit WebServer(const std::string& root) { Server.ServeDirectory(root); }
+    bool Running() const { return true; }
+    std::string Failure() const { return {}; }
+    std::string Url(const std::string& path) const { return Server.Url("/" + path); }
+    // As nginx's log has them: "/a.dat 200".
+    std::vector<std::string> Requests() const {
+        std::vector<std::string> out;
+        for (const Request& r : Server.Requests())
+            out.push_back(r.Target + " " + std::to_string(r.Status));
+        return out;
+    }
+
+  private:
+    HttpServer Server;
+};
+
+void SetEnvironment(const char* name, const std::string& value) { _putenv_s(name, value.c_str()); }
+// GetTempPathW reads TMP first.
+constexpr const char* kTempVariable = "TMP";
+#else
+using WebServer = Nginx;
+
+void SetEnvironment(const char* name, const std::string& value) {
+    if (value.empty()) {
+        unsetenv(name);
+    } else {
+        setenv(name, value.c_str(), 1);
+    }
+}
+constexpr const char* kTempVariable = "TMPDIR";
+#endif
 
 struct File {
     File(std::string name, std::string content, bool onServer = true, bool current = false,
@@ -111,7 +147,7 @@ struct File {
     std::string Dir;      // sub-directory below the client's directory
 };
 
-std::string Catalogue(const std::vector<File>& files, const Nginx& web) {
+std::string Catalogue(const std::vector<File>& files, const WebServer& web) {
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xmlRoot><Product>\n";
     for (const File& f : files) {
         xml += "<File><FileName>" + f.Name +
@@ -127,32 +163,34 @@ std::string Catalogue(const std::vector<File>& files, const Nginx& web) {
 
 int CountTempCatalogues(const std::string& dir) {
     int n = 0;
-    for (const auto& e : fs::directory_iterator(dir))
-        if (e.path().filename().string().rfind("Xml", 0) == 0) ++n;
+    for (const auto& e : fs::directory_iterator(FromUtf8(dir)))
+        if (Utf8(e.path().filename()).rfind("Xml", 0) == 0) ++n;
     return n;
 }
 
 class UpdateRunTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        Web = std::make_unique<Nginx>(Server.Path());
+        Web = std::make_unique<WebServer>(Server.Path());
         ASSERT_TRUE(Web->Running()) << Web->Failure();
-        fs::create_directories(Tmp.Path());
-        SavedTmp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
-        setenv("TMPDIR", Tmp.Path().c_str(), 1);
+        fs::create_directories(FromUtf8(Tmp.Path()));
+        SavedTmp = std::getenv(kTempVariable) ? std::getenv(kTempVariable) : "";
+        SetEnvironment(kTempVariable, Tmp.Path());
         SavedCwd = fs::current_path();
         // The lobby is looked for in the current directory (nothing of the kind stands beside
-        // the test program); it writes its arguments where the test can read them.
+        // the test program); it writes its arguments to lobby.txt beside itself.
+#ifdef _WIN32
+        fs::copy_file(FromUtf8(BuiltProgram("toval-record-arguments")),
+                      FromUtf8(Work / "lobby.exe"));
+#else
         Work.Write("lobby.exe", "#!/bin/sh\necho \"$@\" > " + (Work / "lobby.txt") + "\n");
         fs::permissions(Work / "lobby.exe", fs::perms::owner_all);
-        fs::current_path(Work.Path());
+#endif
+        fs::current_path(FromUtf8(Work.Path()));
     }
     void TearDown() override {
         fs::current_path(SavedCwd);
-        if (SavedTmp.empty())
-            unsetenv("TMPDIR");
-        else
-            setenv("TMPDIR", SavedTmp.c_str(), 1);
+        SetEnvironment(kTempVariable, SavedTmp);
     }
 
     void Publish(const std::vector<File>& files) {
@@ -202,7 +240,7 @@ class UpdateRunTest : public ::testing::Test {
 
     TempDir Client, Server, Work, Tmp;
     int Serial = 0;
-    std::unique_ptr<Nginx> Web;
+    std::unique_ptr<WebServer> Web;
     std::unique_ptr<TestHost> Host = std::make_unique<TestHost>();
     std::string SavedTmp;
     fs::path SavedCwd;
@@ -234,8 +272,11 @@ TEST_F(UpdateRunTest, ThreeOutdatedFilesAreInstalledInOrderThenTheLobbyStarts) {
         EXPECT_EQ(ReadFile(Client / f.Name), f.Content);
         EXPECT_FALSE(fs::exists(Client / (f.Name + ".update")));
     }
+#ifndef _WIN32
+    // The replaced file's permission bits carry over (Windows files have none).
     EXPECT_EQ(fs::status(Client / "b.dat").permissions(),
               fs::perms::owner_all | fs::perms::group_read);
+#endif
     EXPECT_EQ(run->RunOutcome(), CUpdateRun::Outcome::Finished);
     EXPECT_EQ(run->FileCount, 3u);
     EXPECT_EQ(run->TotalBytes, 3071u);
@@ -373,11 +414,14 @@ TEST_F(UpdateRunTest, EachCompletionStartsTheNextFileWithoutWaitingForATick) {
     std::vector<std::string> expected;
     for (const File& f : files) expected.push_back("/files/" + f.Name + " 200");
     EXPECT_THAT(FilesRequested(), ::testing::UnorderedElementsAreArray(expected));
-    // Connections are kept for the next files: no more than run at once.
+#ifndef _WIN32
+    // Connections are kept for the next files: no more than run at once (nginx keeps them
+    // alive; the Windows test server closes each).
     std::set<std::string> connections;
     for (const std::string& line : Web->Connections())
         connections.insert(line.substr(0, line.find(' ')));
     EXPECT_LE(connections.size(), run->TransferLimit);
+#endif
     std::vector<std::string> lines = {Connecting, Fetched, "需更新文件总数: 70, 文件总长度: 0 KB"};
     for (const File& f : files) {
         lines.push_back(f.Name);
@@ -521,11 +565,14 @@ TEST_F(UpdateRunTest, LongNamesAndLeftoversOfADeadRunDoNotBlockTheirFiles) {
     EXPECT_EQ(ReadFile(Client / longName), "long");
     EXPECT_EQ(ReadFile(Client / "a.dat"), "fresh");
     std::vector<std::string> left;
-    for (const auto& e : fs::directory_iterator(Client.Path())) left.push_back(e.path().filename());
+    for (const auto& e : fs::directory_iterator(FromUtf8(Client.Path())))
+        left.push_back(Utf8(e.path().filename()));
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{".toval-updater", "a.dat", longName}));
 }
 
+#ifndef _WIN32
+// Linux threads only: the fault is injected through the default attributes of pthreads.
 TEST_F(UpdateRunTest, AWorkerThatCannotStartEndsTheRunAndTellsTheCaller) {
     Publish({{"a.dat", "aaaa"}});
     // Fault injection, not a fake: every new thread now asks for a stack no machine can map,

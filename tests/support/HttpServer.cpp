@@ -17,8 +17,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
+
+#include "platform/utf8_path.h"
 
 namespace toval::test {
 
@@ -239,6 +245,11 @@ HttpServer::~HttpServer() {
         ADD_FAILURE() << "HttpServer: unexpected request " << r.Method << " " << r.Target;
 }
 
+void HttpServer::ServeDirectory(const std::string& root) {
+    std::lock_guard lock(Mutex);
+    Root = root;
+}
+
 void HttpServer::Route(const std::string& target, Response response) {
     std::lock_guard lock(Mutex);
     Routes[target] = std::move(response);
@@ -277,6 +288,34 @@ void HttpServer::Wake() {
     ::send(Native(Waker), &one, 1, 0);
 }
 
+namespace {
+// The file a static server would answer `target` with: its path decoded from %XX, without its
+// query; a path that climbs out of `root` or names no regular file is a 404.
+Response FileResponse(const std::string& root, const std::string& target) {
+    std::string path;
+    const std::string raw = target.substr(0, target.find('?'));
+    for (size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '%' && i + 2 < raw.size() &&
+            std::isxdigit(static_cast<unsigned char>(raw[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(raw[i + 2]))) {
+            path += static_cast<char>(std::stoi(raw.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            path += raw[i];
+        }
+    }
+    const std::filesystem::path relative = PathOfUtf8(path).relative_path().lexically_normal();
+    if (relative.empty() || *relative.begin() == "..") return Response{404, "not found"};
+    std::ifstream in(PathOfUtf8(root) / relative, std::ios::binary);
+    std::error_code ec;
+    if (!in || !std::filesystem::is_regular_file(PathOfUtf8(root) / relative, ec))
+        return Response{404, "not found"};
+    std::ostringstream body;
+    body << in.rdbuf();
+    return Response{200, body.str()};
+}
+}  // namespace
+
 // Records the request held in c.In and prepares its response.
 void HttpServer::Answer(Connection& c) {
     const size_t end = c.In.find("\r\n\r\n");
@@ -290,10 +329,13 @@ void HttpServer::Answer(Connection& c) {
     if (route != Routes.end()) {
         const Response& r = route->second;
         c.Reply = r.Ranged && !request.Header("Range").empty() ? *r.Ranged : r;
+    } else if (!Root.empty()) {
+        c.Reply = FileResponse(Root, request.Target);
     } else {
         c.Reply = Response{404, "not found"};
         Unexpected.push_back(request);
     }
+    request.Status = c.Reply.Status;
     Received.push_back(std::move(request));
     Arrived.notify_all();
 

@@ -10,7 +10,8 @@
 //     EXPECT_EQ(server.Requests()[0].Header("User-Agent"), "...");
 //
 // A request for a path without a route is answered 404, recorded in UnexpectedRequests() and
-// fails the test when the server is destroyed; route a path to Response{404} to expect a 404.
+// fails the test when the server is destroyed; route a path to Response{404} to expect a 404
+// (or serve a directory, where a missing file is an ordinary 404).
 // Every response closes its connection (HTTP/1.0 style), so each request is a connection.
 
 #include <chrono>
@@ -38,6 +39,8 @@ struct Request {
     std::string Header(std::string_view name) const;
     // How many times header `name` was sent.
     size_t HeaderCount(std::string_view name) const;
+
+    int Status = 0;  // of the answer, once it is known
 };
 
 struct Response {
@@ -80,6 +83,9 @@ class HttpServer {
     // Serves `response` for every request whose target is `target` (or whose path is, when the
     // target carries a query that has no route of its own). May be called while serving.
     void Route(const std::string& target, Response response);
+    // Answers requests without a route from the files below `root`, as a static web server does:
+    // the file's bytes, or 404 (expected, not a failure) when there is none.
+    void ServeDirectory(const std::string& root);
     std::string Url(const std::string& target) const;
     uint16_t Port() const { return ListenPort; }
 
@@ -109,6 +115,7 @@ class HttpServer {
     mutable std::mutex Mutex;
     mutable std::condition_variable Arrived;
     std::map<std::string, Response> Routes;
+    std::string Root;  // of ServeDirectory; empty for none
     std::vector<Request> Received;
     std::vector<Request> Unexpected;
     std::thread Thread;
