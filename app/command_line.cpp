@@ -42,13 +42,24 @@ void ParseArgumentString(std::string_view arguments, CommandLine& out) {
 
 const char kVersionText[] = TOVAL_VERSION;
 
+namespace {
+// What HANDLE names, on each system.
+#ifdef _WIN32
+constexpr const char* kCallerWindow = "window handle";
+#else
+constexpr const char* kCallerWindow = "X11 window id";
+#endif
+}  // namespace
+
 std::string UsageText() {
     std::string text = R"(Usage: toval-updater [--console] [URL,HANDLE]
 
 Brings the game client beside this program up to date from the catalogue at URL, then starts
 the game lobby when files were updated.
 
-  URL,HANDLE   the catalogue's address and the caller's X11 window id in decimal, which is
+  URL,HANDLE   the catalogue's address and the caller's )";
+    text += kCallerWindow;
+    text += R"( in decimal, which is
                sent the number of files to update (default: )";
     text += kDefaultUpdateUrl;
     text += R"(,0)
