@@ -24,6 +24,12 @@ constexpr UINT kEndMessage = WM_APP + 2;
 // Windows always hands out before timers and paints; it is then run in between.
 constexpr auto kStarvedAfter = std::chrono::milliseconds(3 * kTimerPeriodMs);
 
+// Broadcast to every top-level window when Explorer has made its taskbar anew.
+UINT TaskbarCreated() {
+    static const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
+    return message;
+}
+
 bool RegisterWindowClass(HINSTANCE module, WNDPROC procedure) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
@@ -330,6 +336,7 @@ LRESULT CUpdateWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             TrayIcon.Remove();
             break;
         default:
+            if (message == TaskbarCreated()) TrayIcon.Restore();
             break;
     }
     return DefWindowProcW(window, message, wParam, lParam);

@@ -55,6 +55,12 @@ void TrayIconWindows::Step(const std::string& tip) {
     }
 }
 
+void TrayIconWindows::Restore() {
+    if (!IsAdded) return;
+    Data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    Shell_NotifyIconW(NIM_ADD, &Data);
+}
+
 void TrayIconWindows::Remove() {
     if (!IsAdded) return;
     Shell_NotifyIconW(NIM_DELETE, &Data);

@@ -29,6 +29,9 @@ class TrayIconWindows {
     bool Add(HWND window, const std::array<HICON, 3>& frames);
     // One progress notification handled: the next frame, and the tip when it changed.
     void Step(const std::string& tip);
+    // The shell's taskbar was made anew (Explorer restarted) and knows no icon of ours: the one
+    // shown before comes back as it stood.
+    void Restore();
     void Remove();
 
     bool Added() const { return IsAdded; }

@@ -302,6 +302,14 @@ TEST_F(WindowTest, OpensOffScreenWithTitleTrayAndNoMinimiseAndPaintsAtTheSharedP
     EXPECT_TRUE(window.Tray().Added());
     EXPECT_EQ(window.Tray().Icon(), window.Images().TrayFrames[0]);
     EXPECT_EQ(window.Tray().Tip(), L"正在自动更新");
+    // Explorer restarted: its new taskbar knows no icon of ours until the broadcast says so.
+    NOTIFYICONDATAW probe{};
+    probe.cbSize = NOTIFYICONDATAW_V1_SIZE;
+    probe.hWnd = handle;
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &probe));
+    EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &probe));
+    SendMessageW(handle, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &probe));
 
     SendMessageW(handle, WM_SYSCOMMAND, SC_MINIMIZE, 0);
     EXPECT_FALSE(IsIconic(handle));
