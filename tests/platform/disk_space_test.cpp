@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "platform/disk_space.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/Utf8Path.h"
 
 namespace toval::test {
@@ -15,8 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(DiskSpace, FilesThatFitPassAndFilesThatDoNotAreMeasuredAtTheirNearestDirectory) {
-    const fs::path dir = fs::temp_directory_path() / "toval-disk-space";
-    fs::create_directories(dir);
+    const TempDir temp;
+    const fs::path dir = FromUtf8(temp.Path());
     const uint64_t free = FreeBytes(Utf8(dir));
     ASSERT_GT(free, 0u);
     // Not yet existing directories are measured where the files will go: the temporary disk.
@@ -33,7 +34,6 @@ TEST(DiskSpace, FilesThatFitPassAndFilesThatDoNotAreMeasuredAtTheirNearestDirect
     EXPECT_TRUE(SyncFileSystemsOf({Utf8(dir / "written.dat")}));
     EXPECT_TRUE(SyncDirectory(Utf8(dir)));
     EXPECT_FALSE(SyncFileSystemsOf({Utf8(dir / "missing" / "x.dat")}));
-    fs::remove_all(dir);
 }
 
 }  // namespace

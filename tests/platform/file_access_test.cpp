@@ -8,11 +8,11 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "platform/file_handle.h"
 #include "platform/file_read.h"
 #include "platform/mapped_file.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/Utf8Path.h"
 
 namespace toval::test {
@@ -22,22 +22,14 @@ namespace fs = std::filesystem;
 
 class FileAccess : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::random_device seed;
-        Dir = fs::temp_directory_path() / ("toval-file-access-" + std::to_string(seed()));
-        fs::create_directories(Dir);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(Dir, ignored);
-    }
     // The path of a new file `name` (UTF-8) holding `content`, as the program spells paths.
     std::string Write(const std::string& name, const std::string& content) {
         const fs::path path = Dir / FromUtf8(name);
         std::ofstream(path, std::ios::binary) << content;
         return Utf8(path);
     }
-    fs::path Dir;
+    const TempDir Temp;
+    const fs::path Dir = FromUtf8(Temp.Path());
 };
 
 TEST_F(FileAccess, ReadsWholeFilesWithinTheirCapAndNothingElse) {

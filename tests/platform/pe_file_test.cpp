@@ -8,6 +8,7 @@
 
 #include "platform/pe_version.h"
 #include "tests/support/PeBuilder.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/Utf8Path.h"
 
 namespace toval::test {
@@ -16,7 +17,8 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(PeFile, ReadsTheVersionOfAFileAndRefusesWhatIsNone) {
-    const fs::path dir = fs::temp_directory_path() / fs::path(u8"toval-pe-file-游戏");
+    const TempDir temp;
+    const fs::path dir = FromUtf8(temp.Path()) / fs::path(u8"游戏");
     fs::create_directories(dir);
     std::ofstream(dir / "game.exe", std::ios::binary)
         << MakePeImage({.FileVersion = {2, 5, 0, 7}, .TrailingBytes = 5000});
@@ -28,7 +30,6 @@ TEST(PeFile, ReadsTheVersionOfAFileAndRefusesWhatIsNone) {
     EXPECT_EQ(info.dwFileVersionLS, 7u);
     for (const fs::path& none : {dir / "notes.txt", dir / "missing.exe", dir})
         EXPECT_LT(ReadFixedFileInfo(Utf8(none), info), 0) << none;
-    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "platform/directories.h"
 #include "platform/run_lock.h"
 #include "platform/temp_file.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/Utf8Path.h"
 
 namespace toval::test {
@@ -17,8 +18,8 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(RunLock, OneHolderAtATimeAndTheNextOnceItHasGone) {
-    const fs::path client = fs::temp_directory_path() / fs::path(u8"toval-run-lock-客户端");
-    fs::remove_all(client);
+    const TempDir temp;
+    const fs::path client = FromUtf8(temp.Path()) / fs::path(u8"客户端");
     fs::create_directories(client);
     const std::string state = StateDirectory(Utf8(client));
     {
@@ -35,7 +36,6 @@ TEST(RunLock, OneHolderAtATimeAndTheNextOnceItHasGone) {
     std::ofstream(client / "plain-file") << "x";
     EXPECT_EQ(RunLock(Utf8(client / "plain-file" / "state")).TryAcquire(),
               RunLock::State::Unavailable);
-    fs::remove_all(client);
 }
 
 TEST(TempFile, EachIsNewEmptyAndWhereTheSystemKeepsThem) {
