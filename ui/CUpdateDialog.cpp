@@ -34,6 +34,15 @@ QMessageBox::Icon BoxIcon(uint32_t type) {
             return QMessageBox::NoIcon;
     }
 }
+
+layout::Point ClientPoint(const QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    return {at.x(), at.y()};
+}
+layout::Point ScreenPoint(const QMouseEvent* event) {
+    const QPoint at = event->globalPosition().toPoint();
+    return {at.x(), at.y()};
+}
 }  // namespace
 
 CUpdateDialog::CUpdateDialog(const StartOptions& options)
@@ -158,24 +167,14 @@ void CUpdateDialog::paintEvent(QPaintEvent*) {
 }
 
 void CUpdateDialog::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) {
-        MouseDown = true;
-        const QPoint at = event->position().toPoint();
-        if (layout::kDragStrip.Contains(at.x(), at.y())) {
-            DragGrip = event->globalPosition().toPoint() - pos();
-        } else {
-            DragGrip.reset();
-        }
-    }
+    if (event->button() == Qt::LeftButton) Pointer.Press(ClientPoint(event), ScreenPoint(event));
     QDialog::mousePressEvent(event);
 }
 
 void CUpdateDialog::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) {
-        MouseDown = false;
-        DragGrip.reset();
-        const QPoint at = event->position().toPoint();
-        if (layout::kCloseSpot.Contains(at.x(), at.y())) ExitAtOnce();
+    if (event->button() == Qt::LeftButton &&
+        Pointer.Release(ClientPoint(event)).Action == PointerAction::Close) {
+        ExitAtOnce();
     }
     QDialog::mouseReleaseEvent(event);
 }
@@ -185,12 +184,14 @@ void CUpdateDialog::mouseMoveEvent(QMouseEvent* event) {
     // (startSystemMove): openbox kept such a move going after the button was released, until the
     // next click, and without a manager nobody moves the window at all. The press keeps the
     // pointer grabbed by this window, so the moves arrive even when the pointer outruns it.
-    // The button must really be held: after a move ended outside the window the flags can still
-    // be set, and a move started then would carry the window off with a free pointer.
-    if (!(event->buttons() & Qt::LeftButton)) {
-        DragGrip.reset();
-    } else if (MouseDown && DragGrip) {
-        move(event->globalPosition().toPoint() - *DragGrip);
+    // Each step places the window from where the move began rather than from where it stands:
+    // a manager answers a move some time later, and steps taken from a place not yet updated
+    // would be lost.
+    const PointerStep step = Pointer.Move(ClientPoint(event), ScreenPoint(event),
+                                          (event->buttons() & Qt::LeftButton) != 0);
+    if (step.Action == PointerAction::StartMove) MoveOrigin = pos();
+    if (step.Action == PointerAction::StartMove || step.Action == PointerAction::MoveBy) {
+        move(MoveOrigin + QPoint(step.Offset.X, step.Offset.Y));
     }
     QDialog::mouseMoveEvent(event);
 }

@@ -6,12 +6,12 @@
 #include <QTimer>
 #include <cstdint>
 #include <memory>
-#include <optional>
 
 #include "engine/CUpdateRun.h"
 #include "engine/run_host.h"
 #include "ui/dialog_images.h"
 #include "ui/front_end.h"
+#include "ui/pointer_rules.h"
 #include "ui/progress_painter.h"
 #include "ui/tray_animation.h"
 #include "ui/window_layout.h"
@@ -39,7 +39,6 @@ class CUpdateDialog : public QDialog, public IRunHost {
 
     CUpdateRun& Run() { return *UpdateRun; }
     TrayAnimation& Tray() { return TrayIcon; }
-    bool MouseIsDown() const { return MouseDown; }
 
     void done(int result) override;
 
@@ -70,9 +69,8 @@ class CUpdateDialog : public QDialog, public IRunHost {
     QTimer RepaintTimer;
     X11CommandFilter CommandFilter;
     QSize FittedFrame;  // the frame the client size was last fitted to
-    bool MouseDown = false;
-    // While the window is dragged by its strip: where the pointer holds it, from its top-left.
-    std::optional<QPoint> DragGrip;
+    PointerRules Pointer;
+    QPoint MoveOrigin;   // where the window stood when the pointer began to move it
     bool Ended = false;  // the modal run is over: messages still queued are dropped
     std::unique_ptr<CUpdateRun> UpdateRun;  // last: goes first, joining its transfers
 };

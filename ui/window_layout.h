@@ -52,9 +52,10 @@ inline constexpr int kBarHeight = 21;
 // Whatever of the client area lies beyond the background picture gets the body's colour.
 inline constexpr Rgb kBodyColour{240, 240, 240};
 
-// A button release here ends the process at once.
+// A click here (press and release on it, the pointer still in between) ends the process at once.
 inline constexpr Rect kCloseSpot{343, 2, 362, 12};
-// Moving the pointer here with the button held drags the window.
+// The pointer held down anywhere in the window and moved here drags the window from then on
+// (ui/pointer_rules.h).
 inline constexpr Rect kDragStrip{0, 0, 368, 13};
 
 // The window's outer size, frame and caption included, and its place on the screen: far right of
