@@ -1,0 +1,45 @@
+// Starting the game lobby at the end of a finished run.
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "engine/CUpdateRun.h"
+#include "engine/status_texts.h"
+#include "platform/directories.h"
+#include "platform/process.h"
+#include "platform/utf8_path.h"
+
+namespace toval {
+
+namespace {
+
+std::string CurrentDirectory() {
+    std::error_code ec;
+    const std::filesystem::path dir = std::filesystem::current_path(ec);
+    return ec ? std::string() : Utf8OfPath(dir);
+}
+
+// Where the lobby is looked for, in the order Windows looks for a program: beside the updater,
+// in the current directory, then on PATH. The first file found is the one used.
+std::string FindLobby() {
+    const std::string name(kLobbyProgram);
+    for (const std::string& dir : {ProgramDirectory(), CurrentDirectory()}) {
+        if (dir.empty()) continue;
+        // A root ("/", "C:\\") ends in its separator already.
+        const char last = dir.back();
+        const std::string path = (last == '/' || last == '\\' ? dir : dir + "/") + name;
+        if (ClassifyProgram(path) != ProgramKind::Missing) return path;
+    }
+    return FindInPath(name);
+}
+
+}  // namespace
+
+void CUpdateRun::LaunchLobby() {
+    // A file that is not a program we can run is skipped, as a missing lobby is.
+    if (const std::string lobby = FindLobby(); !lobby.empty())
+        StartProgram(lobby, {std::string(kLobbyArgument)});
+}
+
+}  // namespace toval
