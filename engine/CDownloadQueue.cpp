@@ -14,6 +14,8 @@ const std::string& QueuedTransfer::TargetPath() const {
     return Pending ? Pending->TargetPath : kNone;
 }
 
+uint64_t QueuedTransfer::ExpectedLength() const { return Entry ? KnownLength(Entry->Length) : 0; }
+
 CDownloadQueue::~CDownloadQueue() { Clear(); }
 
 QueuedTransfer& CDownloadQueue::Push(QueuedTransfer item) {

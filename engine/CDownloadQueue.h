@@ -8,31 +8,43 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
 #include "catalog/CFileEntry.h"
+#include "engine/known_length.h"
+#include "engine/run_state.h"
 #include "net/transfer.h"
 
 namespace toval {
 
+// What a transfer of the run fetches.
+enum class TransferRole { Signature, Catalogue, File };
+
 // One transfer of the run: what it fetches, and where it stands.
 struct QueuedTransfer {
     int32_t Kind = 2;  // 1: the catalogue or its signature, 2: a file
+    TransferRole Role = TransferRole::File;
     std::string ServerName;
     std::unique_ptr<CFileEntry> Entry;         // kind 2: the file it brings up to date
     std::unique_ptr<TransferRequest> Pending;  // kind 1: its request, until it starts
     std::unique_ptr<ITransfer> Transfer;       // made when it starts
-    bool Done = false;                         // its completion has been handled
-    uint32_t Code = 0;                         // its result code, once done
-    bool StatusShown = false;                  // its name has been the status line
-    uint64_t Sequence = 0;                     // its place in the run, set by the queue
+    FileState State = FileState::Queued;
+    uint32_t Code = 0;         // its result code, once its transfer has ended
+    bool StatusShown = false;  // its name has been the status line
+    uint64_t Sequence = 0;     // its place in the run, set by the queue
+    // Kind 2: the sequence of the entry queued before it for the same file, which must be
+    // installed before this one may start (two writers of one ".update" would mix their bytes).
+    std::optional<uint64_t> SameTargetBefore;
 
     bool Started() const { return Transfer != nullptr; }
+    bool Done() const { return TransferEnded(State); }
     const std::string& FileName() const;
     // Where it writes (kind 2: the installed file, beside which its ".update" file is made).
     const std::string& TargetPath() const;
-    uint64_t ExpectedLength() const { return Entry ? Entry->Length : 0; }
+    // The length the catalogue gives, or 0 when it gives none that any file could have.
+    uint64_t ExpectedLength() const;
 };
 
 class CDownloadQueue {
@@ -54,6 +66,8 @@ class CDownloadQueue {
     // The item whose transfer is `transfer`; null when it is not queued (any more).
     QueuedTransfer* Find(const ITransfer* transfer);
     uint32_t Count() const { return static_cast<uint32_t>(Items.size()); }
+    // Whether the item numbered `sequence` has left the queue (been installed or dropped).
+    bool Left(uint64_t sequence) const { return sequence < FrontSequence; }
     // Destroys the front item, joining its worker.
     void PopFront();
     // Hands the front item over; Find no longer knows its transfer. The queue must not be empty.

@@ -1,48 +1,64 @@
 #pragma once
-// The update run: from queuing the catalogue transfer to installing the last file.
+// The update run: from queuing the catalogue transfer to installing the last file. It coordinates
+// three parts: the catalogue fetch (signature, catalogue, kept copy, trust), the download
+// scheduler (queue, start window, the file shown) and the installer (sync, rename, journaled
+// actions).
 //
 // The run is single-threaded: every member is called on the one thread that created it (the
 // front end's loop), one handler at a time, so nothing here takes a lock. A message box's nested
-// loop may call handlers again before the outer one returns; the flags below (QuitPosted,
-// FileFailed, MessageBoxDepth) keep that re-entry harmless. Transfers' worker threads never
-// touch the run: they post messages (IRunHost) and write only their own atomic counters. Debug
-// builds check the thread on every entry.
+// loop may call handlers again before the outer one returns; the run's stage and the depth of
+// open boxes decide what may happen then. Transfers' worker threads never touch the run: they
+// post messages (IRunHost) and write only their own atomic counters. Debug builds check the
+// thread on every entry.
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "catalog/CServerList.h"
 #include "catalog/CUpdateCatalog.h"
-#include "catalog/minisign.h"
-#include "engine/CDownloadQueue.h"
-#include "engine/kept_catalogue.h"
+#include "engine/catalogue_fetch.h"
+#include "engine/download_scheduler.h"
+#include "engine/installer.h"
 #include "engine/progress_figures.h"
 #include "engine/run_host.h"
+#include "engine/run_services.h"
+#include "engine/run_state.h"
 #include "platform/run_lock.h"
 
 namespace toval {
 
-// A catalogue's signature is a few hundred bytes.
-inline constexpr uint64_t kSignatureMaxBytes = 16 << 10;
-// The keys file beside the program whose presence puts the updater in signed mode.
-inline constexpr std::string_view kTrustedKeysFile = "toval-updater.pub";
-
-// Downloaded files are installed in batches: one sync of the disk makes a whole batch durable
+// Finished files are installed in batches: one sync of the disk makes a whole batch durable
 // before its renames, where a sync per file would cost more than the downloads of small files.
-// A batch ends at these sizes, at the last file, and at a failure.
+// A batch is what has finished by the next pump tick (at most 100 ms), and ends early at these
+// sizes, at the last file, and at a failure.
 inline constexpr size_t kInstallBatchFiles = 64;
 inline constexpr uint64_t kInstallBatchBytes = 64ull << 20;
-// A batch also ends when the file after it is large enough to take a while, so that its name,
-// not an old one, is the status line meanwhile.
+// A batch also goes at once when the file after it is large enough to take a while, so that its
+// name, not an old one, is the status line meanwhile.
 inline constexpr uint64_t kLongFileBytes = 4ull << 20;
-// How far past the first file not yet installed the downloads may start.
-inline constexpr uint64_t kStartWindow = 4 * kInstallBatchFiles;
+
+// Everything a front end shows of the run, read at once, so that the name, the percentage and
+// the position on screen always describe the same file.
+struct RunSnapshot {
+    RunStage Stage = RunStage::Idle;
+    // The status line; in the window, while a file downloads, that file's name.
+    std::string StatusText;
+    std::string WindowText;
+    int32_t FilePercent = 0;
+    int32_t TotalPercent = 0;
+    int32_t KilobytesPerSecond = 0;
+    uint32_t FileCount = 0;
+    uint32_t FilePosition = 0;  // of the file shown, from 1; 0 when none is
+    int32_t ShownKind = 0;      // 1: a catalogue transfer, 2: a file, 0: nothing runs
+    std::string ShownFile;
+    uint64_t ReceivedBytes = 0;
+    uint64_t TotalBytes = 0;
+    uint32_t Running = 0;  // transfers running
+};
 
 class CUpdateRun {
   public:
@@ -50,22 +66,36 @@ class CUpdateRun {
 
     explicit CUpdateRun(IRunHost& host);
     CUpdateRun(IRunHost& host, BaseDirectories dirs);
-    // Cancels and joins the transfers still queued (see DropQueue).
+    CUpdateRun(IRunHost& host, BaseDirectories dirs, IRunClock& clock, IProgramStarter& programs);
+    // Cancels and joins the transfers still queued.
     ~CUpdateRun();
+    CUpdateRun(const CUpdateRun&) = delete;
+    CUpdateRun& operator=(const CUpdateRun&) = delete;
+
+    // Set up before StartRun.
+    void SetCallerWindow(uint32_t window) { CallerWindow = window; }
+    void AddServer(const std::string& name, const std::string& url) { ServerList.Add(name, url); }
+    // Transfers that may run at once. Files still install one by one in catalogue order.
+    void SetTransferLimit(uint32_t limit) { Scheduler.SetTransferLimit(limit); }
+    uint32_t TransferLimit() const { return Scheduler.TransferLimit(); }
+    // Makes the transfers; tests may put another in before the run starts.
+    void SetTransferFactory(TransferFactory factory) { MakeTransfer = std::move(factory); }
+    // How long a run waits for another updater on the same client directory.
+    void SetLockWaitLimit(std::chrono::milliseconds limit) { LockWaitLimit = limit; }
 
     // Replaces the status line; shown at the next repaint tick. The code is ignored.
     void SetStatus(const std::string& text, uint32_t code = 0);
 
     // Opens the run. The catalogue always comes from the first server; when the front end has
     // added none, the built-in server with `catalogueUrl` is added first. While another updater
-    // works on the same client directory, the run waits for it (at most LockWaitLimit) before
-    // it connects.
+    // works on the same client directory, the run waits for it (at most the lock wait limit)
+    // before it connects. Actions an earlier run journaled are performed first.
     void StartRun(const std::string& catalogueUrl);
     // Queues a catalogue transfer from the first server into a fresh temporary file.
     void Connect();
     // Ends the run at once on a termination signal: nothing new starts, the transfers are
-    // cancelled and joined, temporary catalogues removed, and the caller gets its result when
-    // it has had none.
+    // cancelled, the finished files at the front are installed, temporary catalogues removed,
+    // and the caller gets its result when it has had none.
     void Terminate();
     // Ends the run where it stands, as the window's close spot does: the same, but the caller
     // is told nothing.
@@ -82,78 +112,56 @@ class CUpdateRun {
     // Swaps the downloaded file into place and acts on its install options; false (with the
     // status set) when it cannot be put in place.
     bool InstallFile(const CFileEntry& file);
-    void LaunchLobby();
 
     // How the run ended (the console's exit status follows it).
     Outcome RunOutcome() const { return Result; }
-    // The first transfer still running, whose figures the front ends show; null when none runs.
-    const QueuedTransfer* ActiveTransfer() const { return Active; }
-
-    // Run state, read by the front ends when they paint.
-    std::string StatusText;
-    uint32_t CallerWindow = 0;
-    uint32_t FileCount = 0;
-    uint64_t TotalBytes = 0;
-    uint64_t ReceivedBytes = 0;
-    ProgressFigures Figures;
-    CServerList ServerList;
-    CUpdateCatalog UpdateCatalog;
-    CDownloadQueue DownloadQueue;  // declared last: destroyed first, joining its transfers
-    // Transfers that may run at once. Files still install one by one in catalogue order.
-    uint32_t TransferLimit = 5;
-    uint32_t RunningTransfers = 0;
-    // Makes the transfers; tests may put another in before the run starts.
-    TransferFactory MakeTransfer = DefaultTransferFactory();
-    // How long a run waits for another updater on the same client directory.
-    std::chrono::milliseconds LockWaitLimit{std::chrono::minutes(10)};
+    RunStage Stage() const { return CurrentStage; }
+    RunSnapshot Snapshot() const;
+    // The transfer of the file (or catalogue) shown: the first still running; null when none is.
+    ITransfer* ShownTransfer() const {
+        return Scheduler.Shown() ? Scheduler.Shown()->Transfer.get() : nullptr;
+    }
+    // Transfers queued and not yet installed (the catalogue's included).
+    uint32_t QueuedCount() const { return Scheduler.Queue().Count(); }
 
   private:
-    // Starts queued transfers, in order, while fewer than TransferLimit run (the pump's body).
-    void PumpStep();
+    // Starts queued transfers, in order, while the scheduler allows (the pump's body).
+    void StartReady();
     // False when the run could not go on because no worker could be started.
     bool StartTransfer(QueuedTransfer& item);
     // True once the run may go on: the lock is held, or no lock can be had at all.
     bool AcquireRunLock();
     void WaitForRunLock();
+    // The lock is ours: journaled actions first, then the catalogue.
+    void Begin();
     TransferRequest FileRequest(const CFileEntry& file) const;
-    // A file's transfer has ended: once every file before it has, the finished front of the
-    // queue is installed in batches.
-    void FileDone(QueuedTransfer& item);
-    // Once the finished files at the front of the queue make a batch, syncs them to the disk,
-    // then installs them in order up to the first failure, each with the status lines it would
-    // have had alone.
-    void InstallFinished();
-    // The first running transfer becomes the one shown; a file that has become the front of
-    // the queue while it runs gets its name as the status line.
-    void UpdateActive();
-    void PostQuit();
-    void SendResult(uint32_t count);
-    void ShowMessageBox(const std::string& text, const std::string& caption, uint32_t type);
-    void CatalogueCompleted(QueuedTransfer& item);
-    // Queues the transfer of the catalogue itself (in signed mode, once its signature is here).
-    void QueueCatalogue(const CServerEntry& server);
-    // The request of a catalogue-side transfer: `url` into a fresh temporary file, with the
-    // mirrors of the catalogue `kept` from the last accepted one to fall back on.
-    std::unique_ptr<TransferRequest> CatalogueRequest(
-        const std::string& url, const char* suffix, uint64_t maxBytes,
-        const std::optional<KeptCatalogue>& kept) const;
-    // Signed mode: reads the trusted keys when toval-updater.pub stands beside the program.
-    void LoadTrustedKeys();
-    void SignatureCompleted(QueuedTransfer& item);
-    // Signed mode: the reason the catalogue `bytes` must be refused, or nothing; on acceptance
-    // the catalogue is loaded and its serial kept as the key's new floor.
-    std::optional<std::string_view> CheckSignedCatalogue(const std::string& bytes);
-    void CatalogueFailed(QueuedTransfer& item, const std::string& errorText);
-    void FileCompleted(QueuedTransfer& item);
+    void CatalogueEnded(QueuedTransfer& item);
+    void QueueFiles();
+    bool FitsOnDisk();
+    void CatalogueFailed(const std::string& serverName, const std::string& errorText);
+    // A file's transfer has ended.
+    void FileEnded(QueuedTransfer& item);
+    // What makes the finished front of the queue go now.
+    enum class InstallTrigger { Completion, Tick };
+    // Installs the finished front of the queue, in order, when `trigger` or its size says so.
+    void InstallReady(InstallTrigger trigger);
+    // Syncs the first `count` files of the queue and installs them in order, each with the
+    // status lines it would have had alone, up to the first failure.
+    void InstallFront(size_t count, ActionTiming timing);
+    void InstallOne(QueuedTransfer& item, ActionTiming timing);
     // A file could not be brought up to date: the run ends without "finished" and without the
     // lobby, with `status` shown and `boxText` in a message box.
     void FileFailedWith(const std::string& status, const std::string& boxText, uint32_t type);
-    bool FitsOnDisk();
-    // Makes the renames of the files installed so far durable.
-    void SyncInstalledDirectories();
-    // Stops and joins every transfer; removes the temporary catalogues and the files that were
-    // fetched but not installed.
-    void DropQueue();
+    // Every early ending: cancels the transfers, installs the files that are complete with every
+    // file before them installed, keeps the other complete ones for the next run to check.
+    void EndEarly();
+    void PostQuit();
+    void SendResult(uint32_t count);
+    void ShowMessageBox(const std::string& text, const std::string& caption, uint32_t type);
+    // Stops and joins every transfer; removes the temporary catalogues and, unless told to keep
+    // them, the files fetched but not installed.
+    enum class CompleteFiles { Keep, Remove };
+    void DropQueue(CompleteFiles complete);
 
     // Aborts a debug build when called on another thread than the run's own.
     void CheckThread() const;
@@ -161,26 +169,30 @@ class CUpdateRun {
     std::string StateDir() const { return StateDirectory(UpdateCatalog.Directories().ProgramDir); }
 
     IRunHost& Host;
+    IRunClock& Clock;
+    IProgramStarter& Programs;
     const std::thread::id OwnThread = std::this_thread::get_id();
-    std::unique_ptr<RunLock> Lock;
+    RunStage CurrentStage = RunStage::Idle;
     Outcome Result = Outcome::Running;
-    bool QuitPosted = false;
-    bool ResultSent = false;
-    bool FileFailed = false;  // a file failed: the run must not report "finished"
-    bool WaitingForLock = false;
+    int MessageBoxDepth = 0;  // message boxes open on this thread (nested loops)
+    // What the caller's window has been told: the count of files to update, once sent.
+    std::optional<uint32_t> ToldCaller;
     std::chrono::steady_clock::time_point LockWaitStart{};
-    int MessageBoxDepth = 0;                     // message boxes open on this thread (nested loops)
-    std::set<std::string> InstalledDirectories;  // where renames wait to be made durable
+    std::chrono::milliseconds LockWaitLimit{std::chrono::minutes(10)};
 
-    bool StartingStopped = false;  // a file failed: nothing after it need be fetched
-    bool Installing = false;       // a batch is being installed (message boxes re-enter)
-    const QueuedTransfer* Active = nullptr;
-    std::string CatalogueUrl;  // of the catalogue whose files are queued
-
-    // Signed mode when set (possibly empty: a keys file that holds no usable key trusts nothing).
-    std::optional<std::vector<minisign::PublicKey>> TrustedKeys;
-    const QueuedTransfer* SignatureFetch = nullptr;  // the signature transfer while it is queued
-    std::string SignatureText;                       // the signature of the catalogue being fetched
+    std::string StatusText;
+    uint32_t CallerWindow = 0;
+    uint32_t FileCount = 0;
+    uint64_t TotalBytes = 0;
+    uint64_t ReceivedBytes = 0;
+    ProgressFigures Figures;
+    TransferFactory MakeTransfer = DefaultTransferFactory();
+    std::unique_ptr<RunLock> Lock;
+    CServerList ServerList;
+    CUpdateCatalog UpdateCatalog;
+    CatalogueFetch Fetch;
+    std::unique_ptr<Installer> Files;
+    DownloadScheduler Scheduler;  // declared last: destroyed first, joining its transfers
 };
 
 }  // namespace toval

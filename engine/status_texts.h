@@ -25,6 +25,8 @@ inline constexpr std::string_view kTextFinished = "更新完毕";
 // Another updater is working on the same client directory; this one waits for it.
 inline constexpr std::string_view kTextWaitingForOtherRun = "正在等待另一个更新程序结束";
 inline constexpr std::string_view kTextOtherRunStillRunning = "另一个更新程序仍在运行, 请稍后再试";
+// An action (run or register) a run that was cut off had journaled but not started.
+inline constexpr std::string_view kTextReplayingAction = "执行上次更新未完成的操作 [%s]";
 // The files to download do not fit on the disk they go to (both figures in KB).
 inline constexpr std::string_view kTextDiskFull = "磁盘空间不足: 需要 %u KB, 可用 %u KB";
 

@@ -64,18 +64,15 @@ CUpdateDialog::CUpdateDialog(const StartOptions& options)
     // The whole client area is painted every time; erasing it first would only flicker.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
-    UpdateRun->CallerWindow = options.CallerWindow;
+    UpdateRun->SetCallerWindow(options.CallerWindow);
 
     setWindowIcon(Images.AppIcon);
     move(kPosition);
     resize(kOuterSize);
     setWindowTitle(QString::fromUtf8(kWindowTitle.data(), qsizetype(kWindowTitle.size())));
     // The command line always supplies a URL (the default one when it names none).
-    UpdateRun->ServerList.Add(std::string(kServerName), options.UpdateUrl);
+    UpdateRun->AddServer(std::string(kServerName), options.UpdateUrl);
     TrayIcon.Add();
-    UpdateRun->Figures.FilePercent = 0;
-    UpdateRun->Figures.TotalPercent = 0;
-    UpdateRun->Figures.BytesPerSecond = 0;
 
     PumpTimer.setInterval(kTimerPeriodMs);
     RepaintTimer.setInterval(kTimerPeriodMs);
@@ -94,8 +91,6 @@ CUpdateDialog::CUpdateDialog(const StartOptions& options)
     QTimer::singleShot(0, this, [this] {
         if (!Ended) UpdateRun->OnTimer(WM_TIMER_PUMP);
     });
-    UpdateRun->Figures.LastClock = 0;
-    UpdateRun->Figures.LastReceived = 0;
 
     QCoreApplication::instance()->installNativeEventFilter(&CommandFilter);
     UpdateRun->StartRun(options.UpdateUrl);
@@ -163,7 +158,7 @@ void CUpdateDialog::paintEvent(QPaintEvent*) {
     DebugOutput("OnPaint");
     QPainter painter(this);
     PaintProgress(painter, size(), Images.Background, Images.Bar, TextFont,
-                  CurrentFigures(*UpdateRun));
+                  Frozen ? *Frozen : CurrentFigures(*UpdateRun));
 }
 
 void CUpdateDialog::mousePressEvent(QMouseEvent* event) {

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "engine/CUpdateRun.h"
 #include "engine/run_host.h"
@@ -38,6 +39,8 @@ class CUpdateDialog : public QDialog, public IRunHost {
     void DebugOutput(const std::string& text) override;
 
     CUpdateRun& Run() { return *UpdateRun; }
+    // Paints these figures instead of the run's (how the README's picture is drawn).
+    void FreezeFigures(const PaintedFigures& figures) { Frozen = figures; }
     TrayAnimation& Tray() { return TrayIcon; }
 
     void done(int result) override;
@@ -73,6 +76,7 @@ class CUpdateDialog : public QDialog, public IRunHost {
     QPoint MoveOrigin;   // where the window stood when the pointer began to move it
     bool Ended = false;  // the modal run is over: messages still queued are dropped
     std::unique_ptr<CUpdateRun> UpdateRun;  // last: goes first, joining its transfers
+    std::optional<PaintedFigures> Frozen;
 };
 
 }  // namespace toval

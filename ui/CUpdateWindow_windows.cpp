@@ -68,13 +68,10 @@ CUpdateWindow::CUpdateWindow(const StartOptions& options) : Pictures(WindowImage
 
     UpdateRun = options.Directories ? std::make_unique<CUpdateRun>(*this, *options.Directories)
                                     : std::make_unique<CUpdateRun>(*this);
-    UpdateRun->CallerWindow = options.CallerWindow;
+    UpdateRun->SetCallerWindow(options.CallerWindow);
     // The command line always supplies a URL (the default one when it names none).
-    UpdateRun->ServerList.Add(std::string(kServerName), options.UpdateUrl);
+    UpdateRun->AddServer(std::string(kServerName), options.UpdateUrl);
     TrayIcon.Add(window, Pictures.TrayFrames);
-    UpdateRun->Figures.FilePercent = 0;
-    UpdateRun->Figures.TotalPercent = 0;
-    UpdateRun->Figures.BytesPerSecond = 0;
 
     SetTimer(window, WM_TIMER_PUMP, kTimerPeriodMs, nullptr);
     SetTimer(window, WM_TIMER_REPAINT, kTimerPeriodMs, nullptr);
@@ -82,8 +79,6 @@ CUpdateWindow::CUpdateWindow(const StartOptions& options) : Pictures(WindowImage
     // The first pump step comes as soon as a loop runs rather than a period later: the window
     // lies off screen, so nobody gains from waiting before the catalogue is asked for.
     PostMessageW(window, WM_TIMER, WM_TIMER_PUMP, 0);
-    UpdateRun->Figures.LastClock = 0;
-    UpdateRun->Figures.LastReceived = 0;
 
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateRun->StartRun(options.UpdateUrl);
@@ -207,7 +202,7 @@ void CUpdateWindow::PaintTo(HDC dc) {
     RECT client{};
     GetClientRect(Window.load(), &client);
     PaintProgress(dc, SIZE{client.right, client.bottom}, Pictures, TextFonts,
-                  UpdateRun ? CurrentFigures(*UpdateRun) : PaintedFigures{});
+                  UpdateRun ? Frozen ? *Frozen : CurrentFigures(*UpdateRun) : PaintedFigures{});
 }
 
 void CUpdateWindow::Paint() {

@@ -11,6 +11,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "engine/CUpdateRun.h"
@@ -57,6 +58,8 @@ class CUpdateWindow : public IRunHost {
     void DebugOutput(const std::string& text) override;
 
     CUpdateRun& Run() { return *UpdateRun; }
+    // Paints these figures instead of the run's (how the README's picture is drawn).
+    void FreezeFigures(const PaintedFigures& figures) { Frozen = figures; }
     const TrayIconWindows& Tray() const { return TrayIcon; }
     const WindowImages& Images() const { return Pictures; }
     // Paints the display as it stands onto `dc`, the size of the client area.
@@ -96,6 +99,7 @@ class CUpdateWindow : public IRunHost {
     std::chrono::steady_clock::time_point LastRepaint{};
 
     std::unique_ptr<CUpdateRun> UpdateRun;  // last: goes first, joining its transfers
+    std::optional<PaintedFigures> Frozen;
 };
 
 }  // namespace toval

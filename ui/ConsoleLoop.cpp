@@ -64,18 +64,14 @@ void ConsoleLoop::StatusChanged(const std::string& text) {
 
 void ConsoleLoop::DrawProgress() {
     if (!ProgressOnTerminal || !ActiveRun) return;
-    CUpdateRun& run = *ActiveRun;
-    const QueuedTransfer* front = run.ActiveTransfer();
-    if (!front || front->Kind != 2 || run.FileCount == 0) {
+    const RunSnapshot s = ActiveRun->Snapshot();
+    if (s.ShownKind != 2 || s.FileCount == 0) {
         ClearProgress();
         return;
     }
-    const ProgressFigures& f = run.Figures;
-    const int32_t position =
-        ProgressFigures::FilePosition(run.FileCount, run.DownloadQueue.Count());
-    std::fprintf(stderr, "\r\033[K%s  %d%%  总 %d%%  %dKB/秒  %d/%u",
-                 Printable(front->FileName()).c_str(), f.FilePercent, f.TotalPercent,
-                 f.KilobytesPerSecond(), position, run.FileCount);
+    std::fprintf(stderr, "\r\033[K%s  %d%%  总 %d%%  %dKB/秒  %u/%u",
+                 Printable(s.ShownFile).c_str(), s.FilePercent, s.TotalPercent,
+                 s.KilobytesPerSecond, s.FilePosition, s.FileCount);
     std::fflush(stderr);
     ProgressShown = true;
 }

@@ -9,7 +9,7 @@ int RunConsoleFrontEnd(const StartOptions& options) {
     // Declared after the loop: destroyed first, so transfers it still holds are cancelled and
     // joined while the loop they post to is alive.
     CUpdateRun run(loop, options.Directories.value_or(BaseDirectories::FromSystem()));
-    run.CallerWindow = options.CallerWindow;
+    run.SetCallerWindow(options.CallerWindow);
     run.StartRun(options.UpdateUrl);
     loop.Run(run);
     if (loop.TerminatedBy() != 0) return 128 + loop.TerminatedBy();

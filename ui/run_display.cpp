@@ -5,21 +5,23 @@
 
 namespace toval {
 
-PaintedFigures CurrentFigures(const CUpdateRun& run) {
+PaintedFigures FiguresOf(const RunSnapshot& run) {
     PaintedFigures figures;
-    figures.StatusText = run.StatusText;
-    figures.FilePercent = run.Figures.FilePercent;
-    figures.TotalPercent = run.Figures.TotalPercent;
-    figures.KilobytesPerSecond = run.Figures.KilobytesPerSecond();
+    figures.StatusText = run.WindowText;
+    figures.FilePercent = run.FilePercent;
+    figures.TotalPercent = run.TotalPercent;
+    figures.KilobytesPerSecond = run.KilobytesPerSecond;
     figures.FileCount = run.FileCount;
-    figures.FilePosition = ProgressFigures::FilePosition(run.FileCount, run.DownloadQueue.Count());
+    figures.FilePosition = static_cast<int32_t>(run.FilePosition);
     return figures;
 }
 
+PaintedFigures CurrentFigures(const CUpdateRun& run) { return FiguresOf(run.Snapshot()); }
+
 std::string CurrentTrayTip(const CUpdateRun& run) {
-    const QueuedTransfer* front = run.ActiveTransfer();
-    return front ? TransferTip(front->Kind, front->FileName(), run.Figures.TotalPercent)
-                 : std::string(kTrayTipIdle);
+    const RunSnapshot s = run.Snapshot();
+    return s.ShownKind != 0 ? TransferTip(s.ShownKind, s.ShownFile, s.TotalPercent)
+                            : std::string(kTrayTipIdle);
 }
 
 }  // namespace toval

@@ -9,6 +9,7 @@
 namespace toval {
 
 class CUpdateRun;
+struct RunSnapshot;
 
 struct PaintedFigures {
     std::string StatusText;
@@ -20,6 +21,7 @@ struct PaintedFigures {
 };
 
 // What the next paint shows.
+PaintedFigures FiguresOf(const RunSnapshot& run);
 PaintedFigures CurrentFigures(const CUpdateRun& run);
 // The tray tip for the transfer now shown: its file and the overall figure, or the plain tip.
 std::string CurrentTrayTip(const CUpdateRun& run);

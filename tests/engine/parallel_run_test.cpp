@@ -24,16 +24,17 @@ std::string FileUrl(const std::string& name) { return "http://updates.test/files
 
 class ParallelRunTest : public ::testing::Test {
   protected:
-    // Opens a run whose catalogue lists `names` (one byte each, none on the client yet).
+    static std::string Body(const std::string& name) { return "new " + name; }
+    // Opens a run whose catalogue lists `names` (none on the client yet).
     void Open(const std::vector<std::string>& names) {
         std::string xml = "<?xml version=\"1.0\"?><xmlRoot><Product>";
         for (const std::string& n : names)
-            xml += "<File><FileName>" + n + "</FileName><Length>1</Length><URL>" + FileUrl(n) +
-                   "</URL></File>";
+            xml += "<File><FileName>" + n + "</FileName><Length>" + std::to_string(Body(n).size()) +
+                   "</Length><URL>" + FileUrl(n) + "</URL></File>";
         xml += "</Product></xmlRoot>";
         Run = std::make_unique<CUpdateRun>(
             Host, BaseDirectories{Client.Path(), Client.Path(), Client.Path()});
-        Run->MakeTransfer = Made.Factory();
+        Run->SetTransferFactory(Made.Factory());
         Run->StartRun(kCatalogueUrl);
         Run->OnTimer(WM_TIMER_PUMP);
         Made.Find(kCatalogueUrl)->Finish(kResultOk, xml);
@@ -42,7 +43,7 @@ class ParallelRunTest : public ::testing::Test {
     void Finish(const std::string& name, int32_t code = kResultOk) {
         ScriptedTransfer* t = Made.Find(FileUrl(name));
         ASSERT_NE(t, nullptr) << name << " never started";
-        t->Finish(code, "new " + name);
+        t->Finish(code, Body(name));
         Settle();
     }
     void Settle() {
@@ -84,7 +85,7 @@ TEST_F(ParallelRunTest, LaterFilesFinishingFirstAreShownAndInstalledInCatalogueO
     lines.push_back("更新完毕");
     EXPECT_EQ(FileLines(), lines);
     EXPECT_EQ(Run->RunOutcome(), CUpdateRun::Outcome::Finished);
-    EXPECT_EQ(Run->ReceivedBytes, 7 * 5u);  // every running transfer's bytes count
+    EXPECT_EQ(Run->Snapshot().ReceivedBytes, 7 * 5u);  // every running transfer's bytes count
 }
 
 TEST_F(ParallelRunTest, TheFirstFailureInCatalogueOrderIsTheOneThatEndsTheRun) {

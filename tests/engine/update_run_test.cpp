@@ -90,7 +90,7 @@ TEST(InstallFile, AMissingDownloadIsReportedAsARenameFailure) {
     CFileEntry file(client / "game.dat");
     file.FileName = "game.dat";
     EXPECT_FALSE(run.InstallFile(file));
-    EXPECT_EQ(run.StatusText, "重命名文件失败 [game.dat]");
+    EXPECT_EQ(run.Snapshot().StatusText, "重命名文件失败 [game.dat]");
     EXPECT_EQ(ReadFile(client / "game.dat"), "old");  // the old copy is never lost
 }
 
@@ -212,7 +212,7 @@ class UpdateRunTest : public ::testing::Test {
     std::unique_ptr<CUpdateRun> MakeRun(uint32_t caller = 77) {
         auto run = std::make_unique<CUpdateRun>(
             *Host, BaseDirectories{Client.Path(), Client / "windows", Client / "system32"});
-        run->CallerWindow = caller;
+        run->SetCallerWindow(caller);
         return run;
     }
 
@@ -278,11 +278,11 @@ TEST_F(UpdateRunTest, ThreeOutdatedFilesAreInstalledInOrderThenTheLobbyStarts) {
               fs::perms::owner_all | fs::perms::group_read);
 #endif
     EXPECT_EQ(run->RunOutcome(), CUpdateRun::Outcome::Finished);
-    EXPECT_EQ(run->FileCount, 3u);
-    EXPECT_EQ(run->TotalBytes, 3071u);
+    EXPECT_EQ(run->Snapshot().FileCount, 3u);
+    EXPECT_EQ(run->Snapshot().TotalBytes, 3071u);
     // Coalesced notifications still add up to every byte of the files.
-    EXPECT_EQ(run->ReceivedBytes, 3071u);
-    EXPECT_EQ(run->Figures.TotalPercent, 100);
+    EXPECT_EQ(run->Snapshot().ReceivedBytes, 3071u);
+    EXPECT_EQ(run->Snapshot().TotalPercent, 100);
     EXPECT_GT(Host->ProgressFrames, 0);
     EXPECT_EQ(CountTempCatalogues(Tmp.Path()), 0);
     ASSERT_TRUE(LobbyStarted());
@@ -330,11 +330,11 @@ TEST_F(UpdateRunTest, AFailedFileEndsTheRunWithoutTheLobby) {
         // A tick while the box is open repaints and starts nothing.
         Host->DuringBox = [&] {
             const int repaints = Host->Invalidates;
-            const uint32_t running = raw->RunningTransfers;
+            const uint32_t running = raw->Snapshot().Running;
             raw->OnTimer(WM_TIMER_REPAINT);
             raw->OnTimer(WM_TIMER_PUMP);
             EXPECT_EQ(Host->Invalidates, repaints + 1);
-            EXPECT_EQ(raw->RunningTransfers, running);
+            EXPECT_EQ(raw->Snapshot().Running, running);
             EXPECT_FALSE(laterFileInstalled());
         };
         Drive(*run);
@@ -420,7 +420,7 @@ TEST_F(UpdateRunTest, EachCompletionStartsTheNextFileWithoutWaitingForATick) {
     std::set<std::string> connections;
     for (const std::string& line : Web->Connections())
         connections.insert(line.substr(0, line.find(' ')));
-    EXPECT_LE(connections.size(), run->TransferLimit);
+    EXPECT_LE(connections.size(), run->TransferLimit());
 #endif
     std::vector<std::string> lines = {Connecting, Fetched, "需更新文件总数: 70, 文件总长度: 0 KB"};
     for (const File& f : files) {
@@ -435,17 +435,17 @@ TEST_F(UpdateRunTest, EachCompletionStartsTheNextFileWithoutWaitingForATick) {
 TEST_F(UpdateRunTest, CommandsQueueAnotherCatalogueOnlyWhenTheRunIsIdle) {
     auto run = MakeRun();
     run->Connect();  // no server yet: nothing queued, nothing shown
-    EXPECT_EQ(run->DownloadQueue.Count(), 0u);
+    EXPECT_EQ(run->QueuedCount(), 0u);
     EXPECT_TRUE(Host->Events.empty());
-    run->ServerList.Add(std::string(kServerName), Web->Url("update.xml"));
+    run->AddServer(std::string(kServerName), Web->Url("update.xml"));
     run->OnCommand(kCommandNothing);
-    EXPECT_EQ(run->DownloadQueue.Count(), 0u);
+    EXPECT_EQ(run->QueuedCount(), 0u);
     run->Dispatch(WM_COMMAND, kCommandConnect, nullptr);  // idle: taken
-    EXPECT_EQ(run->DownloadQueue.Count(), 1u);
+    EXPECT_EQ(run->QueuedCount(), 1u);
     // A second catalogue behind the first one's files would end the update half way with a
     // second result: while anything is queued the command is ignored.
     run->Dispatch(WM_COMMAND, kCommandConnect, nullptr);
-    EXPECT_EQ(run->DownloadQueue.Count(), 1u);
+    EXPECT_EQ(run->QueuedCount(), 1u);
     EXPECT_THAT(Host->Events, ElementsAre("status " + Connecting));
     EXPECT_EQ(CountTempCatalogues(Tmp.Path()), 1);
     EXPECT_TRUE(Web->Requests().empty());
@@ -462,7 +462,7 @@ TEST_F(UpdateRunTest, TheRepaintTickWritesItsMarkerAndAsksForARepaint) {
     EXPECT_EQ(Host->Invalidates, 1);
     // A progress notification without a transfer changes nothing.
     EXPECT_EQ(run->OnDownloadProgress(MakeNotifyParam(2, 1024), nullptr), 0u);
-    EXPECT_EQ(run->ReceivedBytes, 0u);
+    EXPECT_EQ(run->Snapshot().ReceivedBytes, 0u);
     EXPECT_EQ(Host->ProgressFrames, 0);
 }
 
@@ -528,11 +528,11 @@ TEST_F(UpdateRunTest, ASecondRunWaitsForTheFirstThenChecksForItself) {
     // One that waits too long gives up with a box and the caller's result.
     TestHost impatientHost;
     CUpdateRun impatient(impatientHost, BaseDirectories{Client.Path(), Client / "w", Client / "s"});
-    impatient.CallerWindow = 77;
-    impatient.LockWaitLimit = std::chrono::milliseconds(200);
+    impatient.SetCallerWindow(77);
+    impatient.SetLockWaitLimit(std::chrono::milliseconds(200));
     impatient.StartRun(Web->Url("update.xml"));
     impatient.OnTimer(WM_TIMER_PUMP);
-    EXPECT_EQ(impatient.DownloadQueue.Count(), 0u);
+    EXPECT_EQ(impatient.QueuedCount(), 0u);
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
     impatient.OnTimer(WM_TIMER_PUMP);
     const std::string gaveUp(kTextOtherRunStillRunning);

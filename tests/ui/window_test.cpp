@@ -120,10 +120,8 @@ TEST_F(WindowTest, TheStandardCommandsEndTheWindowAndTakeTheTrayIconAway) {
 TEST_F(WindowTest, TrayIconTurnsOneFramePerHandledNotification) {
     Server.Route("/update.xml", Response{.StallBeforeHeaders = true});
     auto dialog = Open("/update.xml");
-    ASSERT_TRUE(WaitUntil([&] { return dialog->Run().DownloadQueue.Front() != nullptr; }));
-    QueuedTransfer* front = dialog->Run().DownloadQueue.Front();
-    ASSERT_TRUE(WaitUntil([&] { return front->Started(); }));
-    ITransfer* catalogue = front->Transfer.get();
+    ASSERT_TRUE(WaitUntil([&] { return dialog->Run().ShownTransfer() != nullptr; }));
+    ITransfer* catalogue = dialog->Run().ShownTransfer();
 
     auto shows = [&](int id) {
         const QImage expected =
@@ -165,7 +163,7 @@ TEST_F(WindowTest, CallerHearsTheCountAndCommand1005QueuesAnotherCatalogue) {
 
     // a.dat is stalled at the front. Neither 1004 nor 1005 changes anything: another catalogue
     // behind b.dat would end the update half way with a second result.
-    ASSERT_TRUE(WaitUntil([&] { return dialog->Run().DownloadQueue.Count() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return dialog->Run().QueuedCount() == 2; }));
     ASSERT_TRUE(test::SendCommand(Display(), dialog->winId(), 1004));
     ASSERT_TRUE(test::SendCommand(Display(), dialog->winId(), 1005));
     Server.ReleaseStalls();
@@ -235,12 +233,12 @@ TEST_F(WindowTest, ReleaseOnTheCloseSpotEndsTheProcessWithStatusZero) {
 TEST_F(WindowTest, PaintsTheRunsFiguresAndCanSaveAScreenshot) {
     Server.Route("/update.xml", Response{.StallBeforeHeaders = true});
     auto dialog = Open("/update.xml");
-    CUpdateRun& run = dialog->Run();
-    run.StatusText = "maps.pak";
-    run.Figures.FilePercent = 62;
-    run.Figures.TotalPercent = 38;
-    run.Figures.BytesPerSecond = 1'499'136;
-    run.FileCount = 12;
+    dialog->FreezeFigures({.StatusText = "maps.pak",
+                           .FilePercent = 62,
+                           .TotalPercent = 38,
+                           .KilobytesPerSecond = 1'499'136 / 1024,
+                           .FilePosition = 1,
+                           .FileCount = 12});
     const QImage shot = dialog->grab().toImage();
     const QImage bar = QImage(QStringLiteral(":/toval/bar_141.png"));
     const int fileBar = ProgressFigures::BarWidth(62);

@@ -315,11 +315,8 @@ TEST_F(WindowTest, OpensOffScreenWithTitleTrayAndNoMinimiseAndPaintsAtTheSharedP
     EXPECT_FALSE(IsIconic(handle));
 
     // One frame per handled notification of the running catalogue transfer; none without one.
-    ASSERT_TRUE(PumpUntil([&] {
-        const QueuedTransfer* front = window.Run().DownloadQueue.Front();
-        return front && front->Started();
-    }));
-    ITransfer* catalogue = window.Run().DownloadQueue.Front()->Transfer.get();
+    ASSERT_TRUE(PumpUntil([&] { return window.Run().ShownTransfer() != nullptr; }));
+    ITransfer* catalogue = window.Run().ShownTransfer();
     int frame = window.Tray().Frame();
     for (int step = 1; step <= 3; ++step) {
         window.PostMessage(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(1, 0), nullptr);
@@ -332,12 +329,12 @@ TEST_F(WindowTest, OpensOffScreenWithTitleTrayAndNoMinimiseAndPaintsAtTheSharedP
     EXPECT_EQ(window.Tray().Tip(), L"正在自动更新");
 
     // On screen for a moment, to be read back from the screen as the player would see it.
-    CUpdateRun& run = window.Run();
-    run.StatusText = "maps.pak";
-    run.Figures.FilePercent = 62;
-    run.Figures.TotalPercent = 38;
-    run.Figures.BytesPerSecond = 1'499'136;
-    run.FileCount = 12;
+    window.FreezeFigures({.StatusText = "maps.pak",
+                          .FilePercent = 62,
+                          .TotalPercent = 38,
+                          .KilobytesPerSecond = 1'499'136 / 1024,
+                          .FilePosition = 1,
+                          .FileCount = 12});
     SetWindowPos(handle, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
     PumpUntil([] { return false; }, 500ms);  // a few repaint ticks
     RECT client{};
@@ -480,7 +477,7 @@ TEST_F(WindowTest, CallerHearsTheCountAndCommand1005QueuesNoSecondCatalogueMidwa
 
     // a.dat is held at the front: a second catalogue now would end the update half way with a
     // second result, so 1005 (low word, as a menu or a button sends it) changes nothing.
-    ASSERT_TRUE(PumpUntil([&] { return window.Run().DownloadQueue.Count() == 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return window.Run().QueuedCount() == 2; }));
     SendMessageW(window.Handle(), WM_COMMAND, 1005, 0);
     server.ReleaseStalls();
     ASSERT_TRUE(PumpUntil([&] { return window.Ended(); }));
@@ -499,10 +496,7 @@ TEST_F(WindowTest, CloseSpotChild) {
     test::HttpServer server;
     server.Route("/update.xml", test::Response{.StallBeforeHeaders = true});
     CUpdateWindow window(Options(server.Url("/update.xml")));
-    ASSERT_TRUE(PumpUntil([&] {
-        const QueuedTransfer* front = window.Run().DownloadQueue.Front();
-        return front && front->Started();
-    }));
+    ASSERT_TRUE(PumpUntil([&] { return window.Run().ShownTransfer() != nullptr; }));
     const LPARAM spot = MAKELPARAM(350, 5);
     SendMessageW(window.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, spot);
     SendMessageW(window.Handle(), WM_LBUTTONUP, 0, spot);

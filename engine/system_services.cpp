@@ -1,10 +1,10 @@
-// Starting the game lobby at the end of a finished run.
+// The real clock and program starts the program runs with.
 
 #include <filesystem>
 #include <string>
 #include <system_error>
 
-#include "engine/CUpdateRun.h"
+#include "engine/run_services.h"
 #include "engine/status_texts.h"
 #include "platform/directories.h"
 #include "platform/process.h"
@@ -34,12 +34,37 @@ std::string FindLobby() {
     return FindInPath(name);
 }
 
+class SteadyClock final : public IRunClock {
+  public:
+    std::chrono::steady_clock::time_point Now() const override {
+        return std::chrono::steady_clock::now();
+    }
+};
+
+class Programs final : public IProgramStarter {
+  public:
+    void Execute(const std::string& path, const std::string& parameters) override {
+        ExecuteFile(path, parameters);
+    }
+    // The path is one argument, blanks and all.
+    void Register(const std::string& path) override { RegisterComponent(path); }
+    void StartLobby() override {
+        // A file that is not a program we can run is skipped, as a missing lobby is.
+        if (const std::string lobby = FindLobby(); !lobby.empty())
+            StartProgram(lobby, {std::string(kLobbyArgument)});
+    }
+};
+
 }  // namespace
 
-void CUpdateRun::LaunchLobby() {
-    // A file that is not a program we can run is skipped, as a missing lobby is.
-    if (const std::string lobby = FindLobby(); !lobby.empty())
-        StartProgram(lobby, {std::string(kLobbyArgument)});
+IRunClock& SystemClock() {
+    static SteadyClock clock;
+    return clock;
+}
+
+IProgramStarter& SystemPrograms() {
+    static Programs programs;
+    return programs;
 }
 
 }  // namespace toval

@@ -1,0 +1,151 @@
+#include "engine/action_journal.h"
+
+#include <charconv>
+#include <string_view>
+
+#include "platform/crypto.h"
+#include "platform/disk_space.h"
+#include "platform/file_handle.h"
+#include "platform/file_read.h"
+#include "platform/unique_file.h"
+
+namespace toval {
+
+namespace {
+
+constexpr std::string_view kHeader = "toval-updater actions 1\n";
+constexpr std::string_view kSumPrefix = "sum ";
+// A journal holds the actions of one batch at most; anything larger is not ours.
+constexpr uint64_t kJournalMaxBytes = 4 << 20;
+
+// Fields are written with their length first, so a path may hold any byte, blanks and line
+// breaks included.
+void AppendField(std::string& out, std::string_view field) {
+    out += std::to_string(field.size());
+    out += ':';
+    out += field;
+    out += '\n';
+}
+
+std::optional<std::string_view> TakeField(std::string_view& in) {
+    const size_t colon = in.find(':');
+    if (colon == std::string_view::npos || colon == 0 || colon > 10) return std::nullopt;
+    size_t size = 0;
+    const auto [end, ec] = std::from_chars(in.data(), in.data() + colon, size);
+    if (ec != std::errc() || end != in.data() + colon) return std::nullopt;
+    in.remove_prefix(colon + 1);
+    if (in.size() < size + 1 || in[size] != '\n') return std::nullopt;
+    const std::string_view field = in.substr(0, size);
+    in.remove_prefix(size + 1);
+    return field;
+}
+
+std::string SumOf(std::string_view body) {
+    Sha256 hash;
+    hash.Update(body);
+    const std::optional<Sha256Digest> digest = hash.Final();
+    return digest ? ToHex(digest->data(), digest->size()) : std::string();
+}
+
+}  // namespace
+
+std::string FormatJournal(const std::vector<JournalAction>& actions) {
+    std::string body(kHeader);
+    for (const JournalAction& a : actions) {
+        AppendField(body, a.What == JournalAction::Kind::Execute ? "execute" : "register");
+        AppendField(body, a.Path);
+        AppendField(body, a.Parameters);
+    }
+    return body + std::string(kSumPrefix) + SumOf(body) + "\n";
+}
+
+std::optional<std::vector<JournalAction>> ParseJournal(const std::string& text) {
+    const size_t sumAt = text.rfind(kSumPrefix);
+    if (sumAt == std::string::npos || text.back() != '\n') return std::nullopt;
+    const std::string_view body = std::string_view(text).substr(0, sumAt);
+    const std::string_view sum = std::string_view(text).substr(
+        sumAt + kSumPrefix.size(), text.size() - sumAt - kSumPrefix.size() - 1);
+    if (sum.size() != 64 || sum != SumOf(body)) return std::nullopt;
+    std::string_view in = body;
+    if (in.substr(0, kHeader.size()) != kHeader) return std::nullopt;
+    in.remove_prefix(kHeader.size());
+    std::vector<JournalAction> actions;
+    while (!in.empty()) {
+        const auto kind = TakeField(in);
+        const auto path = TakeField(in);
+        const auto parameters = TakeField(in);
+        if (!kind || !path || !parameters || path->empty()) return std::nullopt;
+        JournalAction action;
+        if (*kind == "execute") {
+            action.What = JournalAction::Kind::Execute;
+        } else if (*kind == "register") {
+            action.What = JournalAction::Kind::Register;
+        } else {
+            return std::nullopt;
+        }
+        action.Path = std::string(*path);
+        action.Parameters = std::string(*parameters);
+        actions.push_back(std::move(action));
+    }
+    return actions;
+}
+
+ActionJournal::ActionJournal(std::string stateDir) : StateDir(std::move(stateDir)) {}
+
+std::string ActionJournal::Path() const { return StateDir + "/actions"; }
+
+bool ActionJournal::Add(const JournalAction& action) {
+    Pending.push_back(action);
+    return Save();
+}
+
+void ActionJournal::Remove(const JournalAction& action) {
+    for (auto it = Pending.begin(); it != Pending.end(); ++it) {
+        if (*it == action) {
+            Pending.erase(it);
+            Save();
+            return;
+        }
+    }
+}
+
+std::vector<JournalAction> ActionJournal::LoadLeftovers(bool& damaged) {
+    damaged = false;
+    if (StateDir.empty() || ExaminePath(Path()).Kind == PathKind::Missing) return {};
+    const std::optional<std::string> text = ReadSmallFile(Path(), kJournalMaxBytes);
+    std::optional<std::vector<JournalAction>> actions = text ? ParseJournal(*text) : std::nullopt;
+    if (!actions) {
+        damaged = true;
+        RemoveFile(Path());
+        SyncDirectory(StateDir);
+        return {};
+    }
+    // They stay journaled until each has been started, like the actions of this run.
+    Pending = *actions;
+    return std::move(*actions);
+}
+
+bool ActionJournal::Save() {
+    if (StateDir.empty()) return false;
+    const std::string path = Path();
+    if (Pending.empty()) {
+        // Nothing pending is the usual state: no file at all.
+        const bool removed = RemoveFile(path) || ExaminePath(path).Kind == PathKind::Missing;
+        return SyncDirectory(StateDir) && removed;
+    }
+    const std::string text = FormatJournal(Pending);
+    FileHandle file;
+    const std::optional<std::string> temp = CreateFileBeside(path, file);
+    if (!temp) return false;
+    bool ok = file.WriteAll(text.data(), text.size()) && file.Sync();
+    ok = file.Close() && ok;
+    ok = ok && RenameOver(*temp, path);
+    if (!ok) {
+        RemoveFile(*temp);
+        return false;
+    }
+    // The entry must survive a power loss that the rename of its file survives.
+    return SyncDirectory(StateDir);
+}
+
+}  // namespace toval

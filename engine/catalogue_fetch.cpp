@@ -1,0 +1,159 @@
+#include "engine/catalogue_fetch.h"
+
+#include "engine/status_texts.h"
+#include "platform/file_handle.h"
+#include "platform/file_read.h"
+#include "platform/run_lock.h"
+#include "platform/temp_file.h"
+
+namespace toval {
+
+namespace {
+// A keys file holds a few keys; anything much larger is not one.
+constexpr uint64_t kKeysFileMaxBytes = 64 << 10;
+
+// A catalogue-side transfer: `url` into a fresh temporary file, with the mirrors of the
+// catalogue `kept` from the last accepted one to fall back on. Temporary files are created
+// before any network access; when none can be, the path stays empty and the transfer completes
+// with the local-file code, which ends the run as a catalogue failure.
+QueuedTransfer CatalogueSide(TransferRole role, const CServerEntry& server, const std::string& url,
+                             const char* suffix, uint64_t maxBytes,
+                             const std::optional<KeptCatalogue>& kept) {
+    QueuedTransfer item;
+    item.Kind = 1;
+    item.Role = role;
+    item.ServerName = server.Name;
+    item.Pending = std::make_unique<TransferRequest>();
+    item.Pending->Kind = 1;
+    item.Pending->URL = url;
+    item.Pending->TargetPath = CreateTempFile("Xml", suffix);
+    item.Pending->MaxLength = maxBytes;
+    // When the server is down, the mirrors the last accepted catalogue named may serve it.
+    if (kept) item.Pending->Mirrors = kept->Mirrors;
+    return item;
+}
+}  // namespace
+
+CatalogueFetch::CatalogueFetch(CUpdateCatalog& catalog, StatusSink status, DebugSink debug)
+    : Catalog(catalog), Status(std::move(status)), Debug(std::move(debug)) {}
+
+void CatalogueFetch::LoadTrustedKeys(const std::string& programDir) {
+    const std::string path =
+        (programDir == "/" ? programDir : programDir + "/") + std::string(kTrustedKeysFile);
+    if (ExaminePath(path).Kind == PathKind::Missing) {
+        TrustedKeys.reset();
+        return;
+    }
+    // The file is there, so the publisher signs: a file that cannot be read or holds no usable
+    // key trusts nothing, and every catalogue is refused, rather than falling back to trusting
+    // any catalogue at all.
+    const std::optional<std::string> text = ReadSmallFile(path, kKeysFileMaxBytes);
+    auto keys = text ? minisign::ParseTrustedKeys(*text) : std::nullopt;
+    TrustedKeys = keys ? std::move(*keys) : std::vector<minisign::PublicKey>{};
+}
+
+QueuedTransfer CatalogueFetch::Begin(const CServerEntry& server, const std::string& stateDir) {
+    StateDir = stateDir;
+    Catalog.Clear();
+    if (!TrustedKeys) return CatalogueTransfer(server);
+    // The signature comes first, small and capped: the catalogue is then checked against it
+    // before anything reads it.
+    return CatalogueSide(TransferRole::Signature, server, server.Url + ".minisig", ".minisig",
+                         kSignatureMaxBytes, FindAnyKeptCatalogue(StateDir));
+}
+
+QueuedTransfer CatalogueFetch::CatalogueTransfer(const CServerEntry& server) {
+    const std::optional<KeptCatalogue> kept = FindAnyKeptCatalogue(StateDir);
+    QueuedTransfer item = CatalogueSide(TransferRole::Catalogue, server, server.Url, ".tmp",
+                                        kCatalogueMaxBytes, kept);
+    // With a copy kept from an earlier launch, an unchanged catalogue costs one small answer.
+    if (kept && kept->Url == server.Url) {
+        item.Pending->IfNoneMatch = kept->ETag;
+        item.Pending->IfModifiedSince = kept->LastModified;
+    }
+    return item;
+}
+
+CatalogueStep CatalogueFetch::Refuse(QueuedTransfer& item, std::string text) {
+    if (!item.TargetPath().empty()) RemoveFile(item.TargetPath());
+    CatalogueStep step;
+    step.What = CatalogueStep::Kind::Refused;
+    step.Text = std::move(text);
+    return step;
+}
+
+CatalogueStep CatalogueFetch::Completed(QueuedTransfer& item, const CServerEntry* server,
+                                        bool keep) {
+    if (item.Code != 0) return Refuse(item, item.Transfer->Result().ErrorText);
+    if (item.Role == TransferRole::Signature) return SignatureCompleted(item, server);
+    return CatalogueCompleted(item, server, keep);
+}
+
+CatalogueStep CatalogueFetch::SignatureCompleted(QueuedTransfer& item, const CServerEntry* server) {
+    const std::optional<std::string> text = ReadSmallFile(item.TargetPath(), kSignatureMaxBytes);
+    if (!text || !server) return Refuse(item, std::string(kTextSignatureMissing));
+    RemoveFile(item.TargetPath());
+    SignatureText = *text;
+    CatalogueStep step;
+    step.What = CatalogueStep::Kind::Next;
+    step.Transfer = CatalogueTransfer(*server);
+    return step;
+}
+
+CatalogueStep CatalogueFetch::CatalogueCompleted(QueuedTransfer& item, const CServerEntry* server,
+                                                 bool keep) {
+    const ITransfer& transfer = *item.Transfer;
+    const TransferRequest& request = transfer.Request();
+    const TransferResult& result = transfer.Result();
+    // A 304 answer: the copy kept from an earlier launch is current, and is checked as if it had
+    // just arrived.
+    const std::optional<KeptCatalogue> kept =
+        result.NotModified ? FindKeptCatalogue(StateDir, request.URL) : std::nullopt;
+    const std::string source = kept ? kept->Path : request.TargetPath;
+    if (!result.NotModified) Status(FillText(kTextCatalogueFetched, {item.ServerName}));
+    bool loaded = false;
+    std::optional<std::string_view> refusal;
+    if (result.NotModified && !kept) {
+        loaded = false;  // the copy went missing meanwhile
+    } else if (TrustedKeys) {
+        const std::optional<std::string> bytes = ReadSmallFile(source, kCatalogueMaxBytes);
+        refusal = bytes ? CheckSigned(*bytes) : std::optional(kTextCatalogueUnreadable);
+        loaded = !refusal;
+    } else {
+        loaded = Catalog.Load(source);
+    }
+    // A catalogue lists every file of the client, so one that lists none is not a catalogue but,
+    // say, a well-formed error page. Either way the run ends as a failed download does, rather
+    // than stall for good or tell the player that an unknown version is current.
+    if (loaded && Catalog.Count() == 0) loaded = false;
+    if (loaded && !result.NotModified && keep) {
+        // Validators from a mirror would not match the server asked next time: the copy is
+        // kept (its mirrors are the fallback when that server is down), but asked for afresh.
+        const bool own = result.AnsweredBy == request.URL;
+        KeepCatalogue(StateDir, source,
+                      {source, request.URL, own ? result.ETag : std::string(),
+                       own ? result.LastModified : std::string(), Catalog.Mirrors()});
+    }
+    RemoveFile(request.TargetPath);
+    if (result.NotModified) {
+        if (!loaded && server) {
+            // The kept copy fails a check (damaged, or not what the new signature signs: a
+            // catalogue republished within the second its validators count). It is dropped and
+            // the whole catalogue fetched at once.
+            Catalog.Clear();
+            ForgetKeptCatalogue(StateDir);
+            CatalogueStep step;
+            step.What = CatalogueStep::Kind::Next;
+            step.Transfer = CatalogueTransfer(*server);
+            return step;
+        }
+        if (loaded) Status(FillText(kTextCatalogueFetched, {item.ServerName}));
+    }
+    if (!loaded) return Refuse(item, std::string(refusal.value_or(kTextCatalogueUnreadable)));
+    Accepted = request.URL;
+    CatalogueStep step;
+    step.What = CatalogueStep::Kind::Accepted;
+    return step;
+}
+
+}  // namespace toval

@@ -1,0 +1,77 @@
+#pragma once
+// Fetching the catalogue and deciding whether to trust it: in signed mode the signature first,
+// then the catalogue checked against it; the copy kept from an earlier launch reused on a 304
+// answer; the trust checks. It yields the next transfer to queue, an accepted catalogue (loaded
+// into the run's CUpdateCatalog) or a refusal with its text, never a half-read catalogue.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalog/CServerList.h"
+#include "catalog/CUpdateCatalog.h"
+#include "catalog/minisign.h"
+#include "engine/CDownloadQueue.h"
+#include "engine/kept_catalogue.h"
+
+namespace toval {
+
+// A catalogue's signature is a few hundred bytes.
+inline constexpr uint64_t kSignatureMaxBytes = 16 << 10;
+// The keys file beside the program whose presence puts the updater in signed mode.
+inline constexpr std::string_view kTrustedKeysFile = "toval-updater.pub";
+
+// What came of a catalogue-side transfer.
+struct CatalogueStep {
+    enum class Kind {
+        Next,      // another transfer is to be queued: Transfer
+        Accepted,  // the catalogue is loaded and trusted
+        Refused,   // the run ends: Text says why
+    };
+    Kind What = Kind::Refused;
+    QueuedTransfer Transfer;
+    std::string Text;
+};
+
+class CatalogueFetch {
+  public:
+    using StatusSink = std::function<void(const std::string&)>;
+    using DebugSink = std::function<void(const std::string&)>;
+
+    CatalogueFetch(CUpdateCatalog& catalog, StatusSink status, DebugSink debug);
+
+    // Signed mode when toval-updater.pub stands in `programDir`.
+    void LoadTrustedKeys(const std::string& programDir);
+    bool SignedMode() const { return TrustedKeys.has_value(); }
+    // The first transfer of a fetch from `server`: its signature in signed mode, else the
+    // catalogue itself. `stateDir` holds the kept copy.
+    QueuedTransfer Begin(const CServerEntry& server, const std::string& stateDir);
+    // `item`, a transfer this made, has ended. `keep`: the accepted catalogue may be kept for the
+    // next launch (this run holds the client directory).
+    CatalogueStep Completed(QueuedTransfer& item, const CServerEntry* server, bool keep);
+    // The URL of the catalogue accepted last (patches are named relative to it).
+    const std::string& AcceptedUrl() const { return Accepted; }
+
+  private:
+    QueuedTransfer CatalogueTransfer(const CServerEntry& server);
+    CatalogueStep SignatureCompleted(QueuedTransfer& item, const CServerEntry* server);
+    CatalogueStep CatalogueCompleted(QueuedTransfer& item, const CServerEntry* server, bool keep);
+    // Signed mode: the reason the catalogue `bytes` must be refused, or nothing; on acceptance
+    // the catalogue is loaded and its serial kept as the key's new floor.
+    std::optional<std::string_view> CheckSigned(const std::string& bytes);
+    static CatalogueStep Refuse(QueuedTransfer& item, std::string text);
+
+    CUpdateCatalog& Catalog;
+    StatusSink Status;
+    DebugSink Debug;
+    std::string StateDir;
+    // Signed mode when set (possibly empty: a keys file that holds no usable key trusts nothing).
+    std::optional<std::vector<minisign::PublicKey>> TrustedKeys;
+    std::string SignatureText;  // the signature of the catalogue being fetched
+    std::string Accepted;
+};
+
+}  // namespace toval

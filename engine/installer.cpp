@@ -1,0 +1,89 @@
+#include "engine/installer.h"
+
+#include "net/update_path.h"
+#include "platform/disk_space.h"
+#include "platform/file_handle.h"
+#include "platform/utf8_path.h"
+
+namespace toval {
+
+Installer::Installer(IProgramStarter& programs, std::string stateDir)
+    : Programs(programs), Journal(std::move(stateDir)) {}
+
+Installer::~Installer() { SyncDirectories(); }
+
+bool Installer::SyncDownloads(const std::vector<std::string>& paths) {
+    return paths.empty() || SyncFileSystemsOf(paths);
+}
+
+InstallResult Installer::Install(const CFileEntry& file, uint64_t length, ActionTiming timing) {
+    const std::string& target = file.FullPath;
+    const std::string source = UpdateFilePath(target);
+    // The new file replaces the old one atomically, so an existing file needs no deleting first;
+    // only a directory standing at the file's place keeps it out.
+    if (ExaminePath(target).Kind == PathKind::Directory) {
+        RemoveFile(source);
+        return InstallResult::DirectoryInTheWay;
+    }
+    // What is renamed must be what was fetched and checked: a regular file (never a link to
+    // elsewhere) of the length its checks passed at.
+    const PathStatus fetched = ExaminePath(source);
+    if (fetched.Kind != PathKind::Regular || (length != 0 && fetched.Size != length)) {
+        RemoveFile(source);
+        return InstallResult::RenameFailed;
+    }
+
+    std::vector<JournalAction> actions;
+    if (file.Execute) actions.push_back({JournalAction::Kind::Execute, target, file.ExecutePar});
+    if (file.Register) actions.push_back({JournalAction::Kind::Register, target, {}});
+    // Journaled before the rename: once the file is in place it looks current, and a run killed
+    // before its program started would otherwise never start it.
+    for (const JournalAction& action : actions) Journal.Add(action);
+
+    // The transfer has already given the file its permissions and written it to the disk, so
+    // the rename is the whole install. It swaps the new file in atomically: at every moment
+    // either the old or the new file stands at the target, so a crash or a failure never loses
+    // the player's copy.
+    if (!RenameOver(source, target)) {
+        for (const JournalAction& action : actions) Journal.Remove(action);
+        RemoveFile(source);
+        return InstallResult::RenameFailed;
+    }
+    // A partial's description outlives a complete download that was kept for the next run.
+    RemoveFile(ResumeInfoPath(target));
+    Directories.insert(ParentDirectory(target));
+    if (timing == ActionTiming::Now)
+        for (const JournalAction& action : actions) Perform(action);
+    return InstallResult::Installed;
+}
+
+void Installer::Perform(const JournalAction& action) {
+    // Neither start is waited for nor examined: the run goes on with the next file at once.
+    if (action.What == JournalAction::Kind::Execute) {
+        Programs.Execute(action.Path, action.Parameters);
+    } else {
+        Programs.Register(action.Path);
+    }
+    Journal.Remove(action);
+}
+
+bool Installer::ReplayLeftovers(const std::function<void(const std::string&)>& announce) {
+    bool damaged = false;
+    for (const JournalAction& action : Journal.LoadLeftovers(damaged)) {
+        // A file removed since is not started: whatever stands there now was not journaled.
+        if (ExaminePath(action.Path).Kind != PathKind::Regular) {
+            Journal.Remove(action);
+            continue;
+        }
+        announce(action.Path);
+        Perform(action);
+    }
+    return !damaged;
+}
+
+void Installer::SyncDirectories() {
+    for (const std::string& dir : Directories) SyncDirectory(dir);
+    Directories.clear();
+}
+
+}  // namespace toval

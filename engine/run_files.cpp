@@ -1,0 +1,300 @@
+// The driver of the run: what happens when a transfer has ended, and how files get installed.
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+
+#include "engine/CUpdateRun.h"
+#include "engine/status_texts.h"
+#include "net/derived_urls.h"
+#include "net/update_path.h"
+#include "platform/disk_space.h"
+#include "platform/file_handle.h"
+#include "platform/utf8_path.h"
+
+namespace toval {
+
+namespace {
+uint64_t Kilobytes(uint64_t bytes) { return bytes >> 10; }
+}  // namespace
+
+uint32_t CUpdateRun::OnDownloadComplete(uint32_t wParam, ITransfer* transfer) {
+    CheckThread();
+    QueuedTransfer* item = Scheduler.Ended(transfer, LowWord(wParam));
+    if (!item) return 0;
+    if (item->Role == TransferRole::File) {
+        FileEnded(*item);
+    } else {
+        CatalogueEnded(*item);
+    }
+    Scheduler.UpdateShown();
+    // Start the next file now rather than at the next tick, so that a run of many small files
+    // is not paced by the timer. Inside a message box's nested loop the outer handler still has
+    // work to do, so the next tick starts it instead.
+    if (MessageBoxDepth == 0) StartReady();
+    return 0;
+}
+
+void CUpdateRun::CatalogueEnded(QueuedTransfer& item) {
+    const bool keep = Lock && Lock->IsHeld();
+    CatalogueStep step =
+        item.Role == TransferRole::Signature && item.Code != 0
+            ? CatalogueStep{CatalogueStep::Kind::Refused, {}, std::string(kTextSignatureMissing)}
+            : Fetch.Completed(item, ServerList.First(), keep);
+    const std::string server = item.ServerName;
+    if (step.What == CatalogueStep::Kind::Refused && !item.TargetPath().empty())
+        RemoveFile(item.TargetPath());
+    Scheduler.Queue().PopFront();  // destroys it, joining its worker
+    switch (step.What) {
+        case CatalogueStep::Kind::Next:
+            Scheduler.Push(std::move(step.Transfer));
+            return;
+        case CatalogueStep::Kind::Refused:
+            CatalogueFailed(server, step.Text);
+            return;
+        case CatalogueStep::Kind::Accepted:
+            QueueFiles();
+            return;
+    }
+}
+
+void CUpdateRun::QueueFiles() {
+    FileCount = UpdateCatalog.RetainOutdated();
+    if (FileCount == 0) {
+        SetStatus(std::string(kTextUpToDate));
+        Result = Outcome::UpToDate;
+        SendResult(0);
+        PostQuit();
+        return;
+    }
+    SendResult(FileCount);
+    std::vector<std::unique_ptr<CFileEntry>> entries;
+    entries.reserve(FileCount);
+    TotalBytes = 0;
+    while (std::unique_ptr<CFileEntry> entry = UpdateCatalog.TakeFirst()) {
+        TotalBytes += KnownLength(entry->Length);
+        entries.push_back(std::move(entry));
+    }
+    SetStatus(FillText(kTextTotals, {std::to_string(FileCount), std::to_string(TotalBytes >> 10)}));
+    CurrentStage = RunStage::Downloading;
+    for (std::unique_ptr<CFileEntry>& entry : entries) {
+        QueuedTransfer file;
+        file.ServerName = ServerList.First() ? ServerList.First()->Name : std::string();
+        file.Entry = std::move(entry);
+        Scheduler.Push(std::move(file));
+    }
+    FitsOnDisk();
+}
+
+bool CUpdateRun::FitsOnDisk() {
+    std::vector<std::pair<std::string, uint64_t>> files;
+    Scheduler.Queue().ForEach([&](const QueuedTransfer& t) {
+        if (t.Role == TransferRole::File) files.emplace_back(t.TargetPath(), t.ExpectedLength());
+    });
+    const std::optional<SpaceShortage> shortage = FindSpaceShortage(files);
+    if (!shortage) return true;
+    // Nothing is fetched: a download that cannot fit would only fill the disk and fail.
+    const std::string text =
+        FillText(kTextDiskFull, {std::to_string(Kilobytes(shortage->Needed)),
+                                 std::to_string(Kilobytes(shortage->Available))});
+    FileFailedWith(text, text, MB_ICONERROR | MB_OK);
+    return false;
+}
+
+void CUpdateRun::CatalogueFailed(const std::string& serverName, const std::string& errorText) {
+    SetStatus(FillText(kTextErrorAtServer, {errorText, serverName}));
+    Result = Outcome::Failed;
+    CurrentStage = RunStage::Ended;
+    ShowMessageBox(errorText, std::string(kCaptionSystemNotice), MB_ICONERROR | MB_OK);
+    SendResult(0);
+    PostQuit();
+}
+
+TransferRequest CUpdateRun::FileRequest(const CFileEntry& file) const {
+    TransferRequest request;
+    request.Kind = 2;
+    request.URL = file.URL;
+    request.Mirrors = UpdateCatalog.Mirrors();
+    request.TargetPath = file.FullPath;
+    request.ExpectedLength = KnownLength(file.Length);
+    request.Sha256 = file.Sha256;
+    // Patches are named relative to the catalogue that lists them.
+    for (const FilePatch& patch : file.Patches)
+        if (std::optional<std::string> url = ResolveUrl(Fetch.AcceptedUrl(), patch.URL))
+            request.Patches.push_back({patch.FromSha256, std::move(*url), patch.Length});
+    request.SyncOnClose = false;  // the batch is synced at once before it is installed
+    // Under the run lock no other updater writes here: a partial download that a run before
+    // left is this updater's to continue or replace.
+    request.Resume = Lock && Lock->IsHeld();
+    // A file new to this version may live in a directory the client does not have yet. Its path
+    // has been checked to stay inside its base directory; if the directory cannot be made, the
+    // transfer reports that it could not create its file.
+    std::error_code ignored;
+    const std::string dir = ParentDirectory(file.FullPath);
+    std::filesystem::create_directories(PathOfUtf8(dir), ignored);
+    // The new file takes over the permissions of the copy it replaces, so an updated program
+    // stays executable; a file the catalogue asks to run gets execute permission wherever it
+    // may be read. The transfer sets them on its own descriptor before the file is renamed.
+    // Windows files have no such bits.
+    uint32_t mode = 0;
+#ifndef _WIN32
+    struct stat st {};
+    if (::stat(file.FullPath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 0777;
+#endif
+    if (file.Execute) {
+        if (mode == 0) mode = 0644;
+        mode |= (mode & 0444) >> 2;
+    }
+    request.FileMode = mode;
+    // A catalogue that gives no length cannot have the body checked against it; such a body
+    // still may not take the disk: past half of what is free it is stopped.
+    if (request.ExpectedLength == 0) request.MaxLength = std::max<uint64_t>(1, FreeBytes(dir) / 2);
+    return request;
+}
+
+void CUpdateRun::FileEnded(QueuedTransfer& item) {
+    if (item.State == FileState::Failed && CurrentStage == RunStage::Downloading) {
+        // The run ends at the first failing file in catalogue order, so nothing after this one
+        // can be installed: those still running stop now. Files before it may still be running;
+        // they finish, and one of them may be the failure the player is shown.
+        CurrentStage = RunStage::Stopping;
+        Scheduler.CancelAfter(item);
+    }
+    InstallReady(InstallTrigger::Completion);
+    if (QueuedCount() == 0 && CurrentStage == RunStage::Downloading) {
+        SetStatus(std::string(kTextFinished));
+        Result = Outcome::Finished;
+        Files->SyncDirectories();  // the lobby must find the new files, even after a crash
+        Programs.StartLobby();
+        PostQuit();
+    }
+}
+
+void CUpdateRun::InstallReady(InstallTrigger trigger) {
+    // A message box of a failed install runs a nested loop, in which further completions arrive;
+    // they wait for the outer handler.
+    if (MessageBoxDepth > 0) return;
+    if (CurrentStage != RunStage::Downloading && CurrentStage != RunStage::Stopping) return;
+    const ReadyFront ready = Scheduler.FindReadyFront();
+    if (ready.Count == 0) return;
+    const bool now = trigger == InstallTrigger::Tick || ready.HasFailure || ready.ReachesEnd ||
+                     ready.Count >= kInstallBatchFiles || ready.Bytes >= kInstallBatchBytes ||
+                     ready.NextLength >= kLongFileBytes || CurrentStage == RunStage::Stopping;
+    if (now) InstallFront(ready.Count, ActionTiming::Now);
+}
+
+void CUpdateRun::InstallFront(size_t count, ActionTiming timing) {
+    std::vector<std::string> downloads;
+    {
+        QueuedTransfer* item = Scheduler.Queue().Front();
+        for (size_t i = 0; i < count && item; ++i, item = Scheduler.Queue().After(*item))
+            if (item->State == FileState::Fetched)
+                downloads.push_back(UpdateFilePath(item->TargetPath()));
+    }
+    // The data must be on the disk before a rename can make it the player's file.
+    const bool synced = Files->SyncDownloads(downloads);
+    for (size_t i = 0; i < count && CurrentStage != RunStage::Ended; ++i) {
+        QueuedTransfer* item = Scheduler.Queue().Front();
+        if (!item) break;
+        if (item->State == FileState::Fetched) {
+            item->State = synced ? FileState::OnDisk : FileState::Failed;
+            if (!synced) {
+                item->Code = kResultLocalFile;
+                RemoveFile(UpdateFilePath(item->TargetPath()));
+            }
+        }
+        InstallOne(*item, timing);
+        Scheduler.Queue().PopFront();
+    }
+    Scheduler.UpdateShown();
+    // A file still downloading that has become the front, every file before it in, has its
+    // name as the status line now.
+    QueuedTransfer* front = Scheduler.Queue().Front();
+    if (front && front->State == FileState::Fetching && front->Role == TransferRole::File &&
+        !front->StatusShown && CurrentStage == RunStage::Downloading) {
+        SetStatus(FillText("%s", {front->FileName()}));
+        front->StatusShown = true;
+    }
+}
+
+void CUpdateRun::InstallOne(QueuedTransfer& item, ActionTiming timing) {
+    if (!item.StatusShown) SetStatus(FillText("%s", {item.FileName()}));
+    const CFileEntry& file = *item.Entry;
+    if (item.State == FileState::Failed) {
+        const std::string status =
+            FillText(kTextFileFailed, {file.FileName, std::to_string(item.Code)});
+        FileFailedWith(status, FillText(kTextNetworkCause, {status}), MB_OK);
+        return;
+    }
+    switch (Files->Install(file, item.ExpectedLength(), timing)) {
+        case InstallResult::Installed:
+            item.State = FileState::Installed;
+            SetStatus(FillText(kTextFileInstalled, {file.FileName}));
+            return;
+        case InstallResult::DirectoryInTheWay: {
+            const std::string status = FillText(kTextDeleteFailed, {file.FileName});
+            FileFailedWith(status, status, MB_ICONERROR | MB_OK);
+            return;
+        }
+        case InstallResult::RenameFailed: {
+            // A file that cannot be put in place is a failed file like any other: the client is
+            // not current, so neither "finished" nor the lobby may follow.
+            SetStatus(FillText(kTextRenameFailed, {file.FileName}));
+            FileFailedWith(StatusText, StatusText, MB_ICONERROR | MB_OK);
+            return;
+        }
+    }
+}
+
+bool CUpdateRun::InstallFile(const CFileEntry& file) {
+    if (Files->Install(file, KnownLength(file.Length), ActionTiming::Now) ==
+        InstallResult::Installed) {
+        SetStatus(FillText(kTextFileInstalled, {file.FileName}));
+        return true;
+    }
+    SetStatus(FillText(kTextRenameFailed, {file.FileName}));
+    return false;
+}
+
+void CUpdateRun::FileFailedWith(const std::string& status, const std::string& boxText,
+                                uint32_t type) {
+    SetStatus(status);
+    Result = Outcome::Failed;
+    CurrentStage = RunStage::Ended;
+    ShowMessageBox(boxText, std::string(), type);
+    PostQuit();
+}
+
+void CUpdateRun::EndEarly() {
+    const bool installing =
+        CurrentStage == RunStage::Downloading || CurrentStage == RunStage::Stopping;
+    CurrentStage = RunStage::Ended;
+    CDownloadQueue& queue = Scheduler.Queue();
+    queue.CancelAll();
+    if (installing && MessageBoxDepth == 0) {
+        // The files complete and verified at the front go in now rather than be fetched again
+        // next time; their actions wait in the journal for the next run. A transfer that
+        // completed while it was being cancelled counts as complete.
+        size_t count = 0;
+        for (QueuedTransfer* item = queue.Front(); item && item->Role == TransferRole::File;
+             item = queue.After(*item), ++count) {
+            if (item->State == FileState::Fetching) {
+                item->Transfer->Join();
+                item->Code = static_cast<uint32_t>(item->Transfer->Result().Code);
+                item->State = item->Code == 0 ? FileState::Fetched : FileState::Failed;
+            }
+            if (item->State != FileState::Fetched) break;
+        }
+        CurrentStage = RunStage::Stopping;
+        InstallFront(count, ActionTiming::NextRun);
+        CurrentStage = RunStage::Ended;
+    }
+    DropQueue(CompleteFiles::Keep);
+    Files->SyncDirectories();
+}
+
+}  // namespace toval
