@@ -1,5 +1,6 @@
 #include "tests/engine/ScriptedTransfer.h"
 
+#include <algorithm>
 #include <fstream>
 #include <utility>
 
@@ -42,13 +43,20 @@ void ScriptedTransfer::Cancel() {
 
 uint64_t ScriptedTransfer::TakeProgress() { return std::exchange(Unreported, 0); }
 
+void ScriptedTransfer::Progress(uint64_t bytes) {
+    ReceivedBytes += bytes;
+    Unreported += bytes;
+    Sink.PostMessage(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(Req.Kind, 0), this);
+}
+
 void ScriptedTransfer::Finish(int32_t code, const std::string& body) {
     Finished = true;
     if (code == kResultOk) {
         std::ofstream(Req.Kind == 2 ? UpdateFilePath(Req.TargetPath) : Req.TargetPath,
                       std::ios::binary | std::ios::trunc)
             << body;
-        ReceivedBytes = Unreported = body.size();
+        Unreported += body.size() - std::min<uint64_t>(ReceivedBytes, body.size());
+        ReceivedBytes = body.size();
         Sink.PostMessage(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(Req.Kind, 0), this);
     }
     Outcome.Code = code;

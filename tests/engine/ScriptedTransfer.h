@@ -47,6 +47,8 @@ class ScriptedTransfer : public ITransfer {
     // Writes `body` where the transfer writes (kind 2: the ".update" file) and posts its
     // completion with `code`.
     void Finish(int32_t code, const std::string& body = {});
+    // Reports `bytes` more received, as the downloader's notification does.
+    void Progress(uint64_t bytes);
     bool Running() const { return Started && !Finished; }
 
   private:

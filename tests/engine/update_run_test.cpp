@@ -20,7 +20,9 @@
 #include <thread>
 
 #include "engine/CUpdateRun.h"
+#include "engine/kept_catalogue.h"
 #include "engine/status_texts.h"
+#include "tests/engine/RecordingPrograms.h"
 #include "tests/engine/TestHost.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/TempDir.h"
@@ -80,6 +82,41 @@ TEST(UpdateRunOnTestServer, InstallsUtf8NamesAndReusesTheKeptCatalogue) {
     const std::vector<Request> requests = server.Requests();
     ASSERT_EQ(requests.size(), 4u);
     EXPECT_EQ(requests.back().Header("If-None-Match"), "\"v1\"");
+}
+
+// A catalogue answered by a mirror is kept for its mirrors, but its validators are the
+// mirror's: sent to the server next time they could match a different catalogue there.
+TEST(UpdateRunOnTestServer, ValidatorsOfAMirrorsAnswerAreNotKeptForTheServer) {
+    TempDir client;
+    HttpServer server, mirror;
+    const std::string mirrorOrigin = mirror.Url("");
+    const std::string xml = "<?xml version=\"1.0\"?><xmlRoot><Product><Mirror>" + mirrorOrigin +
+                            "</Mirror><File><FileName>a.dat</FileName><Length>5</Length><URL>" +
+                            server.Url("/files/a.dat") + "</URL></File></Product></xmlRoot>";
+    Response fromServer{200, xml};
+    fromServer.Headers = {{"ETag", "\"server\""}};
+    server.Route("/update.xml", fromServer);
+    server.Route("/files/a.dat", Response{200, "new a"});
+    const auto run = [&] {
+        TestHost host;
+        CUpdateRun r(host, BaseDirectories{client.Path(), client / "w", client / "s"});
+        r.StartRun(server.Url("/update.xml"));
+        r.OnTimer(WM_TIMER_PUMP);
+        EXPECT_TRUE(host.RunUntilQuit(r));
+        return FindKeptCatalogue(StateDirectory(client.Path()), server.Url("/update.xml"));
+    };
+    std::optional<KeptCatalogue> kept = run();
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->ETag, "\"server\"");
+
+    server.Route("/update.xml", Response{503});
+    Response fromMirror{200, xml};
+    fromMirror.Headers = {{"ETag", "\"mirror\""}};
+    mirror.Route("/update.xml", fromMirror);
+    kept = run();
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(mirror.Requests().size(), 1u);
+    EXPECT_EQ(kept->ETag, "");
 }
 
 TEST(InstallFile, AMissingDownloadIsReportedAsARenameFailure) {
@@ -527,13 +564,18 @@ TEST_F(UpdateRunTest, ASecondRunWaitsForTheFirstThenChecksForItself) {
 
     // One that waits too long gives up with a box and the caller's result.
     TestHost impatientHost;
-    CUpdateRun impatient(impatientHost, BaseDirectories{Client.Path(), Client / "w", Client / "s"});
+    ManualClock clock;
+    CUpdateRun impatient(impatientHost, BaseDirectories{Client.Path(), Client / "w", Client / "s"},
+                         clock, SystemPrograms());
     impatient.SetCallerWindow(77);
     impatient.SetLockWaitLimit(std::chrono::milliseconds(200));
     impatient.StartRun(Web->Url("update.xml"));
     impatient.OnTimer(WM_TIMER_PUMP);
     EXPECT_EQ(impatient.QueuedCount(), 0u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    clock.At += std::chrono::milliseconds(199);
+    impatient.OnTimer(WM_TIMER_PUMP);
+    EXPECT_EQ(impatientHost.Boxes.size(), 0u);
+    clock.At += std::chrono::milliseconds(1);
     impatient.OnTimer(WM_TIMER_PUMP);
     const std::string gaveUp(kTextOtherRunStillRunning);
     EXPECT_THAT(impatientHost.Events, ElementsAre("status " + waiting, "status " + gaveUp,
