@@ -289,8 +289,10 @@ void CUpdateRun::DropQueue(CompleteFiles complete) {
         }
         if (complete == CompleteFiles::Keep || !item.Started()) return;
         item.Transfer->Join();
-        if (item.Transfer->Result().Code == kResultOk)
+        if (item.Transfer->Result().Code == kResultOk) {
             doomed.push_back(UpdateFilePath(item.TargetPath()));
+            doomed.push_back(ResumeInfoPath(item.TargetPath()));
+        }
     });
     Scheduler.Clear();  // joins the rest, so nothing writes to these any more
     for (const std::string& path : doomed) RemoveFile(path);

@@ -74,24 +74,50 @@ QueuedTransfer CatalogueFetch::CatalogueTransfer(const CServerEntry& server) {
     return item;
 }
 
-CatalogueStep CatalogueFetch::Refuse(QueuedTransfer& item, std::string text) {
+std::string RefusalText(const CatalogueStep& step) {
+    switch (step.Why) {
+        case CatalogueRefusal::TransferFailed:
+            return step.TransferError;
+        case CatalogueRefusal::SignatureMissing:
+            return std::string(kTextSignatureMissing);
+        case CatalogueRefusal::SignatureInvalid:
+            return std::string(kTextSignatureInvalid);
+        case CatalogueRefusal::RolledBack:
+            return std::string(kTextCatalogueRolledBack);
+        case CatalogueRefusal::Expired:
+            return std::string(kTextCatalogueExpired);
+        case CatalogueRefusal::HashMissing:
+            return std::string(kTextHashMissing);
+        case CatalogueRefusal::Unreadable:
+            break;
+    }
+    return std::string(kTextCatalogueUnreadable);
+}
+
+CatalogueStep CatalogueFetch::Refuse(QueuedTransfer& item, CatalogueRefusal why) {
     if (!item.TargetPath().empty()) RemoveFile(item.TargetPath());
     CatalogueStep step;
     step.What = CatalogueStep::Kind::Refused;
-    step.Text = std::move(text);
+    step.Why = why;
+    if (why == CatalogueRefusal::TransferFailed && item.Transfer)
+        step.TransferError = item.Transfer->Result().ErrorText;
     return step;
 }
 
 CatalogueStep CatalogueFetch::Completed(QueuedTransfer& item, const CServerEntry* server,
                                         bool keep) {
-    if (item.Code != 0) return Refuse(item, item.Transfer->Result().ErrorText);
+    // A signature that cannot be had is refused as missing, whatever kept it away.
+    if (item.Code != 0)
+        return Refuse(item, item.Role == TransferRole::Signature
+                                ? CatalogueRefusal::SignatureMissing
+                                : CatalogueRefusal::TransferFailed);
     if (item.Role == TransferRole::Signature) return SignatureCompleted(item, server);
     return CatalogueCompleted(item, server, keep);
 }
 
 CatalogueStep CatalogueFetch::SignatureCompleted(QueuedTransfer& item, const CServerEntry* server) {
     const std::optional<std::string> text = ReadSmallFile(item.TargetPath(), kSignatureMaxBytes);
-    if (!text || !server) return Refuse(item, std::string(kTextSignatureMissing));
+    if (!text || !server) return Refuse(item, CatalogueRefusal::SignatureMissing);
     RemoveFile(item.TargetPath());
     SignatureText = *text;
     CatalogueStep step;
@@ -112,12 +138,12 @@ CatalogueStep CatalogueFetch::CatalogueCompleted(QueuedTransfer& item, const CSe
     const std::string source = kept ? kept->Path : request.TargetPath;
     if (!result.NotModified) Status(FillText(kTextCatalogueFetched, {item.ServerName}));
     bool loaded = false;
-    std::optional<std::string_view> refusal;
+    std::optional<CatalogueRefusal> refusal;
     if (result.NotModified && !kept) {
         loaded = false;  // the copy went missing meanwhile
     } else if (TrustedKeys) {
         const std::optional<std::string> bytes = ReadSmallFile(source, kCatalogueMaxBytes);
-        refusal = bytes ? CheckSigned(*bytes) : std::optional(kTextCatalogueUnreadable);
+        refusal = bytes ? CheckSigned(*bytes) : CatalogueRefusal::Unreadable;
         loaded = !refusal;
     } else {
         loaded = Catalog.Load(source);
@@ -149,7 +175,7 @@ CatalogueStep CatalogueFetch::CatalogueCompleted(QueuedTransfer& item, const CSe
         }
         if (loaded) Status(FillText(kTextCatalogueFetched, {item.ServerName}));
     }
-    if (!loaded) return Refuse(item, std::string(refusal.value_or(kTextCatalogueUnreadable)));
+    if (!loaded) return Refuse(item, refusal.value_or(CatalogueRefusal::Unreadable));
     Accepted = request.URL;
     CatalogueStep step;
     step.What = CatalogueStep::Kind::Accepted;

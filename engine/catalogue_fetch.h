@@ -24,17 +24,32 @@ inline constexpr uint64_t kSignatureMaxBytes = 16 << 10;
 // The keys file beside the program whose presence puts the updater in signed mode.
 inline constexpr std::string_view kTrustedKeysFile = "toval-updater.pub";
 
+// Why a catalogue is not used.
+enum class CatalogueRefusal {
+    TransferFailed,    // its transfer (or its signature's) failed: the transfer's error says why
+    SignatureMissing,  // signed mode: no signature could be fetched
+    SignatureInvalid,  // not signed by a trusted key, or its trusted comment is malformed
+    RolledBack,        // older than one already accepted from the same key
+    Expired,
+    HashMissing,  // signed, but a file has no Sha256
+    Unreadable,   // no catalogue (an error page, an empty list, a damaged copy)
+};
+
 // What came of a catalogue-side transfer.
 struct CatalogueStep {
     enum class Kind {
         Next,      // another transfer is to be queued: Transfer
         Accepted,  // the catalogue is loaded and trusted
-        Refused,   // the run ends: Text says why
+        Refused,   // the run ends: Why says why
     };
     Kind What = Kind::Refused;
     QueuedTransfer Transfer;
-    std::string Text;
+    CatalogueRefusal Why = CatalogueRefusal::Unreadable;
+    std::string TransferError;  // TransferFailed: the transfer's error text
 };
+
+// The text a player is shown for a refusal.
+std::string RefusalText(const CatalogueStep& step);
 
 class CatalogueFetch {
   public:
@@ -61,8 +76,8 @@ class CatalogueFetch {
     CatalogueStep CatalogueCompleted(QueuedTransfer& item, const CServerEntry* server, bool keep);
     // Signed mode: the reason the catalogue `bytes` must be refused, or nothing; on acceptance
     // the catalogue is loaded and its serial kept as the key's new floor.
-    std::optional<std::string_view> CheckSigned(const std::string& bytes);
-    static CatalogueStep Refuse(QueuedTransfer& item, std::string text);
+    std::optional<CatalogueRefusal> CheckSigned(const std::string& bytes);
+    static CatalogueStep Refuse(QueuedTransfer& item, CatalogueRefusal why);
 
     CUpdateCatalog& Catalog;
     StatusSink Status;

@@ -41,20 +41,15 @@ uint32_t CUpdateRun::OnDownloadComplete(uint32_t wParam, ITransfer* transfer) {
 
 void CUpdateRun::CatalogueEnded(QueuedTransfer& item) {
     const bool keep = Lock && Lock->IsHeld();
-    CatalogueStep step =
-        item.Role == TransferRole::Signature && item.Code != 0
-            ? CatalogueStep{CatalogueStep::Kind::Refused, {}, std::string(kTextSignatureMissing)}
-            : Fetch.Completed(item, ServerList.First(), keep);
+    CatalogueStep step = Fetch.Completed(item, ServerList.First(), keep);
     const std::string server = item.ServerName;
-    if (step.What == CatalogueStep::Kind::Refused && !item.TargetPath().empty())
-        RemoveFile(item.TargetPath());
     Scheduler.Queue().PopFront();  // destroys it, joining its worker
     switch (step.What) {
         case CatalogueStep::Kind::Next:
             Scheduler.Push(std::move(step.Transfer));
             return;
         case CatalogueStep::Kind::Refused:
-            CatalogueFailed(server, step.Text);
+            CatalogueFailed(server, RefusalText(step));
             return;
         case CatalogueStep::Kind::Accepted:
             QueueFiles();
