@@ -248,7 +248,8 @@ class UpdateRunTest : public ::testing::Test {
 
     std::unique_ptr<CUpdateRun> MakeRun(uint32_t caller = 77) {
         auto run = std::make_unique<CUpdateRun>(
-            *Host, BaseDirectories{Client.Path(), Client / "windows", Client / "system32"});
+            *Host, BaseDirectories{Client.Path(), Client / "windows", Client / "system32"},
+            SystemClock(), RealPrograms ? SystemPrograms() : Programs);
         run->SetCallerWindow(caller);
         return run;
     }
@@ -270,15 +271,19 @@ class UpdateRunTest : public ::testing::Test {
     // The lobby is started detached, so its note can only be waited for; the limit is generous
     // because a loaded machine may take seconds to run a shell, and a pass costs no more for it.
     bool LobbyStarted() { return WaitForFile(Work / "lobby.txt"); }
+    // Asked once the run has ended: it would have started the lobby by then.
     bool LobbyStayedAway() {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        return !fs::exists(Work / "lobby.txt");
+        return std::count(Programs.Started.begin(), Programs.Started.end(), "lobby") == 0;
     }
 
     TempDir Client, Server, Work, Tmp;
     int Serial = 0;
     std::unique_ptr<WebServer> Web;
     std::unique_ptr<TestHost> Host = std::make_unique<TestHost>();
+    RecordingPrograms Programs;
+    // The lobby the system would start (beside the program, in the current directory, on PATH)
+    // rather than a record of the start.
+    bool RealPrograms = false;
     std::string SavedTmp;
     fs::path SavedCwd;
     const std::string Connecting = FillText(kTextConnecting, {kServerName});
@@ -291,6 +296,7 @@ TEST_F(UpdateRunTest, ThreeOutdatedFilesAreInstalledInOrderThenTheLobbyStarts) {
                                      {"c.dat", std::string(511, 'c')}};
     Publish(files);
     Client.Write("b.dat", "old copy");  // replaced in place, keeping its permissions
+    RealPrograms = true;
     fs::permissions(Client / "b.dat", fs::perms::owner_all | fs::perms::group_read);
     auto run = MakeRun();
     Drive(*run);
