@@ -4,6 +4,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <future>
+#include <system_error>
+#include <thread>
 
 #include "engine/status_texts.h"
 #include "platform/caller_message.h"
@@ -23,11 +26,22 @@ constexpr UINT kEndMessage = WM_APP + 2;
 // A timer that has not fired for this long is starved by a stream of posted messages, which
 // Windows always hands out before timers and paints; it is then run in between.
 constexpr auto kStarvedAfter = std::chrono::milliseconds(3 * kTimerPeriodMs);
+// How long an ending process waits for the shell to answer the removal of its tray icon. A
+// Windows shell answers within milliseconds; Wine's hides its own tray window with the last icon
+// before it answers, which takes it two seconds when no window manager acknowledges the hiding.
+constexpr auto kTrayAnswerWait = std::chrono::milliseconds(100);
 
 // Broadcast to every top-level window when Explorer has made its taskbar anew.
 UINT TaskbarCreated() {
     static const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
     return message;
+}
+
+// A point of `window`'s client area on the screen.
+layout::Point OnScreen(HWND window, int x, int y) {
+    POINT point{x, y};
+    ClientToScreen(window, &point);
+    return {point.x, point.y};
 }
 
 bool RegisterWindowClass(HINSTANCE module, WNDPROC procedure) {
@@ -228,19 +242,40 @@ void CUpdateWindow::CheckTermination() {
     if (signal == 0) return;
     // The timers fire in a message box's loop too, so the process ends from here rather than
     // unwinding loops: the run settles everything it owns first.
-    UpdateRun->Terminate();
-    TrayIcon.Remove();
-    std::fflush(nullptr);
-    std::_Exit(128 + signal);
+    ExitAfter([this] { UpdateRun->Terminate(); }, 128 + signal);
 }
 
 void CUpdateWindow::ExitAtOnce() {
     // The run stops where it stands; the transfer in progress leaves its partial file, the
-    // temporary catalogue goes. The icon goes first so that no dead icon stays in the tray.
-    TrayIcon.Remove();
-    if (UpdateRun) UpdateRun->Abandon();
+    // temporary catalogue goes.
+    ExitAfter(
+        [this] {
+            if (UpdateRun) UpdateRun->Abandon();
+        },
+        0);
+}
+
+void CUpdateWindow::ExitAfter(const std::function<void()>& settle, int status) {
+    // The icon must go, or a dead one stays in the tray until a pointer passes over it. The
+    // shell holds the removal as soon as it is asked and carries it out whether or not the asker
+    // still waits for the answer, so the answer is awaited on a thread of its own, while the run
+    // settles, and only briefly: a shell slow to answer does not hold the process. Nothing else
+    // touches the icon meanwhile.
+    std::promise<void> removed;
+    std::future<void> answered = removed.get_future();
+    try {
+        std::thread([this, &removed] {
+            TrayIcon.Remove();
+            removed.set_value();
+        }).detach();
+    } catch (const std::system_error&) {
+        TrayIcon.Remove();
+        removed.set_value();
+    }
+    settle();
+    answered.wait_for(kTrayAnswerWait);
     std::fflush(nullptr);
-    std::_Exit(0);
+    std::_Exit(status);
 }
 
 LRESULT CALLBACK CUpdateWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -294,23 +329,23 @@ LRESULT CUpdateWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_QUERYDRAGICON:
             return reinterpret_cast<LRESULT>(Pictures.AppIcon);
         case WM_LBUTTONDOWN:
-            MouseDown = true;
+            Pointer.Press({x, y}, OnScreen(window, x, y));
             break;
         case WM_LBUTTONUP:
-            MouseDown = false;
-            if (layout::kCloseSpot.Contains(x, y)) ExitAtOnce();
+            if (Pointer.Release({x, y}).Action == PointerAction::Close) ExitAtOnce();
             break;
-        case WM_MOUSEMOVE:
-            // The button must really be held: the release that ends a move of the window never
-            // reaches it, so the flag alone would carry the window off with a free pointer.
-            if (MouseDown && (wParam & MK_LBUTTON) && layout::kDragStrip.Contains(x, y)) {
-                POINT screen{x, y};
-                ClientToScreen(window, &screen);
-                // What a press on the caption does: the system moves the window with the
-                // pointer until the button is released.
-                PostMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(screen.x, screen.y));
+        case WM_MOUSEMOVE: {
+            const layout::Point screen = OnScreen(window, x, y);
+            const PointerStep step = Pointer.Move({x, y}, screen, (wParam & MK_LBUTTON) != 0);
+            // What a press on the caption does: the system moves the window with the pointer
+            // until the button is released, a release the window then never sees. The system's
+            // move holds the window where the pointer is now, so the few pixels a quick hand
+            // moved since the press are not made up for.
+            if (step.Action == PointerAction::StartMove) {
+                PostMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(screen.X, screen.Y));
             }
             break;
+        }
         case WM_SYSCOMMAND:
             // Minimising is refused, whatever asked for it.
             if ((wParam & 0xFFF0) == SC_MINIMIZE) return 0;

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -17,6 +18,7 @@
 #include "engine/CUpdateRun.h"
 #include "engine/run_host.h"
 #include "ui/front_end.h"
+#include "ui/pointer_rules.h"
 #include "ui/progress_paint_windows.h"
 #include "ui/tray_icon_windows.h"
 
@@ -83,12 +85,15 @@ class CUpdateWindow : public IRunHost {
     // Ends the process in order when a termination signal has arrived; returns otherwise.
     void CheckTermination();
     [[noreturn]] void ExitAtOnce();
+    // Ends the process with `status` once the run has been settled by `settle`, the tray icon
+    // gone or on its way.
+    [[noreturn]] void ExitAfter(const std::function<void()>& settle, int status);
 
     WindowImages Pictures;
     ProgressFonts TextFonts;
     TrayIconWindows TrayIcon;
     std::atomic<HWND> Window{nullptr};
-    bool MouseDown = false;
+    PointerRules Pointer;
     bool IsEnded = false;
 
     std::mutex QueueLock;

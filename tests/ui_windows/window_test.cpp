@@ -1,6 +1,7 @@
 // The native window under Wine on an X server: what it paints where, its tray icon, its frame,
-// the run it hosts, and the close spot. The program links res/toval-updater.rc, so the window
-// finds its pictures in this executable as it does in the updater.
+// the run it hosts (the close spot has close_spot_test.cpp). The program links
+// res/toval-updater.rc, so the window finds its pictures in this executable as it does in the
+// updater.
 
 #include "ui/CUpdateWindow_windows.h"
 
@@ -18,6 +19,7 @@
 #include "engine/progress_figures.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/ui_windows/pump_messages.h"
 #include "ui/window_layout.h"
 
 namespace toval {
@@ -25,20 +27,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Handles this thread's messages, as a window's loop would, until `done` holds.
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    return true;
-}
+using test::PumpUntil;
 
 // 32-bit pixels, top row first, as 0x00RRGGBB.
 struct Pixels {
@@ -486,44 +475,6 @@ TEST_F(WindowTest, CallerHearsTheCountAndCommand1005QueuesNoSecondCatalogueMidwa
     EXPECT_EQ(catalogueRequests, 1);
     EXPECT_EQ(CallerWindow::Results.size(), 1u);
     EXPECT_EQ(test::ReadFile(Client.Path() + "/client/b.dat"), "bbbb");
-}
-
-// Run as a program of its own by the test below: a release on the close spot must end the
-// process from inside the handler, so returning from it is a failure.
-TEST_F(WindowTest, CloseSpotChild) {
-    if (!std::getenv("TOVAL_CLOSE_SPOT_CHILD")) GTEST_SKIP() << "runs in a child process";
-    // A catalogue that never comes: the transfer stays running, and the window stays open.
-    test::HttpServer server;
-    server.Route("/update.xml", test::Response{.StallBeforeHeaders = true});
-    CUpdateWindow window(Options(server.Url("/update.xml")));
-    ASSERT_TRUE(PumpUntil([&] { return window.Run().ShownTransfer() != nullptr; }));
-    const LPARAM spot = MAKELPARAM(350, 5);
-    SendMessageW(window.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, spot);
-    SendMessageW(window.Handle(), WM_LBUTTONUP, 0, spot);
-    ADD_FAILURE() << "the process went on after the release on the close spot";
-}
-
-TEST_F(WindowTest, ReleaseOnTheCloseSpotEndsTheProcessWithStatusZero) {
-    wchar_t program[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, program, MAX_PATH);
-    std::wstring command =
-        L"\"" + std::wstring(program) + L"\" --gtest_filter=WindowTest.CloseSpotChild";
-    SetEnvironmentVariableW(L"TOVAL_CLOSE_SPOT_CHILD", L"1");
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child{};
-    const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0,
-                                        nullptr, nullptr, &startup, &child);
-    SetEnvironmentVariableW(L"TOVAL_CLOSE_SPOT_CHILD", nullptr);
-    ASSERT_TRUE(started);
-    const DWORD waited = WaitForSingleObject(child.hProcess, 60'000);
-    if (waited != WAIT_OBJECT_0) TerminateProcess(child.hProcess, 99);
-    DWORD status = 99;
-    GetExitCodeProcess(child.hProcess, &status);
-    CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
-    ASSERT_EQ(waited, WAIT_OBJECT_0);
-    EXPECT_EQ(status, 0u);
 }
 
 }  // namespace
