@@ -38,7 +38,11 @@ bool ScriptedTransfer::Start() {
 }
 
 void ScriptedTransfer::Cancel() {
-    if (Running()) All.Cancelled.push_back(Req.URL);
+    if (!Running()) return;
+    All.Cancelled.push_back(Req.URL);
+    // As the real one, a cancelled transfer ends with code 8 (its completion is the test's to
+    // post, with Finish).
+    Outcome.Code = kResultCancelled;
 }
 
 uint64_t ScriptedTransfer::TakeProgress() { return std::exchange(Unreported, 0); }

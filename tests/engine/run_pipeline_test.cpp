@@ -89,8 +89,8 @@ class PipelineTest : public ::testing::Test {
         }
     }
     std::string Installed(const std::string& name) {
-        const fs::path path = Client / name;
-        return fs::exists(path) ? ReadFile(path) : std::string("(none)");
+        const std::string path = Client / name;
+        return fs::exists(FromUtf8(path)) ? ReadFile(path) : std::string("(none)");
     }
     bool Running(const Entry& e) {
         const ScriptedTransfer* t = Made.Find(e.Url);
