@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "platform/caller_message.h"
@@ -45,6 +46,26 @@ std::string Catalogue(const HttpServer& server, const std::vector<std::string>& 
     }
     return xml + "</Product></xmlRoot>\n";
 }
+
+// Sets an environment variable, and restores it (or its absence) when it goes out of scope.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : Name(name) {
+        if (const char* old = std::getenv(name)) Old = old;
+        setenv(name, value, 1);
+    }
+    ~ScopedEnv() {
+        if (Old) {
+            setenv(Name, Old->c_str(), 1);
+        } else {
+            unsetenv(Name);
+        }
+    }
+
+  private:
+    const char* Name;
+    std::optional<std::string> Old;
+};
 
 struct WindowTest : ::testing::Test {
     void SetUp() override {
@@ -200,10 +221,12 @@ TEST_F(WindowTest, ReleaseOnTheCloseSpotEndsTheProcessWithStatusZero) {
     // Its temporary catalogue goes to a directory of its own, to be seen going.
     const std::string tmp = Wine.Path() + "/tmp";
     std::filesystem::create_directories(tmp);
-    const std::string savedTmp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
-    setenv("TMPDIR", tmp.c_str(), 1);
-    const pid_t child = test::SpawnOnDisplay(Display(), argv);
-    setenv("TMPDIR", savedTmp.c_str(), 1);
+    // Unset again afterwards when it was unset: an empty one would send the temporary files of
+    // the tests after this one, in this process, nowhere.
+    const pid_t child = [&] {
+        ScopedEnv tmpdir("TMPDIR", tmp.c_str());
+        return test::SpawnOnDisplay(Display(), argv);
+    }();
     ASSERT_GT(child, 0);
     // Qt may keep its runtime directory there too; the catalogue is the "Xml" file.
     const auto catalogues = [&] {
@@ -255,26 +278,6 @@ TEST_F(WindowTest, PaintsTheRunsFiguresAndCanSaveAScreenshot) {
 
 namespace toval {
 namespace {
-
-// Restores an environment variable when the test ends.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : Name(name) {
-        if (const char* old = std::getenv(name)) Old = old;
-        setenv(name, value, 1);
-    }
-    ~ScopedEnv() {
-        if (Old) {
-            setenv(Name, Old->c_str(), 1);
-        } else {
-            unsetenv(Name);
-        }
-    }
-
-  private:
-    const char* Name;
-    std::optional<std::string> Old;
-};
 
 TEST(WindowStart, WithoutAReachableDisplayTheWindowStepsAsideForTheConsole) {
     ScopedEnv platform("QT_QPA_PLATFORM", "xcb");
