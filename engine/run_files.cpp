@@ -11,6 +11,7 @@
 #include "engine/CUpdateRun.h"
 #include "engine/status_texts.h"
 #include "net/derived_urls.h"
+#include "net/resume_info.h"
 #include "net/update_path.h"
 #include "platform/disk_space.h"
 #include "platform/file_handle.h"
@@ -20,6 +21,15 @@ namespace toval {
 
 namespace {
 uint64_t Kilobytes(uint64_t bytes) { return bytes >> 10; }
+
+// Writes what a later run needs to continue (here: to confirm) the complete download of `item`.
+void DescribeKeptDownload(const QueuedTransfer& item) {
+    const TransferResult& result = item.Transfer->Result();
+    const std::string validator = ResumeValidator(result.ETag, result.LastModified);
+    if (validator.empty() || result.AnsweredBy.empty()) return;
+    WriteResumeInfo(ResumeInfoPath(item.TargetPath()),
+                    {result.AnsweredBy, validator, item.Transfer->Received()});
+}
 }  // namespace
 
 uint32_t CUpdateRun::OnDownloadComplete(uint32_t wParam, ITransfer* transfer) {
@@ -271,22 +281,29 @@ void CUpdateRun::EndEarly() {
     CDownloadQueue& queue = Scheduler.Queue();
     queue.CancelAll();
     if (installing && MessageBoxDepth == 0) {
-        // The files complete and verified at the front go in now rather than be fetched again
-        // next time; their actions wait in the journal for the next run. A transfer that
-        // completed while it was being cancelled counts as complete.
-        size_t count = 0;
-        for (QueuedTransfer* item = queue.Front(); item && item->Role == TransferRole::File;
-             item = queue.After(*item), ++count) {
+        // A transfer that completed while it was being cancelled counts as complete.
+        size_t front = 0;
+        bool gap = false;
+        for (QueuedTransfer* item = queue.Front(); item; item = queue.After(*item)) {
+            if (item->Role != TransferRole::File) break;
             if (item->State == FileState::Fetching) {
                 item->Transfer->Join();
                 item->Code = static_cast<uint32_t>(item->Transfer->Result().Code);
                 item->State = item->Code == 0 ? FileState::Fetched : FileState::Failed;
             }
-            if (item->State != FileState::Fetched) break;
+            gap = gap || item->State != FileState::Fetched;
+            if (!gap) ++front;
         }
+        // The files complete and verified at the front go in now rather than be fetched again
+        // next time; their actions wait in the journal for the next run.
         CurrentStage = RunStage::Stopping;
-        InstallFront(count, ActionTiming::NextRun);
+        InstallFront(front, ActionTiming::NextRun);
         CurrentStage = RunStage::Ended;
+        // A complete file behind an unfinished one stays, described as a partial is, so that
+        // the next run has it confirmed with one small request instead of fetching it again.
+        queue.ForEach([](const QueuedTransfer& item) {
+            if (item.State == FileState::Fetched) DescribeKeptDownload(item);
+        });
     }
     DropQueue(CompleteFiles::Keep);
     Files->SyncDirectories();

@@ -56,10 +56,11 @@ class PipelineE2E : public ::testing::Test {
             UpdaterEnvironment(Root.Path()), Root / "work");
     }
 
-    bool Served(const std::string& path) {
+    // How many answers for `path` nginx has finished.
+    long Served(const std::string& path) {
         const std::vector<std::string> log = Web->Requests();
-        return std::any_of(log.begin(), log.end(), [&](const std::string& line) {
-            return line.find(path) != std::string::npos;
+        return std::count_if(log.begin(), log.end(), [&](const std::string& line) {
+            return line.rfind(path + " ", 0) == 0;
         });
     }
 
@@ -95,14 +96,23 @@ TEST_F(PipelineE2E, ASignalInstallsTheFinishedFrontAndKeepsAFinishedFileBehindAS
     const Listed c{"c.dat", "/c.dat", Pattern('c', 64 << 10)};
     Serve({a, b, c}, 256 << 10);
     auto updater = Start();
-    ASSERT_TRUE(WaitFor([&] { return Served("/a.dat") && Served("/c.dat"); }));
+    ASSERT_TRUE(WaitFor([&] { return Served("/a.dat") == 1 && Served("/c.dat") == 1; }));
     ASSERT_EQ(::kill(updater->Pid(), SIGTERM), 0);
     const ProcessResult r = updater->Wait(10s);
     EXPECT_EQ(r.ExitStatus, 128 + SIGTERM) << r.Err;
     EXPECT_TRUE(ReadFile(Root / "client/a.dat") == a.Body);
     EXPECT_FALSE(fs::exists(Root / "client/b.dat"));
     EXPECT_FALSE(fs::exists(Root / "client/c.dat"));
-    // Complete, and kept for the next run rather than fetched again from nothing.
+    // Complete, and kept for the next run rather than fetched again from nothing: that run
+    // has it confirmed with a request for its last byte.
+    EXPECT_TRUE(ReadFile(Root / "client/c.dat.update") == c.Body);
+    const uint64_t sentBefore = Web->BytesSent("/c.dat");
+    auto next = Start();
+    ASSERT_TRUE(WaitFor([&] { return Served("/c.dat") == 2; }));
+    ::kill(next->Pid(), SIGTERM);
+    next->Wait(10s);
+    EXPECT_THAT(Web->Requests(), ::testing::Contains("/c.dat 206"));
+    EXPECT_LT(Web->BytesSent("/c.dat") - sentBefore, 4096u);
     EXPECT_TRUE(ReadFile(Root / "client/c.dat.update") == c.Body);
 }
 
