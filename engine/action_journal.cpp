@@ -55,6 +55,7 @@ std::string FormatJournal(const std::vector<JournalAction>& actions) {
         AppendField(body, a.What == JournalAction::Kind::Execute ? "execute" : "register");
         AppendField(body, a.Path);
         AppendField(body, a.Parameters);
+        AppendField(body, a.Stamp);
     }
     return body + std::string(kSumPrefix) + SumOf(body) + "\n";
 }
@@ -74,7 +75,8 @@ std::optional<std::vector<JournalAction>> ParseJournal(const std::string& text) 
         const auto kind = TakeField(in);
         const auto path = TakeField(in);
         const auto parameters = TakeField(in);
-        if (!kind || !path || !parameters || path->empty()) return std::nullopt;
+        const auto stamp = TakeField(in);
+        if (!kind || !path || !parameters || !stamp || path->empty()) return std::nullopt;
         JournalAction action;
         if (*kind == "execute") {
             action.What = JournalAction::Kind::Execute;
@@ -85,6 +87,7 @@ std::optional<std::vector<JournalAction>> ParseJournal(const std::string& text) 
         }
         action.Path = std::string(*path);
         action.Parameters = std::string(*parameters);
+        action.Stamp = std::string(*stamp);
         actions.push_back(std::move(action));
     }
     return actions;
@@ -96,14 +99,14 @@ std::string ActionJournal::Path() const { return StateDir + "/actions"; }
 
 bool ActionJournal::Add(const JournalAction& action) {
     Pending.push_back(action);
-    return Save();
+    return Save(true);
 }
 
 void ActionJournal::Remove(const JournalAction& action) {
     for (auto it = Pending.begin(); it != Pending.end(); ++it) {
         if (*it == action) {
             Pending.erase(it);
-            Save();
+            Save(false);
             return;
         }
     }
@@ -117,7 +120,6 @@ std::vector<JournalAction> ActionJournal::LoadLeftovers(bool& damaged) {
     if (!actions) {
         damaged = true;
         RemoveFile(Path());
-        SyncDirectory(StateDir);
         return {};
     }
     // They stay journaled until each has been started, like the actions of this run.
@@ -125,27 +127,27 @@ std::vector<JournalAction> ActionJournal::LoadLeftovers(bool& damaged) {
     return std::move(*actions);
 }
 
-bool ActionJournal::Save() {
+bool ActionJournal::Save(bool durable) {
     if (StateDir.empty()) return false;
     const std::string path = Path();
     if (Pending.empty()) {
         // Nothing pending is the usual state: no file at all.
         const bool removed = RemoveFile(path) || ExaminePath(path).Kind == PathKind::Missing;
-        return SyncDirectory(StateDir) && removed;
+        return (!durable || SyncDirectory(StateDir)) && removed;
     }
     const std::string text = FormatJournal(Pending);
     FileHandle file;
     const std::optional<std::string> temp = CreateFileBeside(path, file);
     if (!temp) return false;
-    bool ok = file.WriteAll(text.data(), text.size()) && file.Sync();
+    bool ok = file.WriteAll(text.data(), text.size()) && (!durable || file.Sync());
     ok = file.Close() && ok;
     ok = ok && RenameOver(*temp, path);
     if (!ok) {
         RemoveFile(*temp);
         return false;
     }
-    // The entry must survive a power loss that the rename of its file survives.
-    return SyncDirectory(StateDir);
+    // An entry must survive a power loss that the rename of its file survives.
+    return !durable || SyncDirectory(StateDir);
 }
 
 }  // namespace toval

@@ -16,6 +16,9 @@ struct JournalAction {
     Kind What = Kind::Execute;
     std::string Path;        // the installed file
     std::string Parameters;  // Execute's parameters
+    // The size and write time of the file it is for: a run killed between the journal and the
+    // rename leaves the old file in place, which must not be started in the new one's stead.
+    std::string Stamp;
 
     bool operator==(const JournalAction&) const = default;
 };
@@ -32,14 +35,16 @@ class ActionJournal {
 
     // Adds `action` and makes it durable; false when it could not be.
     bool Add(const JournalAction& action);
-    // Removes the first entry equal to `action` and makes that durable.
+    // Removes the first entry equal to `action`, at once but without waiting for the disk: a
+    // program started and then run again after a power loss costs less than every start paying
+    // for two syncs, and the moment between a start and its removal is as short as can be.
     void Remove(const JournalAction& action);
     // What an earlier run left, in order; each stays journaled until it is Removed. A damaged
     // journal is deleted, yields nothing, and sets `damaged`.
     std::vector<JournalAction> LoadLeftovers(bool& damaged);
 
   private:
-    bool Save();
+    bool Save(bool durable);
     std::string Path() const;
 
     std::string StateDir;

@@ -3,9 +3,21 @@
 #include "net/update_path.h"
 #include "platform/disk_space.h"
 #include "platform/file_handle.h"
+#include "platform/file_stamp.h"
 #include "platform/utf8_path.h"
 
 namespace toval {
+
+namespace {
+// The size and write time of the file at `path`, which a rename keeps; empty when unknown.
+std::string StampText(const std::string& path) {
+    const FileHandle file = FileHandle::Open(path, OpenFor::Read);
+    const std::optional<FileStamp> stamp = StampOf(file);
+    if (!stamp) return {};
+    return std::to_string(stamp->Size) + " " + std::to_string(stamp->LastWrite.dwHighDateTime) +
+           " " + std::to_string(stamp->LastWrite.dwLowDateTime);
+}
+}  // namespace
 
 Installer::Installer(IProgramStarter& programs, std::string stateDir)
     : Programs(programs), Journal(std::move(stateDir)) {}
@@ -34,8 +46,10 @@ InstallResult Installer::Install(const CFileEntry& file, uint64_t length, Action
     }
 
     std::vector<JournalAction> actions;
-    if (file.Execute) actions.push_back({JournalAction::Kind::Execute, target, file.ExecutePar});
-    if (file.Register) actions.push_back({JournalAction::Kind::Register, target, {}});
+    const std::string stamp = file.Execute || file.Register ? StampText(source) : std::string();
+    if (file.Execute)
+        actions.push_back({JournalAction::Kind::Execute, target, file.ExecutePar, stamp});
+    if (file.Register) actions.push_back({JournalAction::Kind::Register, target, {}, stamp});
     // Journaled before the rename: once the file is in place it looks current, and a run killed
     // before its program started would otherwise never start it.
     for (const JournalAction& action : actions) Journal.Add(action);
@@ -70,8 +84,10 @@ void Installer::Perform(const JournalAction& action) {
 bool Installer::ReplayLeftovers(const std::function<void(const std::string&)>& announce) {
     bool damaged = false;
     for (const JournalAction& action : Journal.LoadLeftovers(damaged)) {
-        // A file removed since is not started: whatever stands there now was not journaled.
-        if (ExaminePath(action.Path).Kind != PathKind::Regular) {
+        // Only the file the entry was written for is started: a run killed before the rename
+        // left the old one there, and a file replaced or removed since was not journaled.
+        if (ExaminePath(action.Path).Kind != PathKind::Regular ||
+            (!action.Stamp.empty() && StampText(action.Path) != action.Stamp)) {
             Journal.Remove(action);
             continue;
         }

@@ -230,8 +230,8 @@ TEST_F(PipelineTest, AnActionCutOffByTheProcessDyingRunsOnceInTheNextRun) {
 
 TEST(ActionJournalText, ADamagedJournalIsNeverActedOnInPart) {
     const std::vector<JournalAction> actions = {
-        {JournalAction::Kind::Execute, "/c/a b\nc.exe", "-x \"y\""},
-        {JournalAction::Kind::Register, "/c/d.dll", ""}};
+        {JournalAction::Kind::Execute, "/c/a b\nc.exe", "-x \"y\"", "12 3 4"},
+        {JournalAction::Kind::Register, "/c/d.dll", "", ""}};
     const std::string good = FormatJournal(actions);
     EXPECT_EQ(ParseJournal(good), actions);
     EXPECT_EQ(ParseJournal(FormatJournal({})), std::vector<JournalAction>{});
@@ -243,11 +243,25 @@ TEST(ActionJournalText, ADamagedJournalIsNeverActedOnInPart) {
     }
 }
 
+// A run killed between the journal and the rename leaves the old file in place: it must not
+// be started with the new one's parameters.
+TEST_F(PipelineTest, AJournaledActionIsReplayedOnlyForTheFileItWasWrittenFor) {
+    Client.Write("run.sh", "#!/bin/sh\n# the old version\n");
+    fs::create_directories(FromUtf8(StateDirectory(Client.Path())));
+    Client.Write(
+        ".toval-updater/actions",
+        FormatJournal({{JournalAction::Kind::Execute, Client / "run.sh", "go", "27 1 2"}}));
+    Open({File("a")});
+    EXPECT_TRUE(Programs.Started.empty());
+    EXPECT_FALSE(fs::exists(FromUtf8(Client / ".toval-updater/actions")));
+}
+
 TEST_F(PipelineTest, ADamagedJournalIsDiscardedAndTheRunGoesOn) {
     const std::string state = StateDirectory(Client.Path());
     fs::create_directories(FromUtf8(state));
-    Client.Write(".toval-updater/actions",
-                 FormatJournal({{JournalAction::Kind::Execute, (Client / "x"), ""}}).substr(0, 40));
+    Client.Write(
+        ".toval-updater/actions",
+        FormatJournal({{JournalAction::Kind::Execute, (Client / "x"), "", ""}}).substr(0, 40));
     Open({File("a")});
     EXPECT_TRUE(Programs.Started.empty());
     EXPECT_FALSE(fs::exists(Client / ".toval-updater/actions"));
