@@ -112,6 +112,45 @@ void ActionJournal::Remove(const JournalAction& action) {
     }
 }
 
+StartMark ActionJournal::PrepareRemoval(const JournalAction& action) {
+    StartMark mark;
+    if (StateDir.empty()) return mark;
+    std::vector<JournalAction> after = Pending;
+    for (auto it = after.begin(); it != after.end(); ++it) {
+        if (*it == action) {
+            after.erase(it);
+            break;
+        }
+    }
+    mark.To = Path();
+    if (after.empty()) return mark;
+    const std::string text = FormatJournal(after);
+    FileHandle file;
+    const std::optional<std::string> temp = CreateFileBeside(Path(), file);
+    if (!temp) return {};
+    const bool ok = file.WriteAll(text.data(), text.size());
+    if (!file.Close() || !ok) {
+        RemoveFile(*temp);
+        return {};
+    }
+    mark.From = *temp;
+    return mark;
+}
+
+void ActionJournal::Removed(const JournalAction& action, StartMark& mark) {
+    if (mark.Done) {
+        for (auto it = Pending.begin(); it != Pending.end(); ++it) {
+            if (*it == action) {
+                Pending.erase(it);
+                return;
+            }
+        }
+        return;
+    }
+    if (!mark.From.empty()) RemoveFile(mark.From);
+    Remove(action);
+}
+
 std::vector<JournalAction> ActionJournal::LoadLeftovers(bool& damaged) {
     damaged = false;
     if (StateDir.empty() || ExaminePath(Path()).Kind == PathKind::Missing) return {};

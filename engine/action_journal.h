@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/process.h"
+
 namespace toval {
 
 struct JournalAction {
@@ -35,10 +37,16 @@ class ActionJournal {
 
     // Adds `action` and makes it durable; false when it could not be.
     bool Add(const JournalAction& action);
-    // Removes the first entry equal to `action`, at once but without waiting for the disk: a
-    // program started and then run again after a power loss costs less than every start paying
-    // for two syncs, and the moment between a start and its removal is as short as can be.
+    // Removes the first entry equal to `action`, without waiting for the disk: a program run
+    // again after a power loss costs less than every start paying for two syncs.
     void Remove(const JournalAction& action);
+    // The step that removes `action` from the journal on disk, for the process that starts its
+    // program to take the moment the program runs (see StartMark); nothing is written to the
+    // journal itself yet.
+    StartMark PrepareRemoval(const JournalAction& action);
+    // `action` has been started with `mark`: the entry is gone, by the mark's step or, when that
+    // was not handed over, now.
+    void Removed(const JournalAction& action, StartMark& mark);
     // What an earlier run left, in order; each stays journaled until it is Removed. A damaged
     // journal is deleted, yields nothing, and sets `damaged`.
     std::vector<JournalAction> LoadLeftovers(bool& damaged);

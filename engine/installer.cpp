@@ -73,12 +73,15 @@ InstallResult Installer::Install(const CFileEntry& file, uint64_t length, Action
 
 void Installer::Perform(const JournalAction& action) {
     // Neither start is waited for nor examined: the run goes on with the next file at once.
+    // The entry leaves the journal the moment the program runs, by a step the starting process
+    // takes even when this one is killed right then: an action is neither lost nor run twice.
+    StartMark mark = Journal.PrepareRemoval(action);
     if (action.What == JournalAction::Kind::Execute) {
-        Programs.Execute(action.Path, action.Parameters);
+        Programs.Execute(action.Path, action.Parameters, &mark);
     } else {
-        Programs.Register(action.Path);
+        Programs.Register(action.Path, &mark);
     }
-    Journal.Remove(action);
+    Journal.Removed(action, mark);
 }
 
 bool Installer::ReplayLeftovers(const std::function<void(const std::string&)>& announce) {

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <string>
 
+#include "platform/process.h"
+
 namespace toval {
 
 class IRunClock {
@@ -17,10 +19,12 @@ class IRunClock {
 class IProgramStarter {
   public:
     virtual ~IProgramStarter() = default;
-    // Runs or opens `path` with `parameters` as one string; not waited for.
-    virtual void Execute(const std::string& path, const std::string& parameters) = 0;
+    // Runs or opens `path` with `parameters` as one string; not waited for. `mark` is taken
+    // care of as the program starts where the system can (see StartMark).
+    virtual void Execute(const std::string& path, const std::string& parameters,
+                         StartMark* mark) = 0;
     // Registers the component at `path`; not waited for.
-    virtual void Register(const std::string& path) = 0;
+    virtual void Register(const std::string& path, StartMark* mark) = 0;
     // Starts the game lobby, when one is found.
     virtual void StartLobby() = 0;
 };

@@ -43,11 +43,13 @@ class SteadyClock final : public IRunClock {
 
 class Programs final : public IProgramStarter {
   public:
-    void Execute(const std::string& path, const std::string& parameters) override {
-        ExecuteFile(path, parameters);
+    void Execute(const std::string& path, const std::string& parameters, StartMark* mark) override {
+        ExecuteFile(path, parameters, mark);
     }
     // The path is one argument, blanks and all.
-    void Register(const std::string& path) override { RegisterComponent(path); }
+    void Register(const std::string& path, StartMark* mark) override {
+        RegisterComponent(path, mark);
+    }
     void StartLobby() override {
         // A file that is not a program we can run is skipped, as a missing lobby is.
         if (const std::string lobby = FindLobby(); !lobby.empty())

@@ -75,7 +75,8 @@ std::string FindInPath(const std::string& name) {
     return {};
 }
 
-bool StartDetached(const std::string& program, const std::vector<std::string>& args) {
+bool StartDetached(const std::string& program, const std::vector<std::string>& args,
+                   StartMark* mark) {
     // Everything the children need is built before fork: after it, in a threaded process, only
     // async-signal-safe calls are allowed.
     std::vector<char*> argv;
@@ -83,6 +84,8 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    const char* markFrom = mark && !mark->From.empty() ? mark->From.c_str() : nullptr;
+    const char* markTo = mark ? mark->To.c_str() : nullptr;
 
     // The grandchild reports a failed exec through this pipe; a successful exec closes it.
     int report[2];
@@ -95,11 +98,30 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
         return false;
     }
     if (child == 0) {
-        // The middle process exits at once, so the program is adopted by init (or the nearest
-        // subreaper) and never becomes our zombie; we reap only this short-lived child.
+        // The middle process waits only for the exec, so the program is adopted by init (or the
+        // nearest subreaper) and never becomes our zombie; we reap only this short-lived child.
+        // In a session of its own it outlives a kill of the updater, and takes the mark's step
+        // once the program runs.
         ::setsid();
         const pid_t grandchild = ::fork();
-        if (grandchild != 0) ::_exit(grandchild < 0 ? 127 : 0);
+        if (grandchild != 0) {
+            ::close(report[1]);
+            int error = 0;
+            ssize_t got = -1;
+            if (grandchild > 0) {
+                do {
+                    got = ::read(report[0], &error, sizeof error);
+                } while (got < 0 && errno == EINTR);
+            }
+            if (markTo) {
+                if (markFrom) {
+                    ::rename(markFrom, markTo);
+                } else {
+                    ::unlink(markTo);
+                }
+            }
+            ::_exit(got == 0 ? 0 : 127);
+        }
         ::close(report[0]);
         // The program gets none of our standard streams: a lobby that runs for hours must not
         // hold open a pipe on which our caller waits for the end of our output, and what it
@@ -124,58 +146,54 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
         (void)ignored;
         ::_exit(127);
     }
+    ::close(report[0]);
     ::close(report[1]);
+    if (mark) mark->Done = true;
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    int error = 0;
-    ssize_t got;
-    do {
-        got = ::read(report[0], &error, sizeof error);
-    } while (got < 0 && errno == EINTR);
-    ::close(report[0]);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 && got == 0;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-bool StartFile(const std::string& path, const std::vector<std::string>& args) {
+bool StartFile(const std::string& path, const std::vector<std::string>& args, StartMark* mark) {
     switch (ClassifyProgram(path)) {
         case ProgramKind::Missing:
             return false;
         case ProgramKind::Native:
-            return StartDetached(path, args);
+            return StartDetached(path, args, mark);
         case ProgramKind::Windows:
-            if (!FindInPath("wine").empty()) return StartProgram(path, args);
+            if (!FindInPath("wine").empty()) return StartProgram(path, args, mark);
             break;
         case ProgramKind::Other:
             break;
     }
     const std::string opener = FindInPath("xdg-open");
-    return !opener.empty() && StartDetached(opener, {path});
+    return !opener.empty() && StartDetached(opener, {path}, mark);
 }
 
-bool ExecuteFile(const std::string& path, const std::string& parameters) {
+bool ExecuteFile(const std::string& path, const std::string& parameters, StartMark* mark) {
     // Parameters that do not split (an open quote) would start the program with arguments it was
     // never meant to see, so it is not started at all.
     const auto args = SplitShellWords(parameters);
-    return args && StartFile(path, *args);
+    return args && StartFile(path, *args, mark);
 }
 
 std::string RegistrationProgram(const std::string&) { return FindInPath("regsvr32"); }
 
-bool RegisterComponent(const std::string& path) {
+bool RegisterComponent(const std::string& path, StartMark* mark) {
     const std::string regsvr32 = RegistrationProgram(path);
-    return !regsvr32.empty() && StartDetached(regsvr32, {"/s", path});
+    return !regsvr32.empty() && StartDetached(regsvr32, {"/s", path}, mark);
 }
 
-bool StartProgram(const std::string& path, const std::vector<std::string>& args) {
+bool StartProgram(const std::string& path, const std::vector<std::string>& args, StartMark* mark) {
     switch (ClassifyProgram(path)) {
         case ProgramKind::Native:
-            return StartDetached(path, args);
+            return StartDetached(path, args, mark);
         case ProgramKind::Windows:
             if (const std::string wine = FindInPath("wine"); !wine.empty()) {
                 std::vector<std::string> wineArgs{path};
                 wineArgs.insert(wineArgs.end(), args.begin(), args.end());
-                return StartDetached(wine, wineArgs);
+                return StartDetached(wine, wineArgs, mark);
             }
             return false;
         default:

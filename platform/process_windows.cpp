@@ -70,7 +70,8 @@ std::string FindInPath(const std::string& name) {
     return ExaminePath(path).Kind == PathKind::Regular ? path : std::string();
 }
 
-bool StartDetached(const std::string& program, const std::vector<std::string>& args) {
+// Windows has no process of ours to hand a start mark to: the caller takes its step.
+bool StartDetached(const std::string& program, const std::vector<std::string>& args, StartMark*) {
     std::vector<std::string> words{program};
     words.insert(words.end(), args.begin(), args.end());
     std::wstring line = Widen(JoinWindowsCommandLine(words));
@@ -104,12 +105,12 @@ bool ShellStart(const std::string& path, const std::wstring& parameters) {
 }
 }  // namespace
 
-bool StartFile(const std::string& path, const std::vector<std::string>& args) {
+bool StartFile(const std::string& path, const std::vector<std::string>& args, StartMark*) {
     if (ClassifyProgram(path) == ProgramKind::Missing) return false;
     return ShellStart(path, Widen(JoinWindowsCommandLine(args)));
 }
 
-bool ExecuteFile(const std::string& path, const std::string& parameters) {
+bool ExecuteFile(const std::string& path, const std::string& parameters, StartMark*) {
     if (ClassifyProgram(path) == ProgramKind::Missing) return false;
     return ShellStart(path, Widen(parameters));
 }
@@ -119,12 +120,12 @@ std::string RegistrationProgram(const std::string& path) {
     return folder.empty() ? std::string() : Narrow(folder) + "\\regsvr32.exe";
 }
 
-bool RegisterComponent(const std::string& path) {
+bool RegisterComponent(const std::string& path, StartMark*) {
     const std::string regsvr32 = RegistrationProgram(path);
     return !regsvr32.empty() && StartDetached(regsvr32, {"/s", path});
 }
 
-bool StartProgram(const std::string& path, const std::vector<std::string>& args) {
+bool StartProgram(const std::string& path, const std::vector<std::string>& args, StartMark*) {
     return ClassifyProgram(path) == ProgramKind::Windows && StartDetached(path, args);
 }
 

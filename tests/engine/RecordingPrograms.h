@@ -21,11 +21,11 @@ class ManualClock : public IRunClock {
 
 class RecordingPrograms : public IProgramStarter {
   public:
-    void Execute(const std::string& path, const std::string& parameters) override {
+    void Execute(const std::string& path, const std::string& parameters, StartMark*) override {
         if (BeforeStart) BeforeStart(path);
         Started.push_back("execute " + path + " " + parameters);
     }
-    void Register(const std::string& path) override {
+    void Register(const std::string& path, StartMark*) override {
         if (BeforeStart) BeforeStart(path);
         Started.push_back("register " + path);
     }

@@ -72,6 +72,34 @@ TEST(Process, StartsDetachedWithArgumentsAsTheyAreAndLeavesNoChild) {
     EXPECT_FALSE(StartDetached(dir / "absent", {}));
 }
 
+// The mark's step is taken by the starting process once the program runs or has failed to,
+// before the start returns: the journal of a start never outlives it.
+TEST(Process, AStartTakesItsMarksStepOnceTheProgramRuns) {
+    TempDir dir;
+    const std::string program = dir.Write("prog", "#!/bin/sh\n");
+    fs::permissions(program, fs::perms::owner_all);
+    struct Case {
+        std::string Program;
+        bool Rename;  // else remove
+        bool Started;
+    };
+    for (const Case& c : {Case{program, true, true}, Case{program, false, true},
+                          Case{dir / "absent", true, false}}) {
+        dir.Write("journal", "before");
+        const std::string after = dir.Write("journal.after", "after");
+        StartMark mark{c.Rename ? after : std::string(), dir / "journal"};
+        EXPECT_EQ(StartDetached(c.Program, {}, &mark), c.Started);
+        EXPECT_TRUE(mark.Done);
+        if (c.Rename) {
+            EXPECT_EQ(ReadFile(dir / "journal"), "after");
+            EXPECT_FALSE(fs::exists(after));
+        } else {
+            EXPECT_FALSE(fs::exists(dir / "journal"));
+            fs::remove(after);
+        }
+    }
+}
+
 TEST(Process, FindsProgramsOnPath) {
     TempDir dir;
     const std::string tool = dir.Write("toval-tool", "#!/bin/sh\n");
