@@ -11,6 +11,7 @@
 #include "catalog/catalog_values.h"
 #include "catalog/mirror_origin.h"
 #include "catalog/xml_text.h"
+#include "platform/reserved_names.h"
 
 namespace toval {
 
@@ -164,7 +165,10 @@ class CatalogStream {
     void EndFile() {
         const auto slot = Open.back().Slot;
         Open.pop_back();
-        if (!BuildFullPath(**slot, Dirs)) Out.erase(slot);
+        // A file named like one of the updater's own temporaries would be written by a download
+        // of another listed file, or be taken for one: the two must never share a path.
+        if (!BuildFullPath(**slot, Dirs) || IsUpdaterTemporaryName((**slot).FullPath))
+            Out.erase(slot);
     }
 
     static constexpr uint64_t kGatherSlack = 1 << 20;

@@ -14,7 +14,8 @@
 namespace toval {
 
 // Appends one record per element named exactly "File" below the root, in document order, with
-// its full path resolved against `dirs`. A record whose path would leave its base directory is
+// its full path resolved against `dirs`. A record whose path would leave its base directory, or
+// whose file name ends like one of the updater's temporaries (IsUpdaterTemporaryName), is
 // dropped. Entity references other than the predefined ones contribute no text: a catalogue has
 // no use for them, and expanding them is what entity bombs rely on. False, with nothing
 // appended, when the document is not a well-formed XML document in an encoding the parser knows,

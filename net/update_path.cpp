@@ -3,12 +3,12 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/reserved_names.h"
+
 namespace toval {
 
 namespace {
 
-constexpr std::string_view kSuffix = ".update";
-constexpr std::string_view kResumeSuffix = ".update-resume";
 // NAME_MAX of the Linux file systems; a name of this many UTF-8 bytes has no more UTF-16 units,
 // which is what NTFS counts.
 constexpr size_t kMaxNameBytes = 255;
@@ -50,7 +50,7 @@ std::string WithSuffix(const std::string& target, std::string_view suffix) {
 
 }  // namespace
 
-std::string UpdateFilePath(const std::string& target) { return WithSuffix(target, kSuffix); }
+std::string UpdateFilePath(const std::string& target) { return WithSuffix(target, kUpdateSuffix); }
 
 std::string ResumeInfoPath(const std::string& target) { return WithSuffix(target, kResumeSuffix); }
 

@@ -26,6 +26,7 @@
 #include "platform/file_handle.h"
 #include "platform/file_read.h"
 #include "platform/mapped_file.h"
+#include "platform/reserved_names.h"
 #include "platform/standard_streams.h"
 #include "platform/text.h"
 #include "platform/unique_file.h"
@@ -80,7 +81,9 @@ Options:
 
 Every file's SHA-256 is written to the catalogue, so that the updater installs nothing but the
 bytes published. REL is a path relative to CLIENT_DIR with '/' separators. A symbolic link to a regular file is
-catalogued as that file under the link's name; links to directories are not followed.
+catalogued as that file under the link's name; links to directories are not followed. A name
+ending in .update, .update-resume or .toval-patch (any letter case) is the updater's own; such a
+file stops the run until it is renamed or left out with --exclude.
 Exit status: 0 success, 2 bad command line, 1 any other failure.
 )";
 
@@ -424,6 +427,14 @@ Stop DescribeFile(const fs::path& root, const std::string& rel, const Options& o
         return Failed("'" + rel +
                       "': the name is not valid UTF-8, holds control characters or a backslash; "
                       "rename it or leave it out with --exclude");
+    }
+    // The updater drops such an entry: it would share its path with a download of another file.
+    if (IsUpdaterTemporaryName(rel)) {
+        std::string suffixes;
+        for (const std::string_view suffix : kReservedSuffixes)
+            suffixes += std::string(suffixes.empty() ? "" : ", ") + std::string(suffix);
+        return Failed("'" + rel + "': the name ends like the updater's temporary files (" +
+                      suffixes + "); rename it or leave it out with --exclude");
     }
     const std::string path = Utf8OfPath(root / PathOfUtf8(rel));
     // One open file for its length, time and hash: they describe the same content.

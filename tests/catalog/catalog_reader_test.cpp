@@ -243,6 +243,35 @@ TEST_F(CatalogReader, DropsEntriesThatLeaveTheirDirectory) {
     EXPECT_EQ(paths, (std::vector<std::string>{Temp / "prog/ok1", Temp / "prog/sub/ok2"}));
 }
 
+TEST_F(CatalogReader, DropsEntriesNamedLikeTheUpdatersOwnFiles) {
+    // A download of game.bin goes to game.bin.update, its patch to game.bin.toval-patch.update,
+    // each with a resume record beside it: no listed file may be any of them, in any letter case.
+    const std::pair<std::string, bool> cases[] = {
+        {"game.bin.update", false},
+        {"game.bin.UPDATE", false},
+        {"game.bin.update-resume", false},
+        {"game.bin.toval-patch", false},
+        {"game.bin.Toval-Patch", false},
+        {"game.bin.toval-patch.update", false},
+        {"a~0123456789abcdef.update", false},  // a shortened download name
+        {"sub\\game.bin.update", false},
+        {"game.bin.update.", false},  // the same name on Windows
+        {"game.bin.update ", false},
+        {".update", false},
+        {"game.bin", true},
+        {"game.update.bin", true},
+        {"game.bin.updates", true},
+        {"game.bin.toval-patches", true},
+        {"toval-patch", true},
+        {"game.bin.update\\inside", true},  // only the file's own name counts
+    };
+    for (const auto& [name, kept] : cases) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(LoadText(CatalogueText("<File><FileName>" + name + "</FileName></File>")));
+        EXPECT_EQ(Catalog.Count(), kept ? 1u : 0u);
+    }
+}
+
 TEST_F(CatalogReader, AFailedLoadLeavesTheCatalogueEmpty) {
     const std::string full = CatalogueText("<File><FileName>a</FileName></File>");
     const std::pair<const char*, std::string> failures[] = {

@@ -216,6 +216,23 @@ TEST_F(CatalogTool, SignsAndPatchesWhatItPublishes) {
     EXPECT_EQ(names, (std::vector<std::string>{"patches", "update.xml", "update.xml.minisig"}));
 }
 
+TEST_F(CatalogTool, RefusesAClientHoldingANameOfTheUpdatersOwnFiles) {
+    for (const std::string name :
+         {"game.bin.update", "data/Game.bin.Toval-Patch", "x.dll.UPDATE-resume"}) {
+        SCOPED_TRACE(name);
+        TempDir client;
+        ASSERT_TRUE(WriteFileAt(client / "game.bin", "g"));
+        ASSERT_TRUE(WriteFileAt(client / name, "not the client's"));
+        const std::string out = Work / "update.xml";
+        const ToolRun run = Run({"-o", out, client.Path(), "http://h"});
+        EXPECT_EQ(run.Status, 1);
+        EXPECT_NE(run.Err.find("'" + name + "'"), std::string::npos) << run.Err;
+        EXPECT_FALSE(std::filesystem::exists(FromUtf8(out)));
+        EXPECT_EQ(Run({"--exclude", name, "-o", out, client.Path(), "http://h"}).Status, 0);
+        std::filesystem::remove(FromUtf8(out));
+    }
+}
+
 TEST_F(CatalogTool, ExitStatusesAndMessages) {
     Client.Write("a.dat", "a");
     struct Case {
