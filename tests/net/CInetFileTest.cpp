@@ -121,10 +121,7 @@ class CInetFileTest : public ::testing::Test {
 
     // Starts the transfer, handles its messages like the run would, and joins it.
     DrainedTransfer Fetch(Fetcher& t) {
-        EXPECT_TRUE(t.Start());
-        DrainedTransfer d = Sink.Drain();
-        t.Join();
-        EXPECT_TRUE(d.Completed);
+        const DrainedTransfer d = FetchToEnd(t, Sink);
         EXPECT_EQ(Sink.Pending(), 0u) << "messages after the completion";
         return d;
     }
@@ -218,9 +215,7 @@ TEST_F(CInetFileTest, EachFailureEndsWithItsCode) {
         RecordingSink sink;
         auto t = Make(c.Url == "-" ? "" : c.Url.empty() ? Server.Url("/f") : c.Url, 1, c.Target);
         t->Sink = &sink;
-        ASSERT_TRUE(t->Start());
-        const DrainedTransfer d = sink.Drain();
-        t->Join();
+        const DrainedTransfer d = FetchToEnd(*t, sink);
         EXPECT_EQ(d.Code, c.Code);
         EXPECT_EQ(HighWord(d.CompleteWParam), 1u);
         EXPECT_EQ(t->Result().ErrorText, c.TextChanges ? ResultCodeText(c.Code) : kInitialText);
@@ -438,6 +433,8 @@ TEST_F(CInetFileTest, ABodyOfTheWrongLengthIsCode10AndLeavesNoUpdateFile) {
         {"exact, unannounced", Response{.Body = k, .OmitContentLength = true}, kResultOk, 1000, k},
         {"cut short, unannounced", Response{.Body = k.substr(0, 600), .OmitContentLength = true},
          kResultLength, 600},
+        {"one byte short, unannounced",
+         Response{.Body = k.substr(0, 999), .OmitContentLength = true}, kResultLength, 999},
         {"error page", Response{200, "<html>busy</html>"}, kResultLength, 0},
         {"endless", endless, kResultLength, 1000},
         {"endless, capped", endless, kResultLength, 100, std::nullopt, 100},

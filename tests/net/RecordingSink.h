@@ -2,6 +2,7 @@
 // The transfers' message channel for tests: a real thread-safe queue that the test thread drains
 // the way the run's loop does, taking the coalesced progress with each progress message.
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -53,12 +54,19 @@ class RecordingSink : public IMessageSink {
         return Queue.size();
     }
 
-    // Handles messages until the completion arrives (or `timeout` passes without a message).
+    // Handles messages until the completion arrives or `timeout` has passed in all: a transfer
+    // that keeps reporting a byte now and then must not keep a test waiting without end.
     // `onProgress` runs for every progress message, after its bytes were taken.
     template <typename F>
     DrainedTransfer Drain(std::chrono::milliseconds timeout, F onProgress) {
         DrainedTransfer d;
-        while (auto m = Next(timeout)) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        const auto left = [&] {
+            return std::max(std::chrono::milliseconds(0),
+                            std::chrono::duration_cast<std::chrono::milliseconds>(
+                                deadline - std::chrono::steady_clock::now()));
+        };
+        while (auto m = Next(left())) {
             if (m->Message == WM_DOWNLOAD_PROGRESS) {
                 if (d.ProgressMessages++ == 0) d.FirstChunk = LowWord(m->WParam);
                 d.ProgressBytes += m->LParam->TakeProgress();

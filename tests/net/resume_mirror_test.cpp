@@ -44,9 +44,7 @@ class ResumeTest : public ::testing::Test {
         t.Req.ExpectedLength = kLength;
         t.Req.Sha256 = sha;
         t.Sink = &Sink;
-        EXPECT_TRUE(t.Start());
-        DrainedTransfer d = Sink.Drain();
-        t.Join();
+        const DrainedTransfer d = FetchToEnd(t, Sink);
         LastResult = t.Result();
         return d;
     }
@@ -191,9 +189,7 @@ TEST(MirrorTest, AFileItsServerCannotGiveIsTakenFromTheNextMirrorThatCan) {
         t.Req.ExpectedLength = body.size();
         t.Req.StallLimit = std::chrono::milliseconds(300);
         t.Sink = &sink;
-        ASSERT_TRUE(t.Start());
-        EXPECT_EQ(sink.Drain().Code, c.Code);
-        t.Join();
+        EXPECT_EQ(FetchToEnd(t, sink).Code, c.Code);
         EXPECT_EQ(broken.Requests().size() - brokenBefore, c.MirrorsAsked ? 1u : 0u);
         EXPECT_EQ(mirror.Requests().size() - mirrorBefore, c.MirrorsAsked ? 1u : 0u);
         if (c.Code == kResultOk) {
