@@ -17,6 +17,7 @@
 #include "net/network_library.h"
 #include "net/patch_apply.h"
 #include "net/resume_info.h"
+#include "net/temporary_paths.h"
 #include "net/update_path.h"
 #include "platform/crypto.h"
 #include "platform/file_handle.h"
@@ -111,9 +112,6 @@ std::optional<ContentRange> ContentRangeOfLine(std::string_view line) {
     return range;
 }
 
-// Beside a file while its patch downloads: NAME.toval-patch.update.
-constexpr const char* kPatchSuffix = ".toval-patch";
-
 // The SHA-256 of a regular file; nothing when it cannot be read, or a stop is asked for (a
 // file of gigabytes takes seconds).
 std::optional<Sha256Digest> HashOfFile(const std::string& path, std::stop_token stop) {
@@ -152,14 +150,16 @@ constexpr int32_t kRestartFromZero = -1;
 class CInetFile::Transfer {
   public:
     // `created` says whether an earlier attempt of the same request made its ".update" file (a
-    // later one may then overwrite it); this attempt sets it when it makes the file.
+    // later one may then overwrite it); this attempt sets it when it makes the file. Without
+    // `keepPartial` a partial is neither continued nor kept.
     Transfer(CInetFile& owner, const TransferRequest& req, std::string url, std::stop_token stop,
-             bool mayContinue, bool& created)
+             bool mayContinue, bool keepPartial, bool& created)
         : Owner(owner),
           Req(req),
           Url(std::move(url)),
           Stop(std::move(stop)),
-          MayContinue(mayContinue),
+          MayContinue(mayContinue && keepPartial),
+          KeepsPartial(keepPartial),
           Created(created),
           File(kWriteBufferBytes) {}
 
@@ -183,7 +183,7 @@ class CInetFile::Transfer {
     void DropPartial();
     // What the file holds could be continued by a later run of the same request.
     bool Continuable() const {
-        return Req.Kind == 2 && Req.Resume && Resumable && BodyBytes > 0 &&
+        return Req.Kind == 2 && Req.Resume && KeepsPartial && Resumable && BodyBytes > 0 &&
                (Req.ExpectedLength == 0 || BodyBytes < Req.ExpectedLength);
     }
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
@@ -214,6 +214,7 @@ class CInetFile::Transfer {
     const std::string Url;
     const std::stop_token Stop;
     const bool MayContinue;
+    const bool KeepsPartial;
     bool& Created;
     std::string LocalPath;
     BufferedFile File;
@@ -424,7 +425,7 @@ bool CInetFile::Transfer::OpenLocalFile() {
         if (!File.Open(LocalPath, exclusive)) return false;
         OwnsFile = update;
         Created = Created || update;
-        if (update && Req.Resume &&
+        if (update && Req.Resume && KeepsPartial &&
             (Req.ExpectedLength == 0 || Req.ExpectedLength >= kResumableBytes)) {
             // What the next run needs to continue this body, should this one be cut off.
             const std::string validator = ResumeValidator(ETag, LastModified);
@@ -634,7 +635,8 @@ uint64_t CInetFile::TakeProgress() {
     return UnreportedBytes.exchange(0, std::memory_order_relaxed);
 }
 
-int32_t CInetFile::Fetch(const TransferRequest& req, const std::stop_token& stop) {
+int32_t CInetFile::Fetch(const TransferRequest& req, const std::stop_token& stop,
+                         bool keepPartial) {
     std::vector<std::string> urls{req.URL};
     for (const std::string& origin : req.Mirrors)
         if (auto url = UrlOnMirror(req.URL, origin)) urls.push_back(std::move(*url));
@@ -650,7 +652,7 @@ int32_t CInetFile::Fetch(const TransferRequest& req, const std::stop_token& stop
         while (true) {
             // What a failed attempt received is no longer in the file.
             ReceivedBytes.store(0, std::memory_order_relaxed);
-            Transfer attempt(*this, req, url, stop, mayContinue, created);
+            Transfer attempt(*this, req, url, stop, mayContinue, keepPartial, created);
             code = attempt.Perform();
             status = attempt.LastStatus();
             if (code == kResultOk) {
@@ -701,16 +703,21 @@ std::optional<int32_t> CInetFile::FetchByPatch(const std::stop_token& stop) {
     fetch.Kind = 2;
     fetch.URL = chosen->URL;
     fetch.Mirrors = Req.Mirrors;
-    fetch.TargetPath = Req.TargetPath + kPatchSuffix;
+    fetch.TargetPath = PatchTargetPath(Req.TargetPath);
     fetch.Resume = Req.Resume;
     fetch.ExpectedLength = chosen->Length;
     fetch.SyncOnClose = false;
     fetch.ConnectTimeout = Req.ConnectTimeout;
     fetch.StallLimit = Req.StallLimit;
     fetch.MinimumBytes = Req.MinimumBytes;
-    const int32_t code = Fetch(fetch, stop);
-    if (code == kResultCancelled || stop.stop_requested()) return kResultCancelled;
+    const int32_t code = Fetch(fetch, stop, false);
     const std::string patchPath = UpdateFilePath(fetch.TargetPath);
+    // A patch is small: one cut off is fetched again rather than continued, so nothing of it is
+    // kept. Under the lock whatever its download left is ours; without it, a failed attempt has
+    // removed what it made, and anything else is another writer's.
+    if (code != kResultOk && Req.Resume) RemoveDownloadLeftovers(fetch.TargetPath);
+    if (code == kResultOk && stop.stop_requested()) RemoveFile(patchPath);
+    if (code == kResultCancelled || stop.stop_requested()) return kResultCancelled;
     if (code != kResultOk) return std::nullopt;
 
     const PatchOutput out{UpdateFilePath(Req.TargetPath), Req.ExpectedLength, Req.Resume,
@@ -737,6 +744,7 @@ std::optional<int32_t> CInetFile::FetchByPatch(const std::stop_token& stop) {
 void CInetFile::Run(std::stop_token stop) {
     int32_t code = kResultOk;
     try {
+        if (Req.Kind == 2 && Req.Resume) ClearOwnPaths(Req.TargetPath, !Req.Patches.empty());
         // A patch that is missing, damaged or made for another file costs the player nothing
         // but its bytes: the whole file follows in the same transfer.
         const std::optional<int32_t> patched = FetchByPatch(stop);

@@ -36,8 +36,9 @@ class CInetFile final : public ITransfer {
 
     void Run(std::stop_token stop);
     // Fetches `req` from its URL or, failing that in a way another server could mend, from each
-    // mirror in turn; the result code.
-    int32_t Fetch(const TransferRequest& req, const std::stop_token& stop);
+    // mirror in turn; the result code. Without `keepPartial`, a partial download is neither
+    // continued nor left for a later run, even under the lock.
+    int32_t Fetch(const TransferRequest& req, const std::stop_token& stop, bool keepPartial = true);
     // Fetches and applies a patch from the installed file when the request offers one for it;
     // nothing when the whole file must be fetched instead.
     std::optional<int32_t> FetchByPatch(const std::stop_token& stop);

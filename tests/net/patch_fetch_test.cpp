@@ -1,0 +1,152 @@
+// A file fetched by its patch, under the run lock: a patch that cannot give the right file gives
+// way to the whole file, and whatever stands at the downloader's own paths beside the file (its
+// download, its patch's download, their resume records) neither outlives the transfer nor turns
+// it into a failure.
+
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/net/Fetcher.h"
+#include "tests/net/RecordingSink.h"
+#include "tests/net/patch_test_util.h"
+#include "tests/support/HttpServer.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Utf8Path.h"
+
+namespace toval::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Never through a link, nor waiting on a FIFO.
+std::optional<std::string> ReadFileIfAny(const std::string& path) {
+    if (!fs::is_regular_file(fs::symlink_status(FromUtf8(path)))) return std::nullopt;
+    return ReadFile(path);
+}
+
+class PatchFetchTest : public ::testing::Test {
+  protected:
+    // Versions that share nothing, so the patch is as large as the file: over 1 MiB, which a
+    // download under the lock would keep a resume record for.
+    const std::string From = Noise(3 << 19, 1);
+    const std::string To = Noise(3 << 19, 2);
+    const std::string Patch = MakePatch(From, To);
+
+    // Fetches f.bin, installed as From, as a run holding the lock does, with the patch served
+    // as `patch` (none: no patch is offered); the paths the server was asked for.
+    std::vector<std::string> Fetch(std::optional<Response> patch) {
+        Client.Write("f.bin", From);
+        Response whole{200, To};
+        whole.Headers = {{"ETag", "\"f1\""}};
+        Server.Route("/f.bin", whole);
+        const size_t before = Server.Requests().size();
+
+        Fetcher t;
+        t.Req.URL = Server.Url("/f.bin");
+        t.Req.TargetPath = Client / "f.bin";
+        t.Req.Resume = true;
+        t.Req.ExpectedLength = To.size();
+        t.Req.Sha256 = HexDigestOf(To);
+        if (patch) {
+            patch->Headers = {{"ETag", "\"p1\""}};
+            Server.Route("/p.zst", *patch);
+            // The catalogue's length is that of what is served, so only its bytes can be amiss.
+            const uint64_t length = patch->Body.empty() ? Patch.size() : patch->Body.size();
+            t.Req.Patches = {{HexDigestOf(From), Server.Url("/p.zst"), length}};
+        }
+        t.Sink = &Sink;
+        EXPECT_EQ(FetchToEnd(t, Sink).Code, kResultOk);
+        EXPECT_TRUE(ReadFileIfAny(Client / "f.bin.update") == To);
+
+        std::vector<std::string> asked;
+        const std::vector<Request> requests = Server.Requests();
+        for (size_t i = before; i < requests.size(); ++i) asked.push_back(requests[i].Target);
+        return asked;
+    }
+
+    // The names in the client directory, sorted.
+    std::vector<std::string> Names() {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(FromUtf8(Client.Path())))
+            names.push_back(Utf8(e.path().filename()));
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    void Clear() {
+        for (const auto& e : fs::directory_iterator(FromUtf8(Client.Path()))) fs::remove(e.path());
+    }
+
+    TempDir Client;
+    HttpServer Server;
+    RecordingSink Sink;
+};
+
+TEST_F(PatchFetchTest, APatchThatCannotGiveTheFileGivesWayToTheWholeFileAndLeavesNothing) {
+    ASSERT_GT(Patch.size(), 1u << 20);
+    // Decodes cleanly to the right length, but not to the right bytes.
+    std::string other = To;
+    other[other.size() / 2] ^= 1;
+    const std::string wrong = MakePatch(From, other);
+
+    struct Case {
+        const char* Name;
+        Response Served;
+        std::vector<std::string> Asked;
+    };
+    const Case cases[] = {
+        {"applies", Response{200, Patch}, {"/p.zst"}},
+        {"makes other bytes", Response{200, wrong}, {"/p.zst", "/f.bin"}},
+        {"cut off", Response{.Body = Patch, .CloseAfter = Patch.size() / 2}, {"/p.zst", "/f.bin"}},
+        {"missing", Response{404}, {"/p.zst", "/f.bin"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Clear();
+        EXPECT_EQ(Fetch(c.Served), c.Asked);
+        // Neither the patch's download nor a record to continue it stays behind.
+        EXPECT_EQ(Names(), (std::vector<std::string>{"f.bin", "f.bin.update"}));
+    }
+}
+
+#ifndef _WIN32
+// Symbolic links and FIFOs, as the tests make them, are Linux's.
+TEST_F(PatchFetchTest, UnderTheLockWhatIsNoRegularFileAtItsOwnPathsIsReplacedNeverFollowed) {
+    const std::pair<std::string, bool> cases[] = {
+        {"f.bin.update", false},
+        {"f.bin.update-resume", false},
+        {"f.bin.update", true},
+        {"f.bin.update-resume", true},
+        {"f.bin.toval-patch.update", true},
+        {"f.bin.toval-patch.update-resume", true},
+    };
+    for (const auto& [name, patched] : cases)
+        for (const bool link : {true, false}) {
+            SCOPED_TRACE(name + (patched ? " by patch" : "") + (link ? ", a link" : ", a FIFO"));
+            Clear();
+            const std::string victim = Client.Write("victim", "must stay");
+            if (link) {
+                fs::create_symlink(FromUtf8(victim), FromUtf8(Client / name));
+            } else {
+                ASSERT_EQ(mkfifo((Client / name).c_str(), 0600), 0);
+            }
+            const std::optional<Response> patch =
+                patched ? std::optional(Response{200, Patch}) : std::nullopt;
+            EXPECT_EQ(Fetch(patch), (std::vector<std::string>{patched ? "/p.zst" : "/f.bin"}));
+            EXPECT_EQ(ReadFile(victim), "must stay");
+            EXPECT_EQ(Names(), (std::vector<std::string>{"f.bin", "f.bin.update", "victim"}));
+        }
+}
+#endif
+
+}  // namespace
+}  // namespace toval::test
