@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <set>
 #include <thread>
@@ -119,16 +120,38 @@ TEST(UpdateRunOnTestServer, ValidatorsOfAMirrorsAnswerAreNotKeptForTheServer) {
     EXPECT_EQ(kept->ETag, "");
 }
 
-TEST(InstallFile, AMissingDownloadIsReportedAsARenameFailure) {
-    TempDir client;
-    TestHost host;
-    CUpdateRun run(host, BaseDirectories{client.Path(), client.Path(), client.Path()});
-    client.Write("game.dat", "old");
-    CFileEntry file(client / "game.dat");
-    file.FileName = "game.dat";
-    EXPECT_FALSE(run.InstallFile(file));
-    EXPECT_EQ(run.Snapshot().StatusText, "重命名文件失败 [game.dat]");
-    EXPECT_EQ(ReadFile(client / "game.dat"), "old");  // the old copy is never lost
+// Only the regular file of the length its checks passed is renamed into place: anything else
+// at the download's path keeps the player's copy.
+TEST(InstallFile, OnlyTheDownloadThatWasCheckedIsRenamedIntoPlace) {
+    struct Case {
+        const char* Name;
+        std::function<void(TempDir&)> Leave;  // what stands at game.dat.update
+    };
+    const Case cases[] = {
+        {"nothing", [](TempDir&) {}},
+        {"another length", [](TempDir& c) { c.Write("game.dat.update", "new but longer"); }},
+#ifndef _WIN32
+        {"a link to a file of the right length",
+         [](TempDir& c) {
+             c.Write("elsewhere", "new");
+             fs::create_symlink(c / "elsewhere", c / "game.dat.update");
+         }},
+#endif
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir client;
+        TestHost host;
+        CUpdateRun run(host, BaseDirectories{client.Path(), client.Path(), client.Path()});
+        client.Write("game.dat", "old");
+        c.Leave(client);
+        CFileEntry file(client / "game.dat");
+        file.FileName = "game.dat";
+        file.Length = 3;
+        EXPECT_FALSE(run.InstallFile(file));
+        EXPECT_EQ(run.Snapshot().StatusText, "重命名文件失败 [game.dat]");
+        EXPECT_EQ(ReadFile(client / "game.dat"), "old");  // the old copy is never lost
+    }
 }
 
 // Played against nginx on Linux (real validators, kept-alive connections). A Windows test
