@@ -396,7 +396,10 @@ void CInetFile::Transfer::Download() {
     if (ExpectedDigest) {
         const std::optional<Sha256Digest> digest =
             File.Hashing() ? File.FinishHash() : Hash.Final();
-        if (digest != ExpectedDigest) Fail(kResultContent);
+        // Bytes a cut-off run kept may be what spoiled it (a network that changed them before
+        // the cut): the whole file is fetched once more before the file is given up.
+        if (digest != ExpectedDigest)
+            Fail(Status == 206 && Offset != 0 ? kRestartFromZero : kResultContent);
     }
     // An ".update" file is renamed over the installed one next; its data must be on the disk
     // before that, or a power loss could leave an empty file installed.

@@ -84,6 +84,8 @@ TEST_F(ResumeTest, APartialIsContinuedOnlyWhileItsServerStillServesWhatItBegan) 
         std::string Sha;
         int32_t Code;
         const char* Answer;  // nginx's status for the second request
+        // What the figures count when not the file's length: a restart counts both attempts.
+        uint64_t Progress = 0;
     };
     const std::string start = Body.substr(0, kPartial);
     const Case cases[] = {
@@ -94,9 +96,10 @@ TEST_F(ResumeTest, APartialIsContinuedOnlyWhileItsServerStillServesWhatItBegan) 
         {"content changed since", start, url, "\"an-older-version\"", Sha256Of(Body), kResultOk,
          "200"},
         {"begun from another URL", start, url + "?v=1", etag, "", kResultOk, "200"},
-        // Bytes the partial already held are hashed too: a damaged start is never installed.
-        {"damaged start", std::string(kPartial, 'x'), url, etag, Sha256Of(Body), kResultContent,
-         "206"},
+        // Bytes the partial already held are hashed too: a damaged start is never installed,
+        // and the whole file is fetched again at once rather than the launch failing.
+        {"damaged start", std::string(kPartial, 'x'), url, etag, Sha256Of(Body), kResultOk, "200",
+         2 * kLength},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -113,7 +116,8 @@ TEST_F(ResumeTest, APartialIsContinuedOnlyWhileItsServerStillServesWhatItBegan) 
         }
         if (c.Code == kResultOk) {
             EXPECT_TRUE(Update() == Body);
-            EXPECT_EQ(d.ProgressBytes, kLength);  // the figures count what the file holds
+            // The figures count what the file holds.
+            EXPECT_EQ(d.ProgressBytes, c.Progress != 0 ? c.Progress : kLength);
         } else {
             EXPECT_FALSE(fs::exists(Client / "f.bin.update"));
         }
