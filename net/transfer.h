@@ -34,8 +34,9 @@ struct TransferRequest {
     std::string TargetPath;
     // Kind 2: the caller guarantees that no other writer touches the ".update" file (it holds the
     // run lock), so a partial one left by an interrupted run is continued where it stopped, when
-    // its server still serves the same content. Without it the file is created exclusively, and
-    // one already there is another writer's (code 7).
+    // its server still serves the same content, and anything but a regular file standing at its
+    // own paths is removed unopened. Without it the file is created exclusively, and one already
+    // there is another writer's (code 7).
     bool Resume = false;
     // The body's length when known (0: unknown, nothing is checked). A body of any other length,
     // or a Content-Length that announces one, fails with code 10.
