@@ -4,9 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <future>
-#include <system_error>
-#include <thread>
 
 #include "engine/status_texts.h"
 #include "platform/caller_message.h"
@@ -26,10 +23,6 @@ constexpr UINT kEndMessage = WM_APP + 2;
 // A timer that has not fired for this long is starved by a stream of posted messages, which
 // Windows always hands out before timers and paints; it is then run in between.
 constexpr auto kStarvedAfter = std::chrono::milliseconds(3 * kTimerPeriodMs);
-// How long an ending process waits for the shell to answer the removal of its tray icon. A
-// Windows shell answers within milliseconds; Wine's hides its own tray window with the last icon
-// before it answers, which takes it two seconds when no window manager acknowledges the hiding.
-constexpr auto kTrayAnswerWait = std::chrono::milliseconds(100);
 
 // Broadcast to every top-level window when Explorer has made its taskbar anew.
 UINT TaskbarCreated() {
@@ -100,7 +93,9 @@ CUpdateWindow::CUpdateWindow(const StartOptions& options) : Pictures(WindowImage
 
 CUpdateWindow::~CUpdateWindow() {
     if (HWND window = Window.load()) DestroyWindow(window);
-    // Cancels and joins the transfers; what they still post finds no window and is dropped.
+    // Cancels and joins the transfers; what they still post finds no window and is dropped. The
+    // shell answers the icon's removal meanwhile; the icon, going after the run, waits briefly
+    // for the answer.
     UpdateRun.reset();
 }
 
@@ -115,10 +110,14 @@ void CUpdateWindow::Exec() {
 void CUpdateWindow::End() {
     if (IsEnded) return;
     IsEnded = true;
-    // The icon goes with the window (WM_DESTROY); the run stays until the object goes, since a
-    // handler of it may still be on the stack below a message box.
-    if (HWND window = Window.load()) DestroyWindow(window);
+    // The icon goes with the window; the run stays until the object goes, since a handler of it
+    // may still be on the stack below a message box.
     TrayIcon.Remove();
+    if (HWND window = Window.load()) DestroyWindow(window);
+    // GetMessageW hands a sent message to its window and goes on waiting for a posted one: were
+    // the window ended in a sent message (another program's WM_CLOSE), the loop would wait for
+    // good, its timers gone with the window.
+    PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
 }
 
 void CUpdateWindow::PostMessage(uint32_t message, uint32_t wParam, ITransfer* lParam) {
@@ -257,23 +256,11 @@ void CUpdateWindow::ExitAtOnce() {
 
 void CUpdateWindow::ExitAfter(const std::function<void()>& settle, int status) {
     // The icon must go, or a dead one stays in the tray until a pointer passes over it. The
-    // shell holds the removal as soon as it is asked and carries it out whether or not the asker
-    // still waits for the answer, so the answer is awaited on a thread of its own, while the run
-    // settles, and only briefly: a shell slow to answer does not hold the process. Nothing else
-    // touches the icon meanwhile.
-    std::promise<void> removed;
-    std::future<void> answered = removed.get_future();
-    try {
-        std::thread([this, &removed] {
-            TrayIcon.Remove();
-            removed.set_value();
-        }).detach();
-    } catch (const std::system_error&) {
-        TrayIcon.Remove();
-        removed.set_value();
-    }
+    // shell answers its removal while the run settles, and is waited for only briefly: a shell
+    // slow to answer does not hold the process.
+    TrayIcon.Remove();
     settle();
-    answered.wait_for(kTrayAnswerWait);
+    TrayIcon.AwaitRemoval(kTrayAnswerWait);
     std::fflush(nullptr);
     std::_Exit(status);
 }

@@ -1,6 +1,9 @@
 #include "ui/tray_icon_windows.h"
 
 #include <cwchar>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "platform/wide_text.h"
 #include "ui/run_display.h"
@@ -20,6 +23,11 @@ std::wstring LimitedTip(const std::string& tip) {
     return wide;
 }
 }  // namespace
+
+TrayIconWindows::~TrayIconWindows() {
+    Remove();
+    AwaitRemoval(kTrayAnswerWait);
+}
 
 bool TrayIconWindows::Add(HWND window, const std::array<HICON, 3>& frames) {
     if (IsAdded) return true;
@@ -63,8 +71,23 @@ void TrayIconWindows::Restore() {
 
 void TrayIconWindows::Remove() {
     if (!IsAdded) return;
-    Shell_NotifyIconW(NIM_DELETE, &Data);
     IsAdded = false;
+    std::promise<void> answer;
+    Removal = answer.get_future();
+    // The thread has a copy of the record, since it may outlive this object.
+    try {
+        std::thread([data = Data, answer = std::move(answer)]() mutable {
+            Shell_NotifyIconW(NIM_DELETE, &data);
+            answer.set_value();
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: the answer is awaited here, however long the shell takes.
+        Shell_NotifyIconW(NIM_DELETE, &Data);
+    }
+}
+
+void TrayIconWindows::AwaitRemoval(std::chrono::milliseconds limit) const {
+    if (Removal.valid()) Removal.wait_for(limit);
 }
 
 }  // namespace toval
