@@ -1,7 +1,7 @@
-// The native window under Wine on an X server: what it paints where, its tray icon, its frame,
-// the run it hosts (the close spot has close_spot_test.cpp). The program links
-// res/toval-updater.rc, so the window finds its pictures in this executable as it does in the
-// updater.
+// The native window under Wine on an X server: where it opens, what it shows on the screen, its
+// tray icon, its frame, the run it hosts; its pictures come from res/toval-updater.rc, which this
+// program links as the updater does. What it paints is checked in painting_test.cpp, how it ends
+// the process in ending_test.cpp.
 
 #include "ui/CUpdateWindow_windows.h"
 
@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -19,6 +18,7 @@
 #include "engine/progress_figures.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/ui_windows/pixels.h"
 #include "tests/ui_windows/pump_messages.h"
 #include "ui/window_layout.h"
 
@@ -27,60 +27,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
+using test::Draw;
+using test::Pixels;
 using test::PumpUntil;
-
-// 32-bit pixels, top row first, as 0x00RRGGBB.
-struct Pixels {
-    int Width = 0;
-    int Height = 0;
-    std::vector<uint32_t> Values;
-    uint32_t At(int x, int y) const { return Values[static_cast<size_t>(y * Width + x)]; }
-};
-
-BITMAPINFO TopDown32(int width, int height) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    return info;
-}
-
-Pixels Read(HBITMAP bitmap) {
-    BITMAP header{};
-    GetObjectW(bitmap, sizeof header, &header);
-    Pixels pixels{header.bmWidth, header.bmHeight, {}};
-    pixels.Values.resize(static_cast<size_t>(pixels.Width * pixels.Height));
-    BITMAPINFO info = TopDown32(pixels.Width, pixels.Height);
-    HDC screen = GetDC(nullptr);
-    GetDIBits(screen, bitmap, 0, static_cast<UINT>(pixels.Height), pixels.Values.data(), &info,
-              DIB_RGB_COLORS);
-    ReleaseDC(nullptr, screen);
-    for (auto& v : pixels.Values) v &= 0xFFFFFF;
-    return pixels;
-}
-
-// A memory canvas that `paint` draws onto.
-Pixels Draw(int width, int height, const std::function<void(HDC)>& paint) {
-    BITMAPINFO info = TopDown32(width, height);
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HDC dc = CreateCompatibleDC(nullptr);
-    const HGDIOBJ before = SelectObject(dc, bitmap);
-    RECT all{0, 0, width, height};
-    HBRUSH magenta = CreateSolidBrush(RGB(255, 0, 255));  // anything left unpainted would show
-    FillRect(dc, &all, magenta);
-    DeleteObject(magenta);
-    paint(dc);
-    GdiFlush();
-    SelectObject(dc, before);
-    DeleteDC(dc);
-    Pixels pixels = Read(bitmap);
-    DeleteObject(bitmap);
-    return pixels;
-}
+using test::Read;
 
 // Writes `pixels` as a 24-bit BMP.
 bool SaveBmp(const Pixels& pixels, const std::string& path) {
@@ -111,145 +61,6 @@ bool SaveBmp(const Pixels& pixels, const std::string& path) {
         out.write(row.data(), stride);
     }
     return out.good();
-}
-
-// Where `painted` differs from `background` between columns [left, right): the rows and the
-// first column, or nothing.
-struct Ink {
-    int Top = 1 << 20;
-    int Bottom = -1;
-    int Left = 1 << 20;
-    bool Any() const { return Bottom >= 0; }
-};
-
-Ink InkBetween(const Pixels& painted, const Pixels& background, int left, int right) {
-    Ink ink;
-    for (int y = 0; y < 100; ++y) {
-        for (int x = left; x < right; ++x) {
-            if (painted.At(x, y) == background.At(x, y)) continue;
-            ink.Top = std::min(ink.Top, y);
-            ink.Bottom = std::max(ink.Bottom, y);
-            ink.Left = std::min(ink.Left, x);
-        }
-    }
-    return ink;
-}
-
-constexpr SIZE kClient{420, 250};  // a window without frame: taller than the background
-
-TEST(WindowPainting, BarsRevealTheFillByWidthAndTheRestIsBackgroundOrBody) {
-    const WindowImages images = WindowImages::Load();
-    ASSERT_NE(images.Background, nullptr);
-    ASSERT_NE(images.Bar, nullptr);
-    const Pixels background = Read(images.Background);
-    const Pixels bar = Read(images.Bar);
-    ASSERT_EQ(background.Width, 421);
-    ASSERT_EQ(background.Height, 222);
-    ASSERT_EQ(bar.Width, 548);
-    const ProgressFonts fonts;
-
-    const std::pair<int, int> cases[] = {{0, 0}, {1, 3}, {50, 199}, {100, 399}, {120, 478}};
-    for (auto [percent, width] : cases) {
-        SCOPED_TRACE(percent);
-        PaintedFigures figures;
-        figures.FilePercent = percent;
-        figures.TotalPercent = percent;
-        const Pixels image = Draw(kClient.cx, kClient.cy, [&](HDC dc) {
-            PaintProgress(dc, kClient, images, fonts, figures);
-        });
-        for (auto top : {layout::kFileBar.Y, layout::kTotalBar.Y}) {
-            for (int y = top - 1; y <= top + layout::kBarHeight; ++y) {
-                for (int x = 11; x < kClient.cx; ++x) {
-                    const bool inBar =
-                        y >= top && y < top + layout::kBarHeight && x >= 12 && x < 12 + width;
-                    const uint32_t expected = inBar ? bar.At(x - 12, y - top) : background.At(x, y);
-                    ASSERT_EQ(image.At(x, y), expected) << "at " << x << ", " << y;
-                }
-            }
-        }
-        EXPECT_EQ(image.At(10, 240), 0xF0F0F0u);
-        EXPECT_EQ(image.At(419, 249), 0xF0F0F0u);
-    }
-}
-
-TEST(WindowPainting, EachTextStartsAtItsColumnWithinTheCellOfRow67) {
-    const WindowImages images = WindowImages::Load();
-    const Pixels background = Read(images.Background);
-    const ProgressFonts fonts;
-    auto paint = [&](const PaintedFigures& figures) {
-        return Draw(kClient.cx, kClient.cy,
-                    [&](HDC dc) { PaintProgress(dc, kClient, images, fonts, figures); });
-    };
-    struct Case {
-        const char* Name;
-        PaintedFigures Figures;
-        int Left, Right;
-    };
-    PaintedFigures status, speed, count;
-    status.StatusText = "正在连接：maps";
-    speed.KilobytesPerSecond = 1464;
-    count.FilePercent = 45;
-    count.FilePosition = 3;
-    count.FileCount = 10;
-    const Case cases[] = {
-        {"status, Chinese through the linked fonts", status, layout::kStatusX, layout::kSpeedX},
-        {"speed", speed, layout::kSpeedX, layout::kCountX},
-        {"count", count, layout::kCountX, kClient.cx},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        const Pixels image = paint(c.Figures);
-        const Ink ink = InkBetween(image, background, c.Left - 5, c.Right);
-        ASSERT_TRUE(ink.Any());
-        EXPECT_GE(ink.Left, c.Left);
-        EXPECT_LE(ink.Left, c.Left + 3);
-        EXPECT_GE(ink.Top, layout::kTextRow);
-        EXPECT_LE(ink.Bottom, layout::kTextRow + layout::kTextCell - 1);
-        EXPECT_GE(ink.Bottom - ink.Top, 6);  // whole characters, not a stray pixel
-    }
-
-    // Chinese characters are drawn as themselves: two different ones never come out as the same
-    // box a font draws for what it lacks.
-    PaintedFigures first, second;
-    first.StatusText = "秒";
-    second.StatusText = "和";
-    const Pixels a = paint(first);
-    const Pixels b = paint(second);
-    int differing = 0;
-    for (int y = layout::kTextRow; y < layout::kTextRow + layout::kTextCell; ++y) {
-        for (int x = layout::kStatusX; x < layout::kStatusX + 20; ++x)
-            differing += a.At(x, y) != b.At(x, y);
-    }
-    EXPECT_GT(differing, 10);
-}
-
-TEST(WindowPainting, CloseSpotAndDragStripCoverTheirPixels) {
-    struct Case {
-        int X, Y;
-        bool Close, Drag;
-    };
-    const Case cases[] = {
-        {343, 2, true, true},    {361, 11, true, true},  {342, 5, false, true},
-        {362, 5, false, true},   {350, 1, false, true},  {350, 12, false, true},
-        {0, 0, false, true},     {367, 12, false, true}, {368, 5, false, false},
-        {100, 13, false, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.X << ", " << c.Y);
-        EXPECT_EQ(layout::kCloseSpot.Contains(c.X, c.Y), c.Close);
-        EXPECT_EQ(layout::kDragStrip.Contains(c.X, c.Y), c.Drag);
-    }
-}
-
-// The manifest the updater carries: started by a launcher without rights to spare, it must never
-// ask to be raised (Windows takes a program named "…update…" without one for an installer).
-TEST(ProgramResources, TheManifestAsksForTheInvokersRightsAndLongPaths) {
-    HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
-    ASSERT_NE(found, nullptr);
-    const auto* bytes = static_cast<const char*>(LockResource(LoadResource(nullptr, found)));
-    const std::string manifest(bytes, SizeofResource(nullptr, found));
-    EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
-    EXPECT_NE(manifest.find("<longPathAware"), std::string::npos);
 }
 
 struct WindowTest : ::testing::Test {
