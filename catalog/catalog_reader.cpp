@@ -12,6 +12,8 @@
 #include "catalog/mirror_origin.h"
 #include "catalog/xml_text.h"
 #include "platform/reserved_names.h"
+#include "platform/run_lock.h"
+#include "platform/text.h"
 
 namespace toval {
 
@@ -52,6 +54,41 @@ std::optional<uint64_t> PatchLength(std::string_view text) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size() || value == 0) return {};
     return value;
+}
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// Windows drops dots and blanks from the end of a path part, so ".toval-updater. " names the
+// state directory there.
+std::string_view AsWindowsReadsIt(std::string_view part) {
+    while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.remove_suffix(1);
+    return part;
+}
+
+// True when `fullPath` names the state directory beside the program or anything in it. What
+// the updater keeps there (serial floors, the run lock, the kept catalogue) must never come
+// from a catalogue: a catalogue that could write it could lower the floors it is checked
+// against, or free the lock of a running updater.
+bool InStateDirectory(std::string_view fullPath, std::string_view programDir) {
+    const std::string state = StateDirectory(std::string(programDir));
+    const std::string_view name = std::string_view(state).substr(state.find_last_of("/\\") + 1);
+    while (!programDir.empty() && IsSeparator(programDir.back())) programDir.remove_suffix(1);
+    if (fullPath.size() <= programDir.size() ||
+        !StartsWithIgnoringAsciiCase(fullPath, programDir) ||
+        !IsSeparator(fullPath[programDir.size()]))
+        return false;
+    std::string_view rest = fullPath.substr(programDir.size());
+    while (!rest.empty()) {
+        while (!rest.empty() && IsSeparator(rest.front())) rest.remove_prefix(1);
+        size_t end = 0;
+        while (end < rest.size() && !IsSeparator(rest[end])) ++end;
+        const std::string_view part = AsWindowsReadsIt(rest.substr(0, end));
+        rest.remove_prefix(end);
+        // "." (and what Windows reads as it) stays in the same directory.
+        if (part.empty()) continue;
+        return EqualsIgnoringAsciiCase(part, name);
+    }
+    return false;
 }
 
 class CatalogStream {
@@ -167,7 +204,8 @@ class CatalogStream {
         Open.pop_back();
         // A file named like one of the updater's own temporaries would be written by a download
         // of another listed file, or be taken for one: the two must never share a path.
-        if (!BuildFullPath(**slot, Dirs) || IsUpdaterTemporaryName((**slot).FullPath))
+        if (!BuildFullPath(**slot, Dirs) || IsUpdaterTemporaryName((**slot).FullPath) ||
+            InStateDirectory((**slot).FullPath, Dirs.ProgramDir))
             Out.erase(slot);
     }
 

@@ -14,10 +14,12 @@
 namespace toval {
 
 // Appends one record per element named exactly "File" below the root, in document order, with
-// its full path resolved against `dirs`. A record whose path would leave its base directory, or
-// whose file name ends like one of the updater's temporaries (IsUpdaterTemporaryName), is
-// dropped. Entity references other than the predefined ones contribute no text: a catalogue has
-// no use for them, and expanding them is what entity bombs rely on. False, with nothing
+// its full path resolved against `dirs`. A record whose path would leave its base directory,
+// whose file name ends like one of the updater's temporaries (IsUpdaterTemporaryName), or that
+// lies in the updater's state directory beside the program (letter case and Windows' trailing
+// dots and blanks aside), is dropped. Entity references other than the predefined ones
+// contribute no text: a catalogue has no use for them, and expanding them is what entity bombs
+// rely on. False, with nothing
 // appended, when the document is not a well-formed XML document in an encoding the parser knows,
 // or when File elements nested in one another's values would copy its text many times over.
 // Also false when it holds more than `maxEntries` File elements: a record takes some hundred

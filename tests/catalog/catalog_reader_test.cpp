@@ -1,5 +1,5 @@
 // The catalogue reader on real files: which elements it reads, the value rules, the encoding,
-// and entries whose paths would leave their directory.
+// and entries whose paths would leave their directory or reach the updater's own files.
 
 #include <gtest/gtest.h>
 
@@ -269,6 +269,38 @@ TEST_F(CatalogReader, DropsEntriesNamedLikeTheUpdatersOwnFiles) {
         SCOPED_TRACE(name);
         ASSERT_TRUE(LoadText(CatalogueText("<File><FileName>" + name + "</FileName></File>")));
         EXPECT_EQ(Catalog.Count(), kept ? 1u : 0u);
+    }
+}
+
+TEST_F(CatalogReader, DropsEntriesInTheStateDirectory) {
+    // What the updater keeps beside the program (serial floors, run lock, kept catalogue) is
+    // never a client file, however the catalogue spells its way there.
+    struct Case {
+        std::string LocalPath, FileName, InstallDir;
+        bool Kept;
+    };
+    const Case cases[] = {
+        {"", ".toval-updater\\serials", "", false},
+        {".toval-updater", "serials", "", false},
+        {".toval-updater", "run.lock", "CURRENTDIR", false},
+        {"", ".TOVAL-Updater/catalogue.info", "", false},
+        {".toval-updater. ", "serials", "", false},  // the same directory on Windows
+        {".\\.toval-updater", "serials", "", false},
+        {"", "./.toval-updater/x/y", "", false},
+        {"", ".toval-updater", "", false},  // a file in its place would block it
+        {"", ".toval-updater", "WINDOWSDIR", true},
+        {".toval-updater", "serials", "SYSTEMDIR", true},
+        {"data\\.toval-updater", "serials", "", true},
+        {"", ".toval-updaters/serials", "", true},
+        {"", "toval-updater/serials", "", true},
+        {"", "toval-updater.pub", "", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.LocalPath + " | " + c.FileName + " | " + c.InstallDir);
+        ASSERT_TRUE(LoadText(CatalogueText(
+            "<File><LocalPath>" + c.LocalPath + "</LocalPath><FileName>" + c.FileName +
+            "</FileName><InstallDir>" + c.InstallDir + "</InstallDir></File>")));
+        EXPECT_EQ(Catalog.Count(), c.Kept ? 1u : 0u);
     }
 }
 
