@@ -16,6 +16,8 @@
 #include "net/derived_urls.h"
 #include "net/network_library.h"
 #include "net/patch_apply.h"
+#include "net/patch_limits.h"
+#include "net/rate_floor.h"
 #include "net/resume_info.h"
 #include "net/temporary_paths.h"
 #include "net/update_path.h"
@@ -205,8 +207,6 @@ class CInetFile::Transfer {
     // The code that the announced length of a final response fails with; kResultOk when it has
     // none or it is acceptable.
     int32_t CheckAnnouncedLength() const;
-    // Every byte from the server counts towards the rate window, headers included.
-    void CountArrival(size_t bytes, Clock::time_point now);
     [[noreturn]] static void Fail(int32_t code) { throw Failure{code}; }
 
     CInetFile& Owner;
@@ -235,9 +235,8 @@ class CInetFile::Transfer {
     uint64_t Limit = 0;              // the most body bytes accepted; 0: any number
     std::optional<Sha256Digest> ExpectedDigest;  // of the body, when the request gave one
     toval::Sha256 Hash;                          // of the bytes written, when there is one
-    // The rate window: its start, and the bytes that arrived since.
-    Clock::time_point WindowStart = Clock::now();
-    uint64_t WindowBytes = 0;
+    // Every byte from the server counts towards the rate, headers included.
+    RateFloor Floor{Req.MinimumRate, Req.RateWindow, Req.RateGrace};
 };
 
 int32_t CInetFile::Transfer::Perform() {
@@ -269,6 +268,10 @@ void CInetFile::Transfer::FindPartial() {
     const std::optional<uint64_t> size = RegularFileSize(LocalPath);
     if (!size || *size == 0) return;
     FoundPartial = true;
+    // A validator only says what the server thinks: nginx's count whole seconds, so a file
+    // replaced within one at the same length looks unchanged. Only the hash proves the joined
+    // result, so without one the whole body is fetched and replaces the partial.
+    if (!ExpectedDigest) return;
     const std::optional<ResumeInfo> info = ReadResumeInfo(ResumeInfoPath(Req.TargetPath));
     if (!info || info->URL != Url) return;
     const uint64_t whole = Req.ExpectedLength != 0 ? Req.ExpectedLength : info->Length;
@@ -350,9 +353,11 @@ void CInetFile::Transfer::Download() {
     CurlMultiAttachment attachment(multi.get(), easy.get());
     if (!attachment.Ok()) Fail(kResultConnect);
 
-    // A multi loop rather than curl_easy_perform: it wakes at least every slice, so a stop and
-    // the rate window act within milliseconds even while the server sends nothing.
-    WindowStart = Clock::now();
+    // A multi loop rather than curl_easy_perform: it wakes at least every slice, so a stop, the
+    // rate floor and the time limit act within milliseconds even while the server sends nothing.
+    const auto ends = Req.Kind == 1 && Req.TimeLimit.count() > 0
+                          ? std::optional(Clock::now() + Req.TimeLimit)
+                          : std::nullopt;
     int running = 1;
     while (true) {
         if (curl_multi_perform(multi.get(), &running) != CURLM_OK) Fail(kResultConnect);
@@ -361,14 +366,11 @@ void CInetFile::Transfer::Download() {
         // Bytes held back by the progress interval are reported even while the body stalls.
         Owner.PostProgress(Clock::now(), false);
         auto wait = kPollSlice;
-        // The window restarts whenever MinimumBytes have arrived in it, so one that has lasted
-        // StallLimit has seen fewer: the server is too slow to be worth waiting for.
-        if (Req.StallLimit.count() > 0 && !AwaitingConnection) {
-            const auto elapsed =
-                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - WindowStart);
-            if (elapsed >= Req.StallLimit) Fail(kResultConnect);
-            wait = std::min(wait, Req.StallLimit - elapsed);
-        }
+        const auto now = Clock::now();
+        // The server is too slow to be worth waiting for.
+        if (!AwaitingConnection) wait = std::min(wait, Floor.Left(now));
+        if (ends) wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(*ends - now));
+        if (wait.count() <= 0) Fail(kResultConnect);
         const int waitMs = std::max<int>(1, static_cast<int>(wait.count()));
         if (curl_multi_poll(multi.get(), nullptr, 0, waitMs, nullptr) != CURLM_OK)
             Fail(kResultConnect);
@@ -428,7 +430,7 @@ bool CInetFile::Transfer::OpenLocalFile() {
         if (!File.Open(LocalPath, exclusive)) return false;
         OwnsFile = update;
         Created = Created || update;
-        if (update && Req.Resume && KeepsPartial &&
+        if (update && Req.Resume && KeepsPartial && ExpectedDigest &&
             (Req.ExpectedLength == 0 || Req.ExpectedLength >= kResumableBytes)) {
             // What the next run needs to continue this body, should this one be cut off.
             const std::string validator = ResumeValidator(ETag, LastModified);
@@ -464,13 +466,6 @@ int32_t CInetFile::Transfer::CheckAnnouncedLength() const {
     return kResultOk;
 }
 
-void CInetFile::Transfer::CountArrival(size_t bytes, Clock::time_point now) {
-    WindowBytes += bytes;
-    if (WindowBytes < Req.MinimumBytes) return;
-    WindowStart = now;
-    WindowBytes = 0;
-}
-
 bool CInetFile::Transfer::Configure(CURL* easy, CURLU* url, curl_slist* headers) {
     const auto set = [easy](CURLoption option, auto value) {
         return curl_easy_setopt(easy, option, value) == CURLE_OK;
@@ -494,8 +489,7 @@ bool CInetFile::Transfer::Configure(CURL* easy, CURLU* url, curl_slist* headers)
 int CInetFile::Transfer::OnConnected(void* self, char*, char*, int, int) {
     auto& t = *static_cast<Transfer*>(self);
     t.AwaitingConnection = false;
-    t.WindowStart = Clock::now();
-    t.WindowBytes = 0;
+    t.Floor.Restart(Clock::now());
     return CURL_PREREQFUNC_OK;
 }
 
@@ -503,7 +497,7 @@ size_t CInetFile::Transfer::OnHeader(char* data, size_t size, size_t count, void
     auto& t = *static_cast<Transfer*>(self);
     const size_t total = size * count;
     const std::string_view line(data, total);
-    t.CountArrival(total, Clock::now());
+    t.Floor.Arrived(total, Clock::now());
     if (const long status = StatusOfLine(line)) {
         t.Status = status;
         t.ContentLength.reset();
@@ -549,7 +543,7 @@ size_t CInetFile::Transfer::OnBody(char* data, size_t size, size_t count, void* 
     auto& t = *static_cast<Transfer*>(self);
     const size_t total = size * count;
     const auto now = Clock::now();
-    t.CountArrival(total, now);
+    t.Floor.Arrived(total, now);
     if (!t.File.IsOpen()) {
         // A body of a response that is not the one asked for is never written anywhere.
         if (t.Status != 200 && !(t.Status == 206 && t.Offset != 0))
@@ -674,16 +668,19 @@ int32_t CInetFile::Fetch(const TransferRequest& req, const std::stop_token& stop
 
 std::optional<int32_t> CInetFile::FetchByPatch(const std::stop_token& stop) {
     const std::optional<Sha256Digest> wanted = ParseSha256Hex(Req.Sha256);
-    if (Req.Kind != 2 || Req.Patches.empty() || !wanted) return std::nullopt;
+    std::vector<const TransferPatch*> offered;
+    for (const TransferPatch& p : Req.Patches)
+        if (PatchWorthFetching(p.Length, Req.ExpectedLength)) offered.push_back(&p);
+    if (Req.Kind != 2 || offered.empty() || !wanted) return std::nullopt;
     // The installed file is hashed only now, once, and only because a patch may start from it.
     // With one patch on offer there is nothing to choose, so the hash is taken beside fetching
     // and applying it, and only checked at the end.
     std::future<std::optional<Sha256Digest>> installed;
     const TransferPatch* chosen = nullptr;
-    if (Req.Patches.size() == 1) {
+    if (offered.size() == 1) {
         try {
             installed = std::async(std::launch::async, HashOfFile, Req.TargetPath, stop);
-            chosen = &Req.Patches.front();
+            chosen = offered.front();
         } catch (const std::system_error&) {
         }
     }
@@ -692,8 +689,8 @@ std::optional<int32_t> CInetFile::FetchByPatch(const std::stop_token& stop) {
         const std::optional<Sha256Digest> hash = HashOfFile(Req.TargetPath, stop);
         now.set_value(hash);
         installed = now.get_future();
-        for (const TransferPatch& p : Req.Patches)
-            if (!chosen && hash && ParseSha256Hex(p.FromSha256) == hash) chosen = &p;
+        for (const TransferPatch* p : offered)
+            if (!chosen && hash && ParseSha256Hex(p->FromSha256) == hash) chosen = p;
         if (!chosen) return std::nullopt;
     }
     const auto fromInstalled = [&] {
@@ -711,8 +708,9 @@ std::optional<int32_t> CInetFile::FetchByPatch(const std::stop_token& stop) {
     fetch.ExpectedLength = chosen->Length;
     fetch.SyncOnClose = false;
     fetch.ConnectTimeout = Req.ConnectTimeout;
-    fetch.StallLimit = Req.StallLimit;
-    fetch.MinimumBytes = Req.MinimumBytes;
+    fetch.MinimumRate = Req.MinimumRate;
+    fetch.RateWindow = Req.RateWindow;
+    fetch.RateGrace = Req.RateGrace;
     const int32_t code = Fetch(fetch, stop, false);
     const std::string patchPath = UpdateFilePath(fetch.TargetPath);
     // A patch is small: one cut off is fetched again rather than continued, so nothing of it is

@@ -60,12 +60,21 @@ struct TransferRequest {
     // A finished ".update" file is synced before the completion is posted. A caller that syncs
     // many files at once (one syncfs for a batch) turns this off.
     bool SyncOnClose = true;
-    // A connection that cannot be made, or a server that sends fewer than MinimumBytes in any
-    // StallLimit once connected, fails with code 2: a byte now and then keeps nothing alive. A
-    // StallLimit of zero turns the rate off.
+    // A connection that cannot be made within ConnectTimeout fails with code 2.
     std::chrono::milliseconds ConnectTimeout{60000};
-    std::chrono::milliseconds StallLimit{60000};
-    uint64_t MinimumBytes = 1024;
+    // Once connected, a server that sends less than MinimumRate bytes a second, averaged over
+    // RateWindow, fails with code 2: a byte now and then keeps nothing alive. The first window is
+    // longer by RateGrace (handshakes, slow start, a server slow to begin). The floor is far below
+    // any real link, even one shared by the transfers that run at once (2 KiB/s each is a
+    // 10 KiB/s link split five ways); a zero RateWindow turns it off.
+    uint64_t MinimumRate = 2048;
+    std::chrono::milliseconds RateWindow{30000};
+    std::chrono::milliseconds RateGrace{30000};
+    // Kind 1 (the catalogue and its signature, which the run waits for before anything else): a
+    // server that has not finished within TimeLimit fails with code 2, and the next mirror is
+    // tried with a limit of its own. Zero: no limit. Files have none: a large one on a slow link
+    // takes as long as it takes, at no less than the minimum rate.
+    std::chrono::milliseconds TimeLimit{300000};
 };
 
 struct TransferResult {

@@ -35,15 +35,18 @@ std::optional<std::string> ReadFileIfAny(const std::string& path) {
 
 class PatchFetchTest : public ::testing::Test {
   protected:
-    // Versions that share nothing, so the patch is as large as the file: over 1 MiB, which a
-    // download under the lock would keep a resume record for.
+    // Versions that share only their start, so the patch is shorter than the file (or it would
+    // not be fetched) but over 1 MiB, which a download under the lock would keep a resume
+    // record for.
     const std::string From = Noise(3 << 19, 1);
-    const std::string To = Noise(3 << 19, 2);
+    const std::string To = From.substr(0, 1 << 19) + Noise(5 << 18, 2);
     const std::string Patch = MakePatch(From, To);
 
     // Fetches f.bin, installed as From, as a run holding the lock does, with the patch served
-    // as `patch` (none: no patch is offered); the paths the server was asked for.
-    std::vector<std::string> Fetch(std::optional<Response> patch) {
+    // as `patch` (none: no patch is offered) and listed at `listed` bytes (by default its own);
+    // the paths the server was asked for.
+    std::vector<std::string> Fetch(std::optional<Response> patch,
+                                   std::optional<uint64_t> listed = std::nullopt) {
         Client.Write("f.bin", From);
         Response whole{200, To};
         whole.Headers = {{"ETag", "\"f1\""}};
@@ -61,7 +64,7 @@ class PatchFetchTest : public ::testing::Test {
             Server.Route("/p.zst", *patch);
             // The catalogue's length is that of what is served, so only its bytes can be amiss.
             const uint64_t length = patch->Body.empty() ? Patch.size() : patch->Body.size();
-            t.Req.Patches = {{HexDigestOf(From), Server.Url("/p.zst"), length}};
+            t.Req.Patches = {{HexDigestOf(From), Server.Url("/p.zst"), listed.value_or(length)}};
         }
         t.Sink = &Sink;
         EXPECT_EQ(FetchToEnd(t, Sink).Code, kResultOk);
@@ -93,6 +96,7 @@ class PatchFetchTest : public ::testing::Test {
 
 TEST_F(PatchFetchTest, APatchThatCannotGiveTheFileGivesWayToTheWholeFileAndLeavesNothing) {
     ASSERT_GT(Patch.size(), 1u << 20);
+    ASSERT_LT(Patch.size(), To.size());
     // Decodes cleanly to the right length, but not to the right bytes.
     std::string other = To;
     other[other.size() / 2] ^= 1;
@@ -115,6 +119,15 @@ TEST_F(PatchFetchTest, APatchThatCannotGiveTheFileGivesWayToTheWholeFileAndLeave
         EXPECT_EQ(Fetch(c.Served), c.Asked);
         // Neither the patch's download nor a record to continue it stays behind.
         EXPECT_EQ(Names(), (std::vector<std::string>{"f.bin", "f.bin.update"}));
+    }
+}
+
+TEST_F(PatchFetchTest, APatchListedLongerThanItsFileOrWithoutALengthIsNeverFetched) {
+    // Such a length would let a catalogue fill the disk before the whole file comes anyway.
+    for (const uint64_t listed : {uint64_t{1'000'000'000'000}, To.size() + 1, uint64_t{0}}) {
+        SCOPED_TRACE(listed);
+        Clear();
+        EXPECT_EQ(Fetch(Response{200, Patch}, listed), (std::vector<std::string>{"/f.bin"}));
     }
 }
 

@@ -90,7 +90,8 @@ TEST_F(ResumeTest, APartialIsContinuedOnlyWhileItsServerStillServesWhatItBegan) 
     const std::string start = Body.substr(0, kPartial);
     const Case cases[] = {
         {"same content", start, url, etag, Sha256Of(Body), kResultOk, "206"},
-        {"by date, no hash", start, url, modified, "", kResultOk, "206"},
+        // Only a hash proves a joined file: without one the whole body replaces the partial.
+        {"by date, no hash", start, url, modified, "", kResultOk, "200"},
         // Cut off after its last byte: that byte is asked again, to hear the server out.
         {"whole, never installed", Body, url, etag, Sha256Of(Body), kResultOk, "206"},
         {"content changed since", start, url, "\"an-older-version\"", Sha256Of(Body), kResultOk,
@@ -152,6 +153,39 @@ TEST_F(ResumeTest, AnAnswerThatCannotContinueThePartialRestartsItFromZero) {
     }
 }
 
+TEST_F(ResumeTest, APartialIsContinuedOnlyWhenAHashCanProveTheJoinedFile) {
+    // The file was replaced within the second its validator counts: same length, same
+    // Last-Modified, other bytes. The server would splice the old start to the new rest.
+    HttpServer server;
+    const std::string url = server.Url("/f.bin");
+    const std::string date = "Tue, 08 Dec 2026 10:00:00 GMT";
+    Response whole{200, Body};
+    whole.Headers = {{"Last-Modified", date}};
+    Response rest{206, Body.substr(kPartial)};
+    rest.Headers = {
+        {"Last-Modified", date},
+        {"Content-Range", "bytes " + std::to_string(kPartial) + "-" + std::to_string(kLength - 1) +
+                              "/" + std::to_string(kLength)}};
+    whole.Ranged = std::make_shared<Response>(rest);
+    server.Route("/f.bin", whole);
+    const std::string other = GeneratedBody(kLength + 7).substr(7, kPartial);
+    ASSERT_NE(other, Body.substr(0, kPartial));
+    // With a hash the splice is tried, found wrong, and the whole file fetched after it.
+    for (const auto& [sha, ranges] : {std::pair{std::string(), std::vector<bool>{false}},
+                                      {Sha256Of(Body), std::vector<bool>{true, false}}}) {
+        SCOPED_TRACE(sha.empty() ? "no hash" : "a hash");
+        const size_t before = server.Requests().size();
+        LeavePartial(other, url, date);
+        EXPECT_EQ(Fetch(url, sha).Code, kResultOk);
+        EXPECT_TRUE(Update() == Body);
+        const std::vector<Request> requests = server.Requests();
+        ASSERT_EQ(requests.size() - before, ranges.size());
+        for (size_t i = 0; i < ranges.size(); ++i)
+            EXPECT_EQ(requests[before + i].HeaderCount("Range"), ranges[i] ? 1u : 0u) << i;
+        EXPECT_FALSE(InfoLeft());
+    }
+}
+
 TEST(MirrorTest, AFileItsServerCannotGiveIsTakenFromTheNextMirrorThatCan) {
     TempDir client;
     HttpServer primary, broken, mirror;
@@ -191,7 +225,8 @@ TEST(MirrorTest, AFileItsServerCannotGiveIsTakenFromTheNextMirrorThatCan) {
         t.Req.Mirrors = {"ftp://127.0.0.1", broken.Url(""), mirror.Url("")};
         t.Req.TargetPath = client / "a.dat";
         t.Req.ExpectedLength = body.size();
-        t.Req.StallLimit = std::chrono::milliseconds(300);
+        t.Req.RateWindow = std::chrono::milliseconds(300);
+        t.Req.RateGrace = std::chrono::milliseconds(0);
         t.Sink = &sink;
         EXPECT_EQ(FetchToEnd(t, sink).Code, c.Code);
         EXPECT_EQ(broken.Requests().size() - brokenBefore, c.MirrorsAsked ? 1u : 0u);
