@@ -1,11 +1,33 @@
 #include "catalog/CUpdateCatalog.h"
 
 #include <limits>
+#include <optional>
+#include <vector>
 
 #include "catalog/XmlReader.h"
 #include "catalog/catalog_reader.h"
+#include "catalog/file_probe.h"
+#include "catalog/hash_cache.h"
 
 namespace toval {
+
+namespace {
+
+// Whether the file of a signed entry differs from the bytes its signature pins. A length that
+// differs settles it unread; otherwise the hash the cache knows for the file's identity, or the
+// file's own, read once and remembered.
+bool DiffersFromItsHash(const CFileEntry& entry, HashCache& cache, std::vector<uint8_t>& buffer) {
+    const std::optional<Sha256Digest> wanted = ParseSha256Hex(entry.Sha256);
+    const LocalFile file(entry.FullPath, LocalFile::WithIdentity{});
+    if (!wanted || !file.IsOpen() || file.Size() != entry.Length) return true;
+    if (const Sha256Digest* known = cache.Find(file.Identity())) return *known != *wanted;
+    const std::optional<Sha256Digest> actual = HashLocalFile(file, buffer);
+    if (!actual) return true;
+    cache.Add(file.Identity(), *actual);
+    return *actual != *wanted;
+}
+
+}  // namespace
 
 CUpdateCatalog::CUpdateCatalog() : CUpdateCatalog(BaseDirectories::FromSystem()) {}
 
@@ -36,10 +58,22 @@ bool CUpdateCatalog::LoadBytes(std::string_view bytes) {
            ReadCatalogEntries(reader, Dirs, Entries, kMaxCatalogEntries, &MirrorOrigins);
 }
 
-uint32_t CUpdateCatalog::RetainOutdated() {
+uint32_t CUpdateCatalog::RetainOutdated(bool signedMode, const std::string& stateDir) {
+    std::optional<HashCache> cache;
+    std::vector<uint8_t> buffer;
+    if (signedMode) cache = HashCache::Load(stateDir);
     uint32_t kept = 0;
     for (auto it = Entries.begin(); it != Entries.end();) {
-        if ((*it)->CheckNeedsUpdate()) {
+        CFileEntry& entry = **it;
+        // Time and version only stand in for the bytes where nothing pins them; a signed hash
+        // is the bytes, so a damaged file of the right length, or a newer one of the publisher's
+        // (a rotated keys file), is replaced.
+        const bool outdated =
+            !cache ? entry.CheckNeedsUpdate()
+                   : (entry.NeedsUpdate =
+                          entry.NeedsUpdate ||
+                          (!entry.FullPath.empty() && DiffersFromItsHash(entry, *cache, buffer)));
+        if (outdated) {
             ++kept;
             ++it;
             continue;
@@ -47,6 +81,7 @@ uint32_t CUpdateCatalog::RetainOutdated() {
         std::unique_ptr<CFileEntry> current = std::move(*it);
         it = Entries.erase(it);
     }
+    if (cache) cache->Save();
     return kept;
 }
 

@@ -63,10 +63,37 @@ LocalFile::LocalFile(const std::string& path) : File(FileHandle::Open(path, Open
         File.Close();
 }
 
+LocalFile::LocalFile(const std::string& path, WithIdentity)
+    : File(FileHandle::Open(path, OpenFor::Read)) {
+    if (const auto known = IdentifyFile(File)) {
+        Stamp = known->Stamp;
+        Id = known->Identity;
+    } else {
+        File.Close();
+    }
+}
+
 int32_t LocalFile::ReadVersion(VS_FIXEDFILEINFO& out) const {
     if (!IsOpen()) return StatusFromError(0);
     WindowedImage image(*this, Stamp.Size);
     return ReadFixedFileInfo(image, out);
+}
+
+std::optional<Sha256Digest> HashLocalFile(const LocalFile& file, std::vector<uint8_t>& buffer) {
+    // Large reads: a client's packs run to gigabytes, and the hash, not the calls, should cost.
+    constexpr std::size_t kChunk = 1 << 20;
+    if (!file.IsOpen()) return std::nullopt;
+    if (buffer.size() < kChunk) buffer.resize(kChunk);
+    Sha256 hash;
+    for (uint64_t offset = 0; offset < file.Size();) {
+        const auto want =
+            static_cast<std::size_t>(std::min<uint64_t>(kChunk, file.Size() - offset));
+        const int64_t n = file.ReadAt(buffer.data(), want, offset);
+        if (n <= 0) return std::nullopt;  // an error, or the file shrank under us
+        hash.Update(buffer.data(), static_cast<std::size_t>(n));
+        offset += static_cast<uint64_t>(n);
+    }
+    return hash.Final();
 }
 
 bool FileExists(const std::string& path) { return LocalFile(path).IsOpen(); }

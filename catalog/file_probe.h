@@ -2,9 +2,13 @@
 // What the disk says about a file: present, readable time stamp.
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "platform/crypto.h"
 #include "platform/file_handle.h"
+#include "platform/file_identity.h"
 #include "platform/file_stamp.h"
 #include "platform/win_types.h"
 
@@ -15,11 +19,17 @@ namespace toval {
 // size and time are kept, so one decision opens the file once. Closed with the object.
 class LocalFile {
   public:
+    struct WithIdentity {};
+
     explicit LocalFile(const std::string& path);
+    // Learns the file's identity too, in the same look at the handle.
+    LocalFile(const std::string& path, WithIdentity);
 
     bool IsOpen() const { return File.IsOpen(); }
     uint64_t Size() const { return Stamp.Size; }
     FILETIME LastWrite() const { return Stamp.LastWrite; }
+    // Zero unless opened WithIdentity.
+    const FileIdentity& Identity() const { return Id; }
     // The version resource of the open file: 0 and `out` filled, or a negative status.
     int32_t ReadVersion(VS_FIXEDFILEINFO& out) const;
     // Positioned reads of the open file, for hashing it; see FileHandle::ReadAt.
@@ -30,7 +40,12 @@ class LocalFile {
   private:
     FileHandle File;
     FileStamp Stamp;
+    FileIdentity Id;
 };
+
+// The SHA-256 of the first Size() bytes of the open file, read through `buffer` (grown as
+// needed and kept for the next file); nothing when they cannot all be read.
+std::optional<Sha256Digest> HashLocalFile(const LocalFile& file, std::vector<uint8_t>& buffer);
 
 // True when the file can be opened for reading; a file that cannot be opened counts as absent.
 bool FileExists(const std::string& path);

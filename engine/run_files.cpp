@@ -68,7 +68,7 @@ void CUpdateRun::CatalogueEnded(QueuedTransfer& item) {
 }
 
 void CUpdateRun::QueueFiles() {
-    FileCount = UpdateCatalog.RetainOutdated();
+    FileCount = UpdateCatalog.RetainOutdated(Fetch.SignedMode(), StateDir());
     if (FileCount == 0) {
         SetStatus(std::string(kTextUpToDate));
         Result = Outcome::UpToDate;

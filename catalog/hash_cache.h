@@ -1,0 +1,58 @@
+#pragma once
+// What the updater knows of its files' SHA-256, kept in the state directory ("hashes") between
+// runs, so that a check of a current client reads no file's bytes again. A hash is keyed by the
+// file's identity (device, index, size, modification and change times): a file changed in any way
+// has another identity and is hashed anew. The file is a header and fixed-size records, each with
+// a check of its own, read in one go; a damaged or foreign file is ignored and written anew.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "platform/crypto.h"
+#include "platform/file_identity.h"
+
+namespace toval {
+
+class HashCache {
+  public:
+    // The cache kept in `stateDir`; an empty one, marked for writing, when there is none or it is
+    // damaged. An empty `stateDir` keeps nothing.
+    static HashCache Load(const std::string& stateDir);
+
+    // The hash known for `identity`, or null.
+    const Sha256Digest* Find(const FileIdentity& identity);
+    void Add(const FileIdentity& identity, const Sha256Digest& digest);
+    // Writes the hashes found or added since Load, and only those, when the file on disk says
+    // anything else (other or stale records, damage). False when it could not be written.
+    bool Save();
+
+    // How many hashes it holds.
+    std::size_t Size() const { return Known.size(); }
+
+  private:
+    struct IdentityHash {
+        std::size_t operator()(const FileIdentity& id) const;
+    };
+    struct Entry {
+        Sha256Digest Digest{};
+        bool Used = false;
+    };
+
+    std::string StateDir;
+    std::unordered_map<FileIdentity, Entry, IdentityHash> Known;
+    std::size_t RecordsOnDisk = 0;  // as read, duplicates included
+    std::size_t Used = 0;
+    bool Changed = false;  // added to, or what was on disk was damaged
+};
+
+// Adds the hash of the file just installed at `path` to the cache in `stateDir`, so that the
+// next check need not read it: `sha256Hex` is what its download was verified against. Nothing
+// happens without a hash, or when the file or the cache cannot be had (the next check hashes
+// the file itself). False in those cases.
+bool RecordInstalledHash(const std::string& stateDir, const std::string& path,
+                         std::string_view sha256Hex);
+
+}  // namespace toval

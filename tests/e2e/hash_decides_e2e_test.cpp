@@ -1,0 +1,141 @@
+// In signed mode a client file is current only when its bytes are the ones the signed catalogue
+// pins: the real updater against a real nginx, with catalogues signed by toval-catalog.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+
+#include "tests/e2e/UpdaterProcess.h"
+#include "tests/support/Nginx.h"
+#include "tests/support/TempDir.h"
+
+namespace toval::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class HashDecides : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* d : {"client", "server/c", "keys", "work"})
+            fs::create_directories(Root / d);
+        Web = std::make_unique<Nginx>(Root / "server");
+        ASSERT_TRUE(Web->Running()) << Web->Failure();
+        Updater = InstallUpdater(Root / "client");
+        for (const char* key : {"main", "next"})
+            Tool({"--keygen", Root / ("keys/" + std::string(key))});
+    }
+
+    void Tool(std::vector<std::string> args) {
+        const ProcessResult r = RunProcess(std::string(TOVAL_BIN_DIR) + "/toval-catalog", args,
+                                           {{"PATH", "/usr/bin:/bin"}}, Root / "work");
+        ASSERT_EQ(r.ExitStatus, 0) << r.Err;
+    }
+
+    // Publishes `files` and their catalogue, signed by `key` (unsigned when empty).
+    void Publish(const std::map<std::string, std::string>& files, const std::string& key,
+                 uint64_t serial) {
+        fs::remove_all(Root / "server/c");
+        fs::remove(Root / "server/update.xml.minisig");
+        for (const auto& [name, content] : files) Root.Write("server/c/" + name, content);
+        std::vector<std::string> args;
+        if (!key.empty())
+            args = {"--sign", Root / ("keys/" + key + ".key"), "--serial", std::to_string(serial)};
+        args.insert(args.end(),
+                    {"-o", Root / "server/update.xml", Root / "server/c", Web->Url("c")});
+        Tool(args);
+        // nginx's validators count whole seconds, and the updater asks whether it changed.
+        fs::last_write_time(Root / "server/update.xml",
+                            fs::file_time_type::clock::now() + std::chrono::seconds(++Published));
+    }
+
+    ProcessResult Update() {
+        Before = Web->Requests().size();
+        return RunProcess(Updater, {"--console", Web->Url("update.xml") + ",0"},
+                          {{"PATH", (Root / "work") + ":/usr/bin:/bin"},
+                           {"HOME", Root / "work"},
+                           {"TMPDIR", Root / "work"},
+                           {"DISPLAY", ""}},
+                          Root / "work");
+    }
+
+    std::vector<std::string> FilesFetched() {
+        std::vector<std::string> all = Web->Requests(), out;
+        for (size_t i = Before; i < all.size(); ++i)
+            if (all[i].rfind("/c/", 0) == 0) out.push_back(all[i]);
+        return out;
+    }
+
+    TempDir Root;
+    std::unique_ptr<Nginx> Web;
+    std::string Updater;
+    size_t Before = 0;
+    int Published = 0;
+};
+
+TEST_F(HashDecides, AFileDamagedAtTheSameLengthAndTimeIsFetchedAgainOnlyWhenSigned) {
+    const std::string good = "the bytes the publisher signed", other = "another file";
+    const std::string damaged = "the bytes the publisher signeD";
+    struct Case {
+        const char* name;
+        bool signedMode;
+        const char* cache;  // written over the hash cache before the second run; null: kept
+        bool fetched;
+    };
+    const Case cases[] = {
+        {"signed, the cache of the run before", true, nullptr, true},
+        {"signed, a damaged cache", true, "not a cache", true},
+        {"unsigned", false, nullptr, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(Root / "client/.toval-updater");
+        fs::remove(Root / "client/a.dat");
+        if (c.signedMode) {
+            Root.Write("client/toval-updater.pub", ReadFile(Root / "keys/main.pub"));
+        } else {
+            fs::remove(Root / "client/toval-updater.pub");
+        }
+        Publish({{"a.dat", good}, {"b.dat", other}}, c.signedMode ? "main" : "", 100);
+        ProcessResult r = Update();
+        ASSERT_EQ(r.ExitStatus, 0) << r.Out << r.Err;
+        ASSERT_EQ(ReadFile(Root / "client/a.dat"), good);
+
+        // A byte flipped under the file (a disk, a player's editor), its time put back.
+        const auto time = fs::last_write_time(Root / "client/a.dat");
+        Root.Write("client/a.dat", damaged);
+        fs::last_write_time(Root / "client/a.dat", time);
+        if (c.cache) Root.Write("client/.toval-updater/hashes", c.cache);
+        r = Update();
+        EXPECT_EQ(r.ExitStatus, 0) << r.Out << r.Err;
+        EXPECT_EQ(ReadFile(Root / "client/a.dat"), c.fetched ? good : damaged);
+        EXPECT_EQ(FilesFetched(), c.fetched ? std::vector<std::string>{"/c/a.dat 200"}
+                                            : std::vector<std::string>{});
+    }
+}
+
+TEST_F(HashDecides, ARotatedKeysFileOfTheSameLengthReplacesANewerOne) {
+    // The client's keys file is newer than the catalogue's and as long as the new one: only its
+    // bytes tell that it is not the publisher's.
+    const std::string mainKeys = ReadFile(Root / "keys/main.pub");
+    const std::string nextKeys = ReadFile(Root / "keys/next.pub");
+    ASSERT_EQ(mainKeys.size(), nextKeys.size());
+    Publish({{"a.dat", "one"}, {"toval-updater.pub", nextKeys}}, "main", 100);
+    Root.Write("client/toval-updater.pub", mainKeys);
+    fs::last_write_time(Root / "client/toval-updater.pub",
+                        fs::file_time_type::clock::now() + std::chrono::hours(1));
+    ProcessResult r = Update();
+    ASSERT_EQ(r.ExitStatus, 0) << r.Out << r.Err;
+    EXPECT_EQ(ReadFile(Root / "client/toval-updater.pub"), nextKeys);
+
+    // Every later catalogue is signed with the new key, and taken.
+    Publish({{"a.dat", "two"}, {"toval-updater.pub", nextKeys}}, "next", 101);
+    r = Update();
+    EXPECT_EQ(r.ExitStatus, 0) << r.Out << r.Err;
+    EXPECT_EQ(ReadFile(Root / "client/a.dat"), "two");
+}
+
+}  // namespace
+}  // namespace toval::test
