@@ -38,6 +38,7 @@ CatalogueFetch::CatalogueFetch(CUpdateCatalog& catalog, StatusSink status, Debug
     : Catalog(catalog), Status(std::move(status)), Debug(std::move(debug)) {}
 
 void CatalogueFetch::LoadTrustedKeys(const std::string& programDir) {
+    ProgramDir = programDir;
     const std::string path =
         (programDir == "/" ? programDir : programDir + "/") + std::string(kTrustedKeysFile);
     if (ExaminePath(path).Kind == PathKind::Missing) {
@@ -88,6 +89,8 @@ std::string RefusalText(const CatalogueStep& step) {
             return std::string(kTextCatalogueExpired);
         case CatalogueRefusal::HashMissing:
             return std::string(kTextHashMissing);
+        case CatalogueRefusal::StateNotKept:
+            return std::string(kTextTrustStateNotKept);
         case CatalogueRefusal::Unreadable:
             break;
     }

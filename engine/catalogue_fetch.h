@@ -29,10 +29,11 @@ enum class CatalogueRefusal {
     TransferFailed,    // its transfer (or its signature's) failed: the transfer's error says why
     SignatureMissing,  // signed mode: no signature could be fetched
     SignatureInvalid,  // not signed by a trusted key, or its trusted comment is malformed
-    RolledBack,        // older than one already accepted from the same key
+    RolledBack,        // older than one already accepted
     Expired,
-    HashMissing,  // signed, but a file has no Sha256
-    Unreadable,   // no catalogue (an error page, an empty list, a damaged copy)
+    HashMissing,   // signed, but a file has no Sha256
+    Unreadable,    // no catalogue (an error page, an empty list, a damaged copy)
+    StateNotKept,  // signed mode: the serial floor or the learnt target cannot be read or saved
 };
 
 // What came of a catalogue-side transfer.
@@ -83,6 +84,7 @@ class CatalogueFetch {
     StatusSink Status;
     DebugSink Debug;
     std::string StateDir;
+    std::string ProgramDir;
     // Signed mode when set (possibly empty: a keys file that holds no usable key trusts nothing).
     std::optional<std::vector<minisign::PublicKey>> TrustedKeys;
     std::string SignatureText;  // the signature of the catalogue being fetched

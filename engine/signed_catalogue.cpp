@@ -1,6 +1,6 @@
-// Signed mode: the catalogue is accepted only with a valid signature by a trusted key, a serial
-// no lower than one already accepted from that key, an expiry still ahead, and a hash for every
-// file.
+// Signed mode: the catalogue is accepted only with a valid signature by a trusted key, for the
+// product and channel this client is, with a serial no lower than any accepted under a key still
+// trusted, an expiry still ahead, and a hash for every file.
 
 #include <ctime>
 
@@ -19,9 +19,18 @@ std::optional<CatalogueRefusal> CatalogueFetch::CheckSigned(const std::string& b
     const TrustedCommentValues values = ParseTrustedComment(verified.TrustedComment);
     if (values.Status != TrustedCommentStatus::Ok) return CatalogueRefusal::SignatureInvalid;
 
-    SerialFloors floors = SerialFloors::Load(StateDir);
+    // A catalogue for another product or channel, signed by the same key, is as foreign as one
+    // signed by no trusted key: installing it would put other software on the player's disk.
+    const ExpectedTarget expected = LoadExpectedTarget(ProgramDir, StateDir);
+    if (expected.PublisherFileBad) return CatalogueRefusal::SignatureInvalid;
+    if (expected.StateUnusable) return CatalogueRefusal::StateNotKept;
+    if (!expected.Target.empty() && values.For != expected.Target)
+        return CatalogueRefusal::SignatureInvalid;
+
+    std::optional<SerialFloor> floor = SerialFloor::Load(StateDir);
+    if (!floor) return CatalogueRefusal::StateNotKept;
     const auto now = static_cast<uint64_t>(std::time(nullptr));
-    switch (CheckFreshness(values.Serial, values.Expires, now, floors.Floor(verified.Id))) {
+    switch (CheckFreshness(values.Serial, values.Expires, now, floor->Value(*TrustedKeys))) {
         case Freshness::Rollback:
             return CatalogueRefusal::RolledBack;
         case Freshness::Expired:
@@ -36,10 +45,16 @@ std::optional<CatalogueRefusal> CatalogueFetch::CheckSigned(const std::string& b
         Catalog.Clear();
         return CatalogueRefusal::HashMissing;
     }
-    floors.Raise(verified.Id, values.Serial);
-    // The state directory exists: the run lock lives there. Should the floor not be saved, the
-    // catalogue is still good; the next run just cannot refuse an older one from this key.
-    if (!floors.Save(StateDir)) Debug("serial floor not saved");
+    // A client that cannot keep its floor would accept any older catalogue next time, and one
+    // that cannot keep what it learnt would accept any product: neither goes on.
+    floor->Raise(verified.Id, values.Serial);
+    bool kept = floor->Save(StateDir);
+    if (kept && expected.From == ExpectedTarget::Source::Nothing && !values.For.empty())
+        kept = SaveLearntTarget(StateDir, values.For);
+    if (!kept) {
+        Catalog.Clear();
+        return CatalogueRefusal::StateNotKept;
+    }
     return std::nullopt;
 }
 

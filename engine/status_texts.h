@@ -71,4 +71,9 @@ inline std::string FillText(std::string_view format,
     return out;
 }
 
+// Signed mode: the serial floor or the learnt target cannot be read or saved in the state
+// directory, so a rollback could no longer be told.
+inline constexpr std::string_view kTextTrustStateNotKept =
+    "无法保存更新文件列表的版本记录, 请检查程序目录的写入权限";
+
 }  // namespace toval

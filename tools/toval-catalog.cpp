@@ -17,6 +17,7 @@
 #include "catalog/CFileEntry.h"
 #include "catalog/CUpdateCatalog.h"
 #include "catalog/catalog_writer.h"
+#include "catalog/catalogue_trust.h"
 #include "catalog/file_probe.h"
 #include "catalog/install_path.h"
 #include "catalog/minisign.h"
@@ -71,6 +72,9 @@ Options:
                            the order given when a file cannot be had from BASE_URL's server
   --sign KEY               sign the catalogue with the secret key file KEY: the signature,
                            in minisign's format, goes to FILE.minisig beside it (needs -o)
+  --channel NAME           the signed catalogue is for this channel of the product (default:
+                           the product alone); its signature names product and channel, and
+                           a client bound to one refuses a catalogue for any other
   --serial N               the signed catalogue's serial (default: the current Unix time);
                            it must grow from one published catalogue to the next
   --expires-days D         the signed catalogue expires D days from now (default 30)
@@ -83,7 +87,8 @@ Every file's SHA-256 is written to the catalogue, so that the updater installs n
 bytes published. REL is a path relative to CLIENT_DIR with '/' separators. A symbolic link to a regular file is
 catalogued as that file under the link's name; links to directories are not followed. A name
 ending in .update, .update-resume or .toval-patch (any letter case) is the updater's own; such a
-file stops the run until it is renamed or left out with --exclude.
+file stops the run until it is renamed or left out with --exclude. The updater's state
+directory, .toval-updater at the top of CLIENT_DIR, is never catalogued.
 Exit status: 0 success, 2 bad command line, 1 any other failure.
 )";
 
@@ -99,6 +104,7 @@ Stop Failed(std::string message) { return Stop{kExitFailure, std::move(message)}
 struct Options {
     std::optional<std::string> Output;
     std::string Product = "Toval";
+    std::optional<std::string> Channel;
     std::map<std::string, std::string> Execute;  // relative path -> parameters
     std::vector<std::string> Register;
     std::map<std::string, std::string> InstallDir;  // relative path -> macro
@@ -193,9 +199,9 @@ Stop ParseOptions(const std::vector<std::string>& args, Options& options, bool& 
             value = arg.substr(2);
         }
         static const std::vector<std::string> kKnown = {
-            "-o",        "--product",  "--execute",  "--register",     "--install-dir",
-            "--exclude", "--sign",     "--serial",   "--expires-days", "--keygen",
-            "--mirror",  "--previous", "--patch-dir"};
+            "-o",        "--product",  "--execute",   "--register",     "--install-dir",
+            "--exclude", "--sign",     "--serial",    "--expires-days", "--keygen",
+            "--mirror",  "--previous", "--patch-dir", "--channel"};
         if (std::find(kKnown.begin(), kKnown.end(), name) == kKnown.end()) {
             return Usage("unknown option '" + arg + "'");
         }
@@ -251,6 +257,9 @@ Stop ParseOptions(const std::vector<std::string>& args, Options& options, bool& 
                              "' is not an origin (http://host[:port] or https://host[:port])");
             if (options.Mirrors.size() >= kMaxMirrors) return Usage(name + ": too many mirrors");
             options.Mirrors.push_back(*value);
+        } else if (name == "--channel") {
+            if (value->empty()) return Usage(name + " needs a value");
+            options.Channel = *value;
         } else if (name == "--sign") {
             options.SignKey = *value;
         } else if (name == "--keygen") {
@@ -274,8 +283,8 @@ Stop ParseOptions(const std::vector<std::string>& args, Options& options, bool& 
     if (!options.Previous.empty() && !options.Output) return Usage("--previous needs -o FILE");
     if (options.PatchDir && options.Previous.empty())
         return Usage("--patch-dir goes with --previous");
-    if (!options.SignKey && (options.Serial || options.ExpiresDays != 30))
-        return Usage("--serial and --expires-days go with --sign");
+    if (!options.SignKey && (options.Serial || options.ExpiresDays != 30 || options.Channel))
+        return Usage("--serial, --expires-days and --channel go with --sign");
     if (positional.size() != 2) return Usage("expected CLIENT_DIR and BASE_URL");
     options.ClientDir = positional[0];
     options.BaseUrl = positional[1];
@@ -319,6 +328,12 @@ Stop ListFiles(const fs::path& root, std::vector<std::string>& files) {
     fs::recursive_directory_iterator it(root, fs::directory_options::none, ec);
     for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         const fs::path& path = it->path();
+        // The updater's own records of this client, never a file to publish.
+        if (it.depth() == 0 &&
+            EqualsIgnoringAsciiCase(Utf8OfPath(path.filename()), ".toval-updater")) {
+            it.disable_recursion_pending();
+            continue;
+        }
         const fs::file_status own = it->symlink_status(ec);
         if (ec) break;
         const fs::file_status target = fs::status(path, ec);
@@ -411,9 +426,10 @@ Stop SignCatalogue(const Options& options, std::string_view bytes, const std::st
     const uint64_t now = static_cast<uint64_t>(std::time(nullptr));
     const uint64_t serial = options.Serial.value_or(now);
     const uint64_t expires = now + options.ExpiresDays * 86400;
-    const std::string trusted = "timestamp:" + std::to_string(now) + "\tfile:" + name +
-                                "\tserial:" + std::to_string(serial) +
-                                "\texpires:" + std::to_string(expires);
+    const std::string trusted =
+        "timestamp:" + std::to_string(now) + "\tfile:" + name +
+        "\tserial:" + std::to_string(serial) + "\texpires:" + std::to_string(expires) +
+        "\tfor:" + CatalogueTarget(options.Product, options.Channel.value_or(""));
     const std::optional<std::string> text =
         minisign::SignFile(*key, bytes, trusted, "signature from toval-catalog secret key");
     if (!text) return Failed("the catalogue could not be signed");

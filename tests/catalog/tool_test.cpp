@@ -216,6 +216,52 @@ TEST_F(CatalogTool, SignsAndPatchesWhatItPublishes) {
     EXPECT_EQ(names, (std::vector<std::string>{"patches", "update.xml", "update.xml.minisig"}));
 }
 
+// A client directory the updater has run in holds its state at the top, never to be published;
+// a folder of that name deeper down is the client's own.
+TEST_F(CatalogTool, LeavesOutTheUpdatersStateDirectory) {
+    Client.Write("game.bin", "g");
+    Client.Write("data/.toval-updater/serials", "kept");  // not the updater's: deeper down
+    for (const char* name : {"serials", "for", "catalogue.xml", "run.lock", "sub/x"})
+        Client.Write(std::string(".toval-updater/") + name, "state");
+    const ToolRun run = Run({"-o", Work / "c.xml", Client.Path(), "http://h"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Err, "");
+    // Read as written: the updater's reader would drop such entries itself.
+    const std::string xml = ReadFile(Work / "c.xml");
+    EXPECT_EQ(xml.find("http://h/.toval-updater/"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("http://h/data/.toval-updater/serials"), std::string::npos) << xml;
+    Load(Work / "c.xml");
+    EXPECT_EQ(TakeAll().size(), 2u);
+}
+
+// The signature names the product and channel the catalogue is for.
+TEST_F(CatalogTool, SignsWhatTheCatalogueIsFor) {
+    Client.Write("a.dat", "a");
+    ASSERT_EQ(Run({"--keygen", Work / "k"}).Status, 0);
+    const auto keys = minisign::ParseTrustedKeys(ReadFileAt(Work / "k.pub"));
+    ASSERT_TRUE(keys);
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, "for:Toval"},
+        {{"--channel", "beta"}, "for:Toval/beta"},
+        {{"--product", "Toval 产品", "--channel=公测"},
+         "for:Toval%20%E4%BA%A7%E5%93%81/%E5%85%AC%E6%B5%8B"},
+    };
+    for (const auto& [options, word] : cases) {
+        SCOPED_TRACE(word);
+        std::vector<std::string> args = options;
+        args.insert(args.end(),
+                    {"--sign", Work / "k.key", "-o", Work / "c.xml", Client.Path(), "http://h"});
+        const ToolRun run = Run(args);
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        const minisign::Verification v = minisign::VerifyCatalogueSignature(
+            *keys, ReadFileAt(Work / "c.xml"), ReadFileAt(Work / "c.xml.minisig"));
+        ASSERT_EQ(v.Result, minisign::VerifyResult::Ok);
+        const std::string comment = v.TrustedComment + "\t";
+        EXPECT_NE(comment.find("\t" + word + "\t"), std::string::npos) << v.TrustedComment;
+    }
+    EXPECT_EQ(Run({"--channel", "beta", Client.Path(), "http://h"}).Status, 2);
+}
+
 TEST_F(CatalogTool, RefusesAClientHoldingANameOfTheUpdatersOwnFiles) {
     for (const std::string name :
          {"game.bin.update", "data/Game.bin.Toval-Patch", "x.dll.UPDATE-resume"}) {
