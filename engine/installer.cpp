@@ -1,5 +1,6 @@
 #include "engine/installer.h"
 
+#include "catalog/hash_cache.h"
 #include "net/update_path.h"
 #include "platform/disk_space.h"
 #include "platform/file_handle.h"
@@ -20,7 +21,7 @@ std::string StampText(const std::string& path) {
 }  // namespace
 
 Installer::Installer(IProgramStarter& programs, std::string stateDir)
-    : Programs(programs), Journal(std::move(stateDir)) {}
+    : Programs(programs), Journal(stateDir), StateDir(std::move(stateDir)) {}
 
 Installer::~Installer() { SyncDirectories(); }
 
@@ -65,6 +66,8 @@ InstallResult Installer::Install(const CFileEntry& file, uint64_t length, Action
     }
     // A partial's description outlives a complete download that was kept for the next run.
     RemoveFile(ResumeInfoPath(target));
+    // Its download was checked against this hash: the next check need not read the file again.
+    RecordInstalledHash(StateDir, target, file.Sha256);
     Directories.insert(ParentDirectory(target));
     if (timing == ActionTiming::Now)
         for (const JournalAction& action : actions) Perform(action);

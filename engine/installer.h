@@ -50,6 +50,7 @@ class Installer {
     IProgramStarter& Programs;
     ActionJournal Journal;
     std::set<std::string> Directories;  // where renames wait to be made durable
+    std::string StateDir;               // where installed files' hashes are recorded
 };
 
 }  // namespace toval
