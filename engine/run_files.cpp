@@ -11,6 +11,7 @@
 #include "engine/CUpdateRun.h"
 #include "engine/status_texts.h"
 #include "net/derived_urls.h"
+#include "net/patch_limits.h"
 #include "net/resume_info.h"
 #include "net/update_path.h"
 #include "platform/disk_space.h"
@@ -98,7 +99,15 @@ void CUpdateRun::QueueFiles() {
 bool CUpdateRun::FitsOnDisk() {
     std::vector<std::pair<std::string, uint64_t>> files;
     Scheduler.Queue().ForEach([&](const QueuedTransfer& t) {
-        if (t.Role == TransferRole::File) files.emplace_back(t.TargetPath(), t.ExpectedLength());
+        if (t.Role != TransferRole::File) return;
+        // A patch is fetched beside its file and stays until it has been applied, so a file
+        // that may come by patch needs room for the longest it may fetch as well.
+        uint64_t patch = 0;
+        if (t.Entry && !t.Entry->Sha256.empty())
+            for (const FilePatch& p : t.Entry->Patches)
+                if (PatchWorthFetching(p.Length, t.ExpectedLength()))
+                    patch = std::max(patch, p.Length);
+        files.emplace_back(t.TargetPath(), t.ExpectedLength() + patch);
     });
     const std::optional<SpaceShortage> shortage = FindSpaceShortage(files);
     if (!shortage) return true;
@@ -127,10 +136,13 @@ TransferRequest CUpdateRun::FileRequest(const CFileEntry& file) const {
     request.TargetPath = file.FullPath;
     request.ExpectedLength = KnownLength(file.Length);
     request.Sha256 = file.Sha256;
-    // Patches are named relative to the catalogue that lists them.
-    for (const FilePatch& patch : file.Patches)
+    // Patches are named relative to the catalogue that lists them. One that could not save
+    // bytes is left out, as the space check left it out.
+    for (const FilePatch& patch : file.Patches) {
+        if (!PatchWorthFetching(patch.Length, request.ExpectedLength)) continue;
         if (std::optional<std::string> url = ResolveUrl(Fetch.AcceptedUrl(), patch.URL))
             request.Patches.push_back({patch.FromSha256, std::move(*url), patch.Length});
+    }
     request.SyncOnClose = false;  // the batch is synced at once before it is installed
     // Under the run lock no other updater writes here: a partial download that a run before
     // left is this updater's to continue or replace.
