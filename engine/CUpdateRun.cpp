@@ -60,6 +60,18 @@ void CUpdateRun::StartRun(const std::string& catalogueUrl) {
 }
 
 void CUpdateRun::Begin() {
+    // Checked under the run lock, before anything of the client is touched: a client that lost
+    // its keys file must not fall back to obeying whatever answers in the server's place.
+    if (Fetch.KeysLost(StateDir())) {
+        const std::string text(kTextTrustedKeysLost);
+        SetStatus(text);
+        Result = Outcome::Failed;
+        CurrentStage = RunStage::Ended;
+        ShowMessageBox(text, std::string(kCaptionSystemNotice), MB_ICONERROR | MB_OK);
+        SendResult(0);
+        PostQuit();
+        return;
+    }
     // Actions an earlier run journaled but never started come before anything of this run: the
     // files they act on are in place, and this run would find them current.
     const bool intact = Files->ReplayLeftovers([this](const std::string& path) {

@@ -1,6 +1,7 @@
 #include "engine/catalogue_fetch.h"
 
 #include "engine/status_texts.h"
+#include "net/result_codes.h"
 #include "platform/file_handle.h"
 #include "platform/file_read.h"
 #include "platform/run_lock.h"
@@ -11,6 +12,14 @@ namespace toval {
 namespace {
 // A keys file holds a few keys; anything much larger is not one.
 constexpr uint64_t kKeysFileMaxBytes = 64 << 10;
+
+// Left in the state directory once a signed catalogue has been accepted: from then on the keys
+// file going missing is a client that lost its protection, not one that never had it.
+constexpr std::string_view kSignedMarker = "signed";
+
+std::string MarkerPath(const std::string& stateDir) {
+    return stateDir + "/" + std::string(kSignedMarker);
+}
 
 // A catalogue-side transfer: `url` into a fresh temporary file, with the mirrors of the
 // catalogue `kept` from the last accepted one to fall back on. Temporary files are created
@@ -53,6 +62,13 @@ void CatalogueFetch::LoadTrustedKeys(const std::string& programDir) {
     TrustedKeys = keys ? std::move(*keys) : std::vector<minisign::PublicKey>{};
 }
 
+bool CatalogueFetch::KeysLost(const std::string& stateDir) const {
+    if (TrustedKeys || stateDir.empty()) return false;
+    // Floors are only ever saved for signed catalogues; the marker covers a floor not saved.
+    return ExaminePath(MarkerPath(stateDir)).Kind != PathKind::Missing ||
+           ExaminePath(stateDir + "/serials").Kind != PathKind::Missing;
+}
+
 QueuedTransfer CatalogueFetch::Begin(const CServerEntry& server, const std::string& stateDir) {
     StateDir = stateDir;
     Catalog.Clear();
@@ -60,11 +76,19 @@ QueuedTransfer CatalogueFetch::Begin(const CServerEntry& server, const std::stri
     // The signature comes first, small and capped: the catalogue is then checked against it
     // before anything reads it.
     return CatalogueSide(TransferRole::Signature, server, server.Url + ".minisig", ".minisig",
-                         kSignatureMaxBytes, FindAnyKeptCatalogue(StateDir));
+                         kSignatureMaxBytes, KeptForFallback());
+}
+
+std::optional<KeptCatalogue> CatalogueFetch::KeptForFallback() const {
+    std::optional<KeptCatalogue> kept = FindAnyKeptCatalogue(StateDir);
+    // Unsigned, the mirrors are whatever the last catalogue said, an attacker's included: only
+    // a signature makes them the publisher's, worth asking on a later day.
+    if (kept && !TrustedKeys) kept->Mirrors.clear();
+    return kept;
 }
 
 QueuedTransfer CatalogueFetch::CatalogueTransfer(const CServerEntry& server) {
-    const std::optional<KeptCatalogue> kept = FindAnyKeptCatalogue(StateDir);
+    const std::optional<KeptCatalogue> kept = KeptForFallback();
     QueuedTransfer item = CatalogueSide(TransferRole::Catalogue, server, server.Url, ".tmp",
                                         kCatalogueMaxBytes, kept);
     // With a copy kept from an earlier launch, an unchanged catalogue costs one small answer.
@@ -104,14 +128,18 @@ CatalogueStep CatalogueFetch::Refuse(QueuedTransfer& item, CatalogueRefusal why)
     step.Why = why;
     if (why == CatalogueRefusal::TransferFailed && item.Transfer)
         step.TransferError = item.Transfer->Result().ErrorText;
+    if (why == CatalogueRefusal::TransferFailed && item.Code == kResultLocalFile)
+        step.TransferError = ResultCodeText(kResultLocalFile);
     return step;
 }
 
 CatalogueStep CatalogueFetch::Completed(QueuedTransfer& item, const CServerEntry* server,
                                         bool keep) {
-    // A signature that cannot be had is refused as missing, whatever kept it away.
+    // A signature that cannot be had is refused as missing, whatever kept it away on the
+    // network; one with no local file to go to failed on this machine, and the player is told
+    // that instead of being sent to the official site for a new client.
     if (item.Code != 0)
-        return Refuse(item, item.Role == TransferRole::Signature
+        return Refuse(item, item.Role == TransferRole::Signature && item.Code != kResultLocalFile
                                 ? CatalogueRefusal::SignatureMissing
                                 : CatalogueRefusal::TransferFailed);
     if (item.Role == TransferRole::Signature) return SignatureCompleted(item, server);
@@ -157,12 +185,15 @@ CatalogueStep CatalogueFetch::CatalogueCompleted(QueuedTransfer& item, const CSe
     if (loaded && Catalog.Count() == 0) loaded = false;
     if (loaded && !result.NotModified && keep) {
         // Validators from a mirror would not match the server asked next time: the copy is
-        // kept (its mirrors are the fallback when that server is down), but asked for afresh.
+        // kept (in signed mode its mirrors are the fallback when that server is down), but
+        // asked for afresh.
         const bool own = result.AnsweredBy == request.URL;
         KeepCatalogue(StateDir, source,
                       {source, request.URL, own ? result.ETag : std::string(),
-                       own ? result.LastModified : std::string(), Catalog.Mirrors()});
+                       own ? result.LastModified : std::string(),
+                       TrustedKeys ? Catalog.Mirrors() : std::vector<std::string>()});
     }
+    if (loaded && TrustedKeys && keep) MarkSigned();
     RemoveFile(request.TargetPath);
     if (result.NotModified) {
         if (!loaded && server) {
@@ -183,6 +214,13 @@ CatalogueStep CatalogueFetch::CatalogueCompleted(QueuedTransfer& item, const CSe
     CatalogueStep step;
     step.What = CatalogueStep::Kind::Accepted;
     return step;
+}
+
+void CatalogueFetch::MarkSigned() {
+    if (ExaminePath(MarkerPath(StateDir)).Kind != PathKind::Missing) return;
+    // Should it not be made, the serial floor saved beside it still says the same.
+    if (!FileHandle::Open(MarkerPath(StateDir), OpenFor::CreateNew).IsOpen())
+        Debug("signed-use marker not saved");
 }
 
 }  // namespace toval

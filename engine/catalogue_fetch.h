@@ -62,6 +62,10 @@ class CatalogueFetch {
     // Signed mode when toval-updater.pub stands in `programDir`.
     void LoadTrustedKeys(const std::string& programDir);
     bool SignedMode() const { return TrustedKeys.has_value(); }
+    // Without the keys file, true when `stateDir` shows that this client has accepted signed
+    // catalogues: the file was lost or removed, and obeying unsigned catalogues now would hand
+    // the client to whoever answers in the server's place.
+    bool KeysLost(const std::string& stateDir) const;
     // The first transfer of a fetch from `server`: its signature in signed mode, else the
     // catalogue itself. `stateDir` holds the kept copy.
     QueuedTransfer Begin(const CServerEntry& server, const std::string& stateDir);
@@ -79,6 +83,10 @@ class CatalogueFetch {
     // the catalogue is loaded and its serial kept as the key's new floor.
     std::optional<CatalogueRefusal> CheckSigned(const std::string& bytes);
     static CatalogueStep Refuse(QueuedTransfer& item, CatalogueRefusal why);
+    // The kept catalogue, with its mirrors only when they may serve a fetch of the catalogue.
+    std::optional<KeptCatalogue> KeptForFallback() const;
+    // Records in the state directory that a signed catalogue was accepted.
+    void MarkSigned();
 
     CUpdateCatalog& Catalog;
     StatusSink Status;

@@ -76,4 +76,10 @@ inline std::string FillText(std::string_view format,
 inline constexpr std::string_view kTextTrustStateNotKept =
     "无法保存更新文件列表的版本记录, 请检查程序目录的写入权限";
 
+// The keys file is gone from a client whose state shows it accepted signed catalogues; it
+// refuses unsigned ones until the client is reinstalled or its state directory deleted.
+inline constexpr std::string_view kTextTrustedKeysLost =
+    "更新文件列表的签名公钥文件 toval-updater.pub 丢失, 请重新安装客户端, 或删除 "
+    ".toval-updater 目录后重试";
+
 }  // namespace toval

@@ -92,12 +92,22 @@ TEST_F(ResumeMirrorE2E, AMirrorTakesOverForAMissingFileAndThenForADeadServer) {
     auto primary = std::make_unique<Nginx>(Root / "primary");
     Nginx mirror(Root / "mirror");
     ASSERT_TRUE(primary->Running() && mirror.Running());
-    const std::vector<std::string> mirrored = {"--mirror", Origin(mirror)};
+    // Only a signed catalogue's mirrors are remembered for the catalogue itself.
+    const ProcessResult keys =
+        RunProcess(std::string(TOVAL_BIN_DIR) + "/toval-catalog", {"--keygen", Root / "work/k"},
+                   {{"PATH", "/usr/bin:/bin"}}, Root / "work");
+    ASSERT_EQ(keys.ExitStatus, 0) << keys.Err;
+    Root.Write("client/toval-updater.pub", ReadFile(Root / "work/k.pub"));
+    const auto mirrored = [&](int serial) {
+        return std::vector<std::string>{"--mirror", Origin(mirror),
+                                        "--sign",   Root / "work/k.key",
+                                        "--serial", std::to_string(serial)};
+    };
     const std::string url = primary->Url("update.xml");
 
     // The primary lacks one file of the first version.
-    Publish("mirror", {{"a.dat", "a1"}, {"b.dat", "b1"}}, Origin(*primary), mirrored);
-    Publish("primary", {{"a.dat", "a1"}, {"b.dat", "b1"}}, Origin(*primary), mirrored);
+    Publish("mirror", {{"a.dat", "a1"}, {"b.dat", "b1"}}, Origin(*primary), mirrored(1));
+    Publish("primary", {{"a.dat", "a1"}, {"b.dat", "b1"}}, Origin(*primary), mirrored(1));
     fs::remove(Root / "primary/files/b.dat");
     ProcessResult r = Update(url);
     ASSERT_EQ(r.ExitStatus, 0) << r.Err;
@@ -111,7 +121,7 @@ TEST_F(ResumeMirrorE2E, AMirrorTakesOverForAMissingFileAndThenForADeadServer) {
 
     // The second version is out, and the primary is gone: the catalogue comes from the mirror
     // the last accepted catalogue named, and so do the files.
-    Publish("mirror", {{"a.dat", "a2"}}, Origin(*primary), mirrored);
+    Publish("mirror", {{"a.dat", "a2"}}, Origin(*primary), mirrored(2));
     primary.reset();
     r = Update(url);
     ASSERT_EQ(r.ExitStatus, 0) << r.Err;

@@ -20,6 +20,7 @@
 #include <set>
 #include <thread>
 
+#include "catalog/minisign.h"
 #include "engine/CUpdateRun.h"
 #include "engine/kept_catalogue.h"
 #include "engine/status_texts.h"
@@ -86,17 +87,27 @@ TEST(UpdateRunOnTestServer, InstallsUtf8NamesAndReusesTheKeptCatalogue) {
 }
 
 // A catalogue answered by a mirror is kept for its mirrors, but its validators are the
-// mirror's: sent to the server next time they could match a different catalogue there.
+// mirror's: sent to the server next time they could match a different catalogue there. Only a
+// signed catalogue's mirrors are remembered.
 TEST(UpdateRunOnTestServer, ValidatorsOfAMirrorsAnswerAreNotKeptForTheServer) {
     TempDir client;
     HttpServer server, mirror;
     const std::string mirrorOrigin = mirror.Url("");
     const std::string xml = "<?xml version=\"1.0\"?><xmlRoot><Product><Mirror>" + mirrorOrigin +
                             "</Mirror><File><FileName>a.dat</FileName><Length>5</Length><URL>" +
-                            server.Url("/files/a.dat") + "</URL></File></Product></xmlRoot>";
+                            server.Url("/files/a.dat") +
+                            "</URL><Sha256>"
+                            "fbb6b30b41732026a9073fd355103e207f6b3c7c1adc086724df42e286417adf"
+                            "</Sha256></File></Product></xmlRoot>";
+    const std::optional<minisign::SecretKey> key = minisign::GenerateSecretKey();
+    ASSERT_TRUE(key);
+    client.Write("toval-updater.pub", minisign::WritePublicKey({key->Id, key->Public}, "").value());
+    const std::string signature =
+        minisign::SignFile(*key, xml, "serial:1 expires:4102444800", "").value();
     Response fromServer{200, xml};
     fromServer.Headers = {{"ETag", "\"server\""}};
     server.Route("/update.xml", fromServer);
+    server.Route("/update.xml.minisig", Response{200, signature});
     server.Route("/files/a.dat", Response{200, "new a"});
     const auto run = [&] {
         TestHost host;
@@ -111,12 +122,14 @@ TEST(UpdateRunOnTestServer, ValidatorsOfAMirrorsAnswerAreNotKeptForTheServer) {
     EXPECT_EQ(kept->ETag, "\"server\"");
 
     server.Route("/update.xml", Response{503});
+    server.Route("/update.xml.minisig", Response{503});
     Response fromMirror{200, xml};
     fromMirror.Headers = {{"ETag", "\"mirror\""}};
     mirror.Route("/update.xml", fromMirror);
+    mirror.Route("/update.xml.minisig", Response{200, signature});
     kept = run();
     ASSERT_TRUE(kept);
-    EXPECT_EQ(mirror.Requests().size(), 1u);
+    EXPECT_EQ(mirror.Requests().size(), 2u);
     EXPECT_EQ(kept->ETag, "");
 }
 
