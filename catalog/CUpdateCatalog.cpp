@@ -1,5 +1,6 @@
 #include "catalog/CUpdateCatalog.h"
 
+#include <array>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -13,11 +14,32 @@ namespace toval {
 
 namespace {
 
+// The catalogue's hexadecimal Sha256 as bytes, either case; nothing for anything else. Done by
+// table, as a check of a large client decodes one per file.
+std::optional<Sha256Digest> DigestOfHex(std::string_view hex) {
+    static constexpr std::array<int8_t, 256> kValue = [] {
+        std::array<int8_t, 256> value{};
+        value.fill(-1);
+        for (int i = 0; i < 10; ++i) value['0' + i] = static_cast<int8_t>(i);
+        for (int i = 0; i < 6; ++i) value['a' + i] = value['A' + i] = static_cast<int8_t>(10 + i);
+        return value;
+    }();
+    Sha256Digest out;
+    if (hex.size() != 2 * out.size()) return std::nullopt;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const int high = kValue[static_cast<uint8_t>(hex[2 * i])];
+        const int low = kValue[static_cast<uint8_t>(hex[2 * i + 1])];
+        if (high < 0 || low < 0) return std::nullopt;
+        out[i] = static_cast<uint8_t>(high << 4 | low);
+    }
+    return out;
+}
+
 // Whether the file of a signed entry differs from the bytes its signature pins. A length that
 // differs settles it unread; otherwise the hash the cache knows for the file's identity, or the
 // file's own, read once and remembered.
 bool DiffersFromItsHash(const CFileEntry& entry, HashCache& cache, std::vector<uint8_t>& buffer) {
-    const std::optional<Sha256Digest> wanted = ParseSha256Hex(entry.Sha256);
+    const std::optional<Sha256Digest> wanted = DigestOfHex(entry.Sha256);
     const LocalFile file(entry.FullPath, LocalFile::WithIdentity{});
     if (!wanted || !file.IsOpen() || file.Size() != entry.Length) return true;
     if (const Sha256Digest* known = cache.Find(file.Identity())) return *known != *wanted;

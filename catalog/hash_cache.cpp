@@ -56,12 +56,26 @@ bool LooksWhole(uint64_t size) {
 
 }  // namespace
 
-std::size_t HashCache::IdentityHash::operator()(const FileIdentity& id) const {
+std::size_t HashCache::Slot(const FileIdentity& identity) const {
     uint64_t words[kRecordWords];
-    IdentityWords(id, words);
+    IdentityWords(identity, words);
     uint64_t h = 0;
     for (std::size_t i = 0; i < kIdentityWords; ++i) h = Mix(h, words[i]);
-    return static_cast<std::size_t>(h);
+    return static_cast<std::size_t>(h) & (Slots.size() - 1);
+}
+
+void HashCache::Index(uint32_t record) {
+    std::size_t slot = Slot(Records[record].Identity);
+    while (Slots[slot] != 0 && Records[Slots[slot] - 1].Identity != Records[record].Identity)
+        slot = (slot + 1) & (Slots.size() - 1);
+    Slots[slot] = record + 1;  // a later record of one identity (an install's) wins
+}
+
+void HashCache::Use(uint32_t record) {
+    if (Used[record]) return;
+    Used[record] = true;
+    InOrder = InOrder && record == Order.size();
+    Order.push_back(record);
 }
 
 HashCache HashCache::Load(const std::string& stateDir) {
@@ -75,65 +89,83 @@ HashCache HashCache::Load(const std::string& stateDir) {
         std::memcmp(bytes->data(), kMagic, sizeof kMagic) != 0)
         return cache;
     const std::size_t count = (bytes->size() - sizeof kMagic) / kRecordBytes;
-    cache.Known.reserve(count);
+    cache.Records.resize(count);
     for (std::size_t i = 0; i < count; ++i) {
         uint64_t words[kRecordWords];
         std::memcpy(words, bytes->data() + sizeof kMagic + i * kRecordBytes, kRecordBytes);
         if (words[kRecordWords - 1] != Check(words)) {
-            cache.Known.clear();
+            cache.Records.clear();
             return cache;
         }
-        Entry entry;
-        std::memcpy(entry.Digest.data(), &words[kIdentityWords], entry.Digest.size());
-        // A later record (an install appended it) wins.
-        cache.Known.insert_or_assign(FileIdentity{words[0], words[1], words[2], words[3], words[4]},
-                                     entry);
+        Record& record = cache.Records[i];
+        record.Identity = {words[0], words[1], words[2], words[3], words[4]};
+        std::memcpy(record.Digest.data(), &words[kIdentityWords], record.Digest.size());
     }
-    cache.RecordsOnDisk = count;
+    cache.Used.assign(count, false);
     cache.Changed = false;
     return cache;
 }
 
 const Sha256Digest* HashCache::Find(const FileIdentity& identity) {
-    const auto it = Known.find(identity);
-    if (it == Known.end()) return nullptr;
-    if (!it->second.Used) {
-        it->second.Used = true;
-        ++Used;
+    std::size_t found = Records.size();
+    if (Cursor < Records.size() && Records[Cursor].Identity == identity) {
+        found = Cursor;
+    } else {
+        if (Slots.empty() && !Records.empty()) {
+            std::size_t size = 16;
+            while (size < 2 * Records.size()) size *= 2;
+            Slots.assign(size, 0);
+            for (uint32_t i = 0; i < Records.size(); ++i) Index(i);
+        }
+        if (!Slots.empty()) {
+            for (std::size_t slot = Slot(identity); Slots[slot] != 0;
+                 slot = (slot + 1) & (Slots.size() - 1)) {
+                if (Records[Slots[slot] - 1].Identity == identity) {
+                    found = Slots[slot] - 1;
+                    break;
+                }
+            }
+        }
     }
-    return &it->second.Digest;
+    if (found == Records.size()) return nullptr;
+    Cursor = found + 1;
+    Use(static_cast<uint32_t>(found));
+    return &Records[found].Digest;
 }
 
 void HashCache::Add(const FileIdentity& identity, const Sha256Digest& digest) {
-    Entry& entry = Known[identity];
-    entry.Digest = digest;
-    if (!entry.Used) {
-        entry.Used = true;
-        ++Used;
+    const auto record = static_cast<uint32_t>(Records.size());
+    Records.push_back({identity, digest});
+    Used.push_back(false);
+    if (!Slots.empty()) {
+        if (2 * Records.size() > Slots.size()) {
+            Slots.assign(Slots.size() * 2, 0);
+            for (uint32_t i = 0; i < Records.size(); ++i) Index(i);
+        } else {
+            Index(record);
+        }
     }
+    Use(record);
     Changed = true;
 }
 
 bool HashCache::Save() {
     if (StateDir.empty()) return false;
-    // A warm check of a current client found every record and added none: nothing to write.
-    if (!Changed && Used == RecordsOnDisk) return true;
+    // A warm check of a current client asked for every record, in order, and added none.
+    if (!Changed && InOrder && Order.size() == Records.size()) return true;
     std::string bytes(kMagic, sizeof kMagic);
-    bytes.reserve(sizeof kMagic + Used * kRecordBytes);
-    for (const auto& [identity, entry] : Known)
-        if (entry.Used) AppendRecord(bytes, identity, entry.Digest);
+    bytes.reserve(sizeof kMagic + Order.size() * kRecordBytes);
+    for (const uint32_t i : Order) AppendRecord(bytes, Records[i].Identity, Records[i].Digest);
     // Written whole beside it and renamed over it: a run killed half way leaves the old cache
     // or the new one, and a torn one would only be rebuilt.
     const std::string path = CachePath(StateDir), temp = path + ".new";
     FileHandle file = FileHandle::Open(temp, OpenFor::Create, 0644);
     const bool written = file.WriteAll(bytes.data(), bytes.size()) && file.Close();
-    if (written && RenameOver(temp, path)) {
-        RecordsOnDisk = Used;
-        Changed = false;
-        return true;
+    if (!written || !RenameOver(temp, path)) {
+        RemoveFile(temp);
+        return false;
     }
-    RemoveFile(temp);
-    return false;
+    return true;
 }
 
 bool RecordInstalledHash(const std::string& stateDir, const std::string& path,

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "platform/crypto.h"
 #include "platform/file_identity.h"
@@ -22,29 +22,36 @@ class HashCache {
     // damaged. An empty `stateDir` keeps nothing.
     static HashCache Load(const std::string& stateDir);
 
-    // The hash known for `identity`, or null.
+    // The hash known for `identity`, or null. Cheapest when asked in the order of the last Save.
     const Sha256Digest* Find(const FileIdentity& identity);
     void Add(const FileIdentity& identity, const Sha256Digest& digest);
-    // Writes the hashes found or added since Load, and only those, when the file on disk says
-    // anything else (other or stale records, damage). False when it could not be written.
+    // Writes the hashes found or added since Load, and only those, in the order they were asked
+    // for, when the file on disk says anything else (other, stale or reordered records, damage).
+    // False when it could not be written.
     bool Save();
 
     // How many hashes it holds.
-    std::size_t Size() const { return Known.size(); }
+    std::size_t Size() const { return Records.size(); }
 
   private:
-    struct IdentityHash {
-        std::size_t operator()(const FileIdentity& id) const;
-    };
-    struct Entry {
+    struct Record {
+        FileIdentity Identity;
         Sha256Digest Digest{};
-        bool Used = false;
     };
+    std::size_t Slot(const FileIdentity& identity) const;
+    void Index(uint32_t record);
+    void Use(uint32_t record);
 
     std::string StateDir;
-    std::unordered_map<FileIdentity, Entry, IdentityHash> Known;
-    std::size_t RecordsOnDisk = 0;  // as read, duplicates included
-    std::size_t Used = 0;
+    std::vector<Record> Records;  // as read, then those added
+    // Where the next question is expected: a check asks in catalogue order, which is the order
+    // of the last Save, so a warm check walks the records without hashing an identity.
+    std::size_t Cursor = 0;
+    // An open-addressed table of record number + 1, built at the first question out of order.
+    std::vector<uint32_t> Slots;
+    std::vector<uint32_t> Order;  // the records asked for or added, in that order
+    std::vector<bool> Used;
+    bool InOrder = true;   // Order is 0, 1, 2, ... so far
     bool Changed = false;  // added to, or what was on disk was damaged
 };
 

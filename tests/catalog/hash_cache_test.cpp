@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <vector>
 
 #include "catalog/file_probe.h"
 #include "catalog/hash_cache.h"
@@ -126,6 +127,34 @@ TEST_F(HashDecides, InstalledFilesAreRecordedAndAFileChangedSinceIsReadAgain) {
     Temp.Write("prog/f", "INSTALLED BYTEZ");
     std::filesystem::last_write_time(Temp / "prog/f", time);
     EXPECT_TRUE(Outdated(published, true));
+}
+
+TEST_F(HashDecides, TheCacheFindsHashesInAnyOrderAndKeepsTheOrderAskedFor) {
+    const char* names[] = {"a", "b", "c", "d"};
+    std::vector<FileIdentity> ids;
+    for (const char* name : names) {
+        Temp.Write(std::string("prog/") + name, name);
+        ASSERT_TRUE(
+            RecordInstalledHash(State(), Temp / (std::string("prog/") + name), HexOf(name)));
+        ids.push_back(
+            LocalFile(Temp / (std::string("prog/") + name), LocalFile::WithIdentity{}).Identity());
+    }
+    FileIdentity unknown = ids[0];
+    ++unknown.Changed;
+    // Out of order, then in order from where the last answer was, with an unknown between.
+    const std::vector<std::size_t> asked = {2, 0, 1, 3};
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        HashCache cache = HashCache::Load(State());
+        EXPECT_EQ(cache.Find(unknown), nullptr);
+        for (const std::size_t i : asked) {
+            const Sha256Digest* known = cache.Find(ids[i]);
+            ASSERT_NE(known, nullptr) << names[i];
+            EXPECT_EQ(ToHex(known->data(), known->size()), HexOf(names[i]));
+        }
+        EXPECT_EQ(cache.Find(unknown), nullptr);
+        ASSERT_TRUE(cache.Save());
+    }
 }
 
 }  // namespace
