@@ -355,9 +355,8 @@ void CInetFile::Transfer::Download() {
 
     // A multi loop rather than curl_easy_perform: it wakes at least every slice, so a stop, the
     // rate floor and the time limit act within milliseconds even while the server sends nothing.
-    const auto ends = Req.Kind == 1 && Req.TimeLimit.count() > 0
-                          ? std::optional(Clock::now() + Req.TimeLimit)
-                          : std::nullopt;
+    const bool timed = Req.Kind == 1 && Req.TimeLimit.count() > 0;
+    const Clock::time_point ends = Clock::now() + (timed ? Req.TimeLimit : kPollSlice);
     int running = 1;
     while (true) {
         if (curl_multi_perform(multi.get(), &running) != CURLM_OK) Fail(kResultConnect);
@@ -369,7 +368,7 @@ void CInetFile::Transfer::Download() {
         const auto now = Clock::now();
         // The server is too slow to be worth waiting for.
         if (!AwaitingConnection) wait = std::min(wait, Floor.Left(now));
-        if (ends) wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(*ends - now));
+        if (timed) wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(ends - now));
         if (wait.count() <= 0) Fail(kResultConnect);
         const int waitMs = std::max<int>(1, static_cast<int>(wait.count()));
         if (curl_multi_poll(multi.get(), nullptr, 0, waitMs, nullptr) != CURLM_OK)
