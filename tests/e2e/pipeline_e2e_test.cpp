@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "platform/crypto.h"
 #include "tests/e2e/UpdaterProcess.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"
@@ -18,6 +19,14 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+
+// With a hash, as toval-catalog writes catalogues: only a hash lets a partial be continued.
+std::string Sha256Hex(const std::string& bytes) {
+    Sha256 hash;
+    hash.Update(bytes);
+    const std::optional<Sha256Digest> digest = hash.Final();
+    return digest ? ToHex(digest->data(), digest->size()) : std::string();
+}
 
 struct Listed {
     std::string Name;
@@ -39,8 +48,8 @@ class PipelineE2E : public ::testing::Test {
         for (const Listed& f : files) {
             Root.Write("web" + f.Path, f.Body);
             xml += "<File><FileName>" + f.Name + "</FileName><Length>" +
-                   std::to_string(f.Body.size()) + "</Length><URL>http://127.0.0.1:PORT" + f.Path +
-                   "</URL></File>";
+                   std::to_string(f.Body.size()) + "</Length><Sha256>" + Sha256Hex(f.Body) +
+                   "</Sha256><URL>http://127.0.0.1:PORT" + f.Path + "</URL></File>";
         }
         xml += "</Product></xmlRoot>";
         Web = std::make_unique<Nginx>(Root / "web", bytesPerSecond);
