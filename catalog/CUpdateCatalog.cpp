@@ -1,6 +1,7 @@
 #include "catalog/CUpdateCatalog.h"
 
 #include <array>
+#include <charconv>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "catalog/catalog_reader.h"
 #include "catalog/file_probe.h"
 #include "catalog/hash_cache.h"
+#include "catalog/version_compare.h"
 
 namespace toval {
 
@@ -35,13 +37,36 @@ std::optional<Sha256Digest> DigestOfHex(std::string_view hex) {
     return out;
 }
 
-// Whether the file of a signed entry differs from the bytes its signature pins. A length that
-// differs settles it unread; otherwise the hash the cache knows for the file's identity, or the
-// file's own, read once and remembered.
-bool DiffersFromItsHash(const CFileEntry& entry, HashCache& cache, std::vector<uint8_t>& buffer) {
+// What the unsigned decision says of a file of the right length: older, by the version the
+// catalogue gives or else by time. Made here on the handle the hash check reads, so that one
+// look at the file serves both.
+bool OlderThanListed(const CFileEntry& entry, const LocalFile& file) {
+    if (entry.FileVersion.empty())
+        return FileTimeToU64(file.LastWrite()) < FileTimeToU64(entry.FileDate);
+    VS_FIXEDFILEINFO info;
+    char text[24];
+    char* end = text;
+    // A file without a readable version has an empty version text, which sorts first.
+    if (file.ReadVersion(info) == 0) {
+        const uint32_t parts[4] = {info.dwFileVersionMS >> 16, info.dwFileVersionMS & 0xFFFFu,
+                                   info.dwFileVersionLS >> 16, info.dwFileVersionLS & 0xFFFFu};
+        for (int i = 0; i < 4; ++i) {
+            if (i) *end++ = '.';
+            end = std::to_chars(end, text + sizeof text, parts[i]).ptr;
+        }
+    }
+    return CompareVersionTexts(std::string_view(text, end - text), entry.FileVersion) < 0;
+}
+
+// Whether the file of a signed entry is out of date: as unsigned, and besides when its bytes
+// differ from those the signature pins, whatever its length and time say. The hash is the one
+// the cache knows for the file's identity, or the file's own, read once and remembered.
+bool OutdatedOrNotItsBytes(const CFileEntry& entry, HashCache& cache,
+                           std::vector<uint8_t>& buffer) {
     const std::optional<Sha256Digest> wanted = DigestOfHex(entry.Sha256);
     const LocalFile file(entry.FullPath, LocalFile::WithIdentity{});
-    if (!wanted || !file.IsOpen() || file.Size() != entry.Length) return true;
+    if (!wanted || !file.IsOpen() || file.Size() != entry.Length || OlderThanListed(entry, file))
+        return true;
     if (const Sha256Digest* known = cache.Find(file.Identity())) return *known != *wanted;
     const std::optional<Sha256Digest> actual = HashLocalFile(file, buffer);
     if (!actual) return true;
@@ -87,14 +112,14 @@ uint32_t CUpdateCatalog::RetainOutdated(bool signedMode, const std::string& stat
     uint32_t kept = 0;
     for (auto it = Entries.begin(); it != Entries.end();) {
         CFileEntry& entry = **it;
-        // Time and version only stand in for the bytes where nothing pins them; a signed hash
-        // is the bytes, so a damaged file of the right length, or a newer one of the publisher's
-        // (a rotated keys file), is replaced.
+        // Length and time or version let a file of the right length pass whatever its bytes; a
+        // signed hash is the bytes, so a damaged file, or a client's newer copy of a file the
+        // publisher replaced (a rotated keys file), is replaced too.
         const bool outdated =
             !cache ? entry.CheckNeedsUpdate()
                    : (entry.NeedsUpdate =
-                          entry.NeedsUpdate ||
-                          (!entry.FullPath.empty() && DiffersFromItsHash(entry, *cache, buffer)));
+                          entry.NeedsUpdate || (!entry.FullPath.empty() &&
+                                                OutdatedOrNotItsBytes(entry, *cache, buffer)));
         if (outdated) {
             ++kept;
             ++it;

@@ -35,10 +35,10 @@ class CUpdateCatalog {
     // The same for a catalogue already in memory: the bytes whose signature was checked are the
     // bytes read.
     bool LoadBytes(std::string_view bytes);
-    // Keeps the entries whose files need an update, in order; returns how many. In signed mode
-    // the signature pins every entry's Sha256, so a file is current only when its bytes match
-    // it; the hashes of files read on the way are kept in the cache in `stateDir` (empty: none).
-    // Unsigned, length and version or time decide.
+    // Keeps the entries whose files need an update, in order; returns how many. Length and
+    // version or time decide; in signed mode, where the signature pins every entry's Sha256, a
+    // file whose bytes differ from it needs an update too. The hashes of files read on the way
+    // are kept in the cache in `stateDir` (empty: none).
     uint32_t RetainOutdated(bool signedMode = false, const std::string& stateDir = {});
     // Sum of Length over the entries marked NeedsUpdate; stops at UINT64_MAX instead of wrapping.
     uint64_t OutdatedLength();

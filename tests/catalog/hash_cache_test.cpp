@@ -47,7 +47,7 @@ class HashDecides : public ::testing::Test, public CatalogueFixture {
     }
 };
 
-TEST_F(HashDecides, SignedTheBytesDecideUnsignedLengthAndTime) {
+TEST_F(HashDecides, SignedOtherBytesAreOutdatedWhateverTheLengthAndTimeSay) {
     const std::string published = "the publisher's bytes";
     struct Case {
         const char* name;
@@ -60,7 +60,7 @@ TEST_F(HashDecides, SignedTheBytesDecideUnsignedLengthAndTime) {
         {"other bytes of the same length", "the publisher's byteZ", false, true, false},
         {"other bytes of another length", "short", false, true, true},
         {"missing", std::nullopt, false, true, true},
-        {"the same bytes, older than the catalogue says", published, true, false, true},
+        {"the same bytes, older than the catalogue says", published, true, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
