@@ -148,7 +148,11 @@ TrustedCommentValues ParseTrustedComment(std::string_view text) {
 
 std::string CatalogueTarget(std::string_view product, std::string_view channel) {
     std::string target = EncodeTargetPart(product);
-    if (!channel.empty()) target += "/" + EncodeTargetPart(channel);
+    // Appended in two steps: GCC's -Wrestrict at -O3 misreads a `"/" + string` temporary here.
+    if (!channel.empty()) {
+        target += '/';
+        target += EncodeTargetPart(channel);
+    }
     return target;
 }
 
