@@ -2,6 +2,7 @@
 // BLAKE2b-256 and key generation on top of the library's own parts.
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "platform/crypto.h"
@@ -98,12 +99,20 @@ class Blake2b {
     uint64_t H[8];
 };
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
+// By table: a signed catalogue of 100,000 files has 6.4 million hex digits to read on every
+// launch, where a chain of comparisons per digit cost more than the rest of its checks.
+constexpr std::array<int8_t, 256> kHexValues = [] {
+    std::array<int8_t, 256> values{};
+    values.fill(-1);
+    for (int c = '0'; c <= '9'; ++c) values[static_cast<size_t>(c)] = static_cast<int8_t>(c - '0');
+    for (int c = 'a'; c <= 'f'; ++c)
+        values[static_cast<size_t>(c)] = static_cast<int8_t>(c - 'a' + 10);
+    for (int c = 'A'; c <= 'F'; ++c)
+        values[static_cast<size_t>(c)] = static_cast<int8_t>(c - 'A' + 10);
+    return values;
+}();
+
+int HexValue(char c) { return kHexValues[static_cast<unsigned char>(c)]; }
 
 constexpr char kBase64Alphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
