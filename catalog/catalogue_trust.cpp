@@ -6,6 +6,7 @@
 #include "platform/disk_space.h"
 #include "platform/file_handle.h"
 #include "platform/file_read.h"
+#include "platform/replace_file.h"
 #include "platform/unique_file.h"
 
 namespace toval {
@@ -89,19 +90,7 @@ StateRecord ReadStateFile(const std::string& path) {
 
 // Replaces the file in one step: a crash leaves either the old text or the new one.
 bool WriteStateFile(const std::string& stateDir, const char* name, const std::string& text) {
-    const std::string path = stateDir + name;
-    FileHandle file;
-    const std::optional<std::string> temp = CreateFileBeside(path, file);
-    if (!temp) return false;
-    bool ok = file.WriteAll(text.data(), text.size()) && file.Sync();
-    ok = file.Close() && ok;
-    ok = ok && RenameOver(*temp, path);
-    if (!ok) {
-        RemoveFile(*temp);
-        return false;
-    }
-    // The rename itself must reach the disk, or a crash could bring the old record back.
-    return SyncDirectory(stateDir);
+    return ReplaceFileWith(stateDir + name, text);
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
 #include "engine/kept_catalogue.h"
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "platform/file_handle.h"
 #include "platform/file_read.h"
+#include "platform/replace_file.h"
 #include "platform/utf8_path.h"
 
 namespace toval {
@@ -59,22 +59,21 @@ bool KeepCatalogue(const std::string& stateDir, const std::string& source,
     // with an old copy.
     RemoveFile(InfoPath(stateDir));
     const std::string copyTemp = CopyPath(stateDir) + ".new";
-    const std::string infoTemp = InfoPath(stateDir) + ".new";
     std::error_code ec;
     std::filesystem::copy_file(PathOfUtf8(source), PathOfUtf8(copyTemp),
                                std::filesystem::copy_options::overwrite_existing, ec);
-    bool ok = !ec;
+    // The copy reaches the disk before its name does, and the information, which pairs the
+    // validators with it, after both: a power loss never leaves validators that a 304 answer
+    // would match against an empty copy.
+    bool ok = !ec && FileHandle::Open(copyTemp, OpenFor::Update).Sync() &&
+              RenameOver(copyTemp, CopyPath(stateDir));
     if (ok) {
-        std::ofstream out(PathOfUtf8(infoTemp), std::ios::binary | std::ios::trunc);
-        out << kept.Url << '\n' << kept.ETag << '\n' << kept.LastModified << '\n';
-        for (const std::string& mirror : kept.Mirrors) out << mirror << '\n';
-        out.close();
-        ok = static_cast<bool>(out);
+        std::string info = kept.Url + '\n' + kept.ETag + '\n' + kept.LastModified + '\n';
+        for (const std::string& mirror : kept.Mirrors) info += mirror + '\n';
+        ok = ReplaceFileWith(InfoPath(stateDir), info);
     }
-    ok = ok && RenameOver(copyTemp, CopyPath(stateDir)) && RenameOver(infoTemp, InfoPath(stateDir));
     if (!ok) {
         RemoveFile(copyTemp);
-        RemoveFile(infoTemp);
         ForgetKeptCatalogue(stateDir);
     }
     return ok;
