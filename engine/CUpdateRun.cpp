@@ -64,12 +64,7 @@ void CUpdateRun::Begin() {
     // its keys file must not fall back to obeying whatever answers in the server's place.
     if (Fetch.KeysLost(StateDir())) {
         const std::string text(kTextTrustedKeysLost);
-        SetStatus(text);
-        Result = Outcome::Failed;
-        CurrentStage = RunStage::Ended;
-        ShowMessageBox(text, std::string(kCaptionSystemNotice), MB_ICONERROR | MB_OK);
-        SendResult(0);
-        PostQuit();
+        EndBeforeFiles(text, text);
         return;
     }
     // Actions an earlier run journaled but never started come before anything of this run: the
@@ -110,12 +105,7 @@ void CUpdateRun::WaitForRunLock() {
     }
     if (Clock.Now() - LockWaitStart < LockWaitLimit) return;
     const std::string text(kTextOtherRunStillRunning);
-    SetStatus(text);
-    Result = Outcome::Failed;
-    CurrentStage = RunStage::Ended;
-    ShowMessageBox(text, std::string(kCaptionSystemNotice), MB_ICONERROR | MB_OK);
-    SendResult(0);
-    PostQuit();
+    EndBeforeFiles(text, text);
 }
 
 void CUpdateRun::Connect() {

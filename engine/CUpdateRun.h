@@ -139,6 +139,9 @@ class CUpdateRun {
     void QueueFiles();
     bool FitsOnDisk();
     void CatalogueFailed(const std::string& serverName, const std::string& errorText);
+    // The run ends before any file was fetched: `status` shown, `boxText` in a system notice,
+    // the caller told that nothing is to be updated.
+    void EndBeforeFiles(const std::string& status, const std::string& boxText);
     // A file's transfer has ended.
     void FileEnded(QueuedTransfer& item);
     // What makes the finished front of the queue go now.

@@ -120,10 +120,14 @@ bool CUpdateRun::FitsOnDisk() {
 }
 
 void CUpdateRun::CatalogueFailed(const std::string& serverName, const std::string& errorText) {
-    SetStatus(FillText(kTextErrorAtServer, {errorText, serverName}));
+    EndBeforeFiles(FillText(kTextErrorAtServer, {errorText, serverName}), errorText);
+}
+
+void CUpdateRun::EndBeforeFiles(const std::string& status, const std::string& boxText) {
+    SetStatus(status);
     Result = Outcome::Failed;
     CurrentStage = RunStage::Ended;
-    ShowMessageBox(errorText, std::string(kCaptionSystemNotice), MB_ICONERROR | MB_OK);
+    ShowMessageBox(boxText, std::string(kCaptionSystemNotice), MB_ICONERROR | MB_OK);
     SendResult(0);
     PostQuit();
 }
