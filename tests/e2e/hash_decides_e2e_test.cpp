@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 
+#include "tests/e2e/SignedRelease.h"
 #include "tests/e2e/UpdaterProcess.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"
@@ -16,64 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class HashDecides : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        for (const char* d : {"client", "server/c", "keys", "work"})
-            fs::create_directories(Root / d);
-        Web = std::make_unique<Nginx>(Root / "server");
-        ASSERT_TRUE(Web->Running()) << Web->Failure();
-        Updater = InstallUpdater(Root / "client");
-        for (const char* key : {"main", "next"})
-            Tool({"--keygen", Root / ("keys/" + std::string(key))});
-    }
-
-    void Tool(std::vector<std::string> args) {
-        const ProcessResult r = RunProcess(std::string(TOVAL_BIN_DIR) + "/toval-catalog", args,
-                                           {{"PATH", "/usr/bin:/bin"}}, Root / "work");
-        ASSERT_EQ(r.ExitStatus, 0) << r.Err;
-    }
-
-    // Publishes `files` and their catalogue, signed by `key` (unsigned when empty).
-    void Publish(const std::map<std::string, std::string>& files, const std::string& key,
-                 uint64_t serial) {
-        fs::remove_all(Root / "server/c");
-        fs::remove(Root / "server/update.xml.minisig");
-        for (const auto& [name, content] : files) Root.Write("server/c/" + name, content);
-        std::vector<std::string> args;
-        if (!key.empty())
-            args = {"--sign", Root / ("keys/" + key + ".key"), "--serial", std::to_string(serial)};
-        args.insert(args.end(),
-                    {"-o", Root / "server/update.xml", Root / "server/c", Web->Url("c")});
-        Tool(args);
-        // nginx's validators count whole seconds, and the updater asks whether it changed.
-        fs::last_write_time(Root / "server/update.xml",
-                            fs::file_time_type::clock::now() + std::chrono::seconds(++Published));
-    }
-
-    ProcessResult Update() {
-        Before = Web->Requests().size();
-        return RunProcess(Updater, {"--console", Web->Url("update.xml") + ",0"},
-                          {{"PATH", (Root / "work") + ":/usr/bin:/bin"},
-                           {"HOME", Root / "work"},
-                           {"TMPDIR", Root / "work"},
-                           {"DISPLAY", ""}},
-                          Root / "work");
-    }
-
-    std::vector<std::string> FilesFetched() {
-        std::vector<std::string> all = Web->Requests(), out;
-        for (size_t i = Before; i < all.size(); ++i)
-            if (all[i].rfind("/c/", 0) == 0) out.push_back(all[i]);
-        return out;
-    }
-
-    TempDir Root;
-    std::unique_ptr<Nginx> Web;
-    std::string Updater;
-    size_t Before = 0;
-    int Published = 0;
-};
+class HashDecides : public SignedRelease {};
 
 TEST_F(HashDecides, AFileDamagedAtTheSameLengthAndTimeIsFetchedAgainOnlyWhenSigned) {
     const std::string good = "the bytes the publisher signed", other = "another file";

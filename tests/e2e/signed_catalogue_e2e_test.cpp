@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 
+#include "tests/e2e/SignedRelease.h"
 #include "tests/e2e/UpdaterProcess.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"
@@ -21,95 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-// Every regular file below `root` with its content, the updater itself and its state aside.
-std::map<std::string, std::string> Contents(const std::string& root) {
-    std::map<std::string, std::string> out;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
-         ++it) {
-        if (it->path().filename() == ".toval-updater") {
-            it.disable_recursion_pending();
-            continue;
-        }
-        const std::string rel = it->path().lexically_relative(root).string();
-        if (it->is_regular_file() && rel != UpdaterFileName()) out[rel] = ReadFile(it->path());
-    }
-    return out;
-}
-
-class SignedCatalogue : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        for (const char* d : {"client", "server/c", "keys", "work"})
-            fs::create_directories(Root / d);
-        Web = std::make_unique<Nginx>(Root / "server");
-        ASSERT_TRUE(Web->Running()) << Web->Failure();
-        Updater = InstallUpdater(Root / "client");
-        InstallLobby(Root / "client");
-        for (const char* key : {"main", "other", "next"})
-            Tool({"--keygen", Root / ("keys/" + std::string(key))});
-    }
-
-    void Tool(std::vector<std::string> args) {
-        const ProcessResult r = RunProcess(std::string(TOVAL_BIN_DIR) + "/toval-catalog", args,
-                                           {{"PATH", "/usr/bin:/bin"}}, Root / "work");
-        ASSERT_EQ(r.ExitStatus, 0) << r.Err;
-    }
-
-    // The client trusts these keys (none: unsigned mode).
-    void Trust(const std::vector<std::string>& keys) {
-        std::string text;
-        for (const std::string& k : keys) text += ReadFile(Root / ("keys/" + k + ".pub"));
-        if (keys.empty()) {
-            fs::remove(Root / "client/toval-updater.pub");
-        } else {
-            Root.Write("client/toval-updater.pub", text);
-        }
-    }
-
-    // Publishes `files` as the server's client and its catalogue, signed by `key` (unsigned when
-    // empty) with `serial`.
-    void Publish(const std::map<std::string, std::string>& files, const std::string& key,
-                 uint64_t serial = 100, const std::vector<std::string>& extra = {}) {
-        fs::remove_all(Root / "server/c");
-        fs::remove(Root / "server/update.xml.minisig");
-        for (const auto& [name, content] : files) Root.Write("server/c/" + name, content);
-        std::vector<std::string> args = extra;
-        if (!key.empty())
-            args.insert(args.end(), {"--sign", Root / ("keys/" + key + ".key"), "--serial",
-                                     std::to_string(serial)});
-        args.insert(args.end(),
-                    {"-o", Root / "server/update.xml", Root / "server/c", Web->Url("c")});
-        Tool(args);
-        // A modification time of its own: nginx's validators count whole seconds, and the
-        // updater keeps the last catalogue to ask whether it changed.
-        fs::last_write_time(Root / "server/update.xml",
-                            fs::file_time_type::clock::now() + std::chrono::seconds(++Published));
-    }
-
-    ProcessResult Update() {
-        Before = Web->Requests().size();
-        return RunProcess(Updater, {"--console", Web->Url("update.xml") + ",0"},
-                          {{"PATH", (Root / "work") + ":/usr/bin:/bin"},
-                           {"HOME", Root / "work"},
-                           {"TMPDIR", Root / "work"},
-                           {"DISPLAY", ""}},
-                          Root / "work");
-    }
-
-    // Files fetched by the last update, the catalogue and its signature aside.
-    std::vector<std::string> FilesFetched() {
-        std::vector<std::string> all = Web->Requests(), out;
-        for (size_t i = Before; i < all.size(); ++i)
-            if (all[i].rfind("/c/", 0) == 0) out.push_back(all[i]);
-        return out;
-    }
-
-    TempDir Root;
-    std::unique_ptr<Nginx> Web;
-    std::string Updater;
-    size_t Before = 0;
-    int Published = 0;
-};
+class SignedCatalogue : public SignedRelease {};
 
 constexpr const char* kRefusedSignature = "更新文件列表的签名无效, 请到官网下载最新版本";
 
@@ -239,7 +152,7 @@ TEST_F(SignedCatalogue, Attacks) {
             expected["lobby.txt"] = "gameToval\n";
         }
         // Nothing ran, nothing half-done stays behind; the lobby stayed away.
-        EXPECT_EQ(Contents(Root / "client"), expected) << r.Out << r.Err;
+        EXPECT_EQ(ClientContents(Root / "client"), expected) << r.Out << r.Err;
         EXPECT_EQ(!FilesFetched().empty(), s.Fetched);
     }
 }

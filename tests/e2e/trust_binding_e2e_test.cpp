@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+#include "tests/e2e/SignedRelease.h"
 #include "tests/e2e/UpdaterProcess.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"
@@ -24,45 +25,11 @@ constexpr const char* kRefusedSignature = "更新文件列表的签名无效, �
 constexpr const char* kRolledBack = "更新文件列表比已使用过的旧, 请到官网下载最新版本";
 constexpr const char* kStateNotKept = "无法保存更新文件列表的版本记录, 请检查程序目录的写入权限";
 
-// Every regular file of the client with its content, the updater and its state aside.
-std::map<std::string, std::string> Contents(const std::string& root) {
-    std::map<std::string, std::string> out;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
-         ++it) {
-        if (it->path().filename() == ".toval-updater") {
-            it.disable_recursion_pending();
-            continue;
-        }
-        const std::string rel = it->path().lexically_relative(root).string();
-        if (it->is_regular_file() && rel != UpdaterFileName()) out[rel] = ReadFile(it->path());
-    }
-    return out;
-}
-
-class TrustBinding : public ::testing::Test {
+class TrustBinding : public SignedRelease {
   protected:
     void SetUp() override {
-        for (const char* d : {"client", "server/c", "keys", "work"})
-            fs::create_directories(Root / d);
-        Web = std::make_unique<Nginx>(Root / "server");
-        ASSERT_TRUE(Web->Running()) << Web->Failure();
-        Updater = InstallUpdater(Root / "client");
-        InstallLobby(Root / "client");
-        for (const char* key : {"main", "next"})
-            Tool({"--keygen", Root / ("keys/" + std::string(key))});
+        SignedRelease::SetUp();
         Trust({"main"});
-    }
-
-    void Tool(std::vector<std::string> args) {
-        const ProcessResult r = RunProcess(std::string(TOVAL_BIN_DIR) + "/toval-catalog", args,
-                                           {{"PATH", "/usr/bin:/bin"}}, Root / "work");
-        ASSERT_EQ(r.ExitStatus, 0) << r.Err;
-    }
-
-    void Trust(const std::vector<std::string>& keys) {
-        std::string text;
-        for (const std::string& k : keys) text += ReadFile(Root / ("keys/" + k + ".pub"));
-        Root.Write("client/toval-updater.pub", text);
     }
 
     // A release whose run.sh (run.cmd) the catalogue runs after installing it; it leaves
@@ -76,29 +43,12 @@ class TrustBinding : public ::testing::Test {
     }
     static std::string Run() { return TestingWindowsUpdater() ? "run.cmd" : "run.sh"; }
 
-    // Publishes `files` at the one URL this client asks, signed by `key` with `serial`.
+    // Publishes `files` at the one URL this client asks, signed by `key` with `serial`, its
+    // script to be run.
     void Publish(const std::map<std::string, std::string>& files, const std::string& key,
-                 uint64_t serial, const std::vector<std::string>& extra = {}) {
-        fs::remove_all(Root / "server/c");
-        for (const auto& [name, content] : files) Root.Write("server/c/" + name, content);
-        std::vector<std::string> args = extra;
-        args.insert(args.end(), {"--execute", Run(), "--sign", Root / ("keys/" + key + ".key"),
-                                 "--serial", std::to_string(serial), "-o",
-                                 Root / "server/update.xml", Root / "server/c", Web->Url("c")});
-        Tool(args);
-        // nginx's validators count whole seconds: each catalogue gets a time of its own.
-        fs::last_write_time(Root / "server/update.xml",
-                            fs::file_time_type::clock::now() + std::chrono::seconds(++Published));
-    }
-
-    ProcessResult Update() {
-        Before = Web->Requests().size();
-        return RunProcess(Updater, {"--console", Web->Url("update.xml") + ",0"},
-                          {{"PATH", (Root / "work") + ":/usr/bin:/bin"},
-                           {"HOME", Root / "work"},
-                           {"TMPDIR", Root / "work"},
-                           {"DISPLAY", ""}},
-                          Root / "work");
+                 uint64_t serial, std::vector<std::string> extra = {}) {
+        extra.insert(extra.end(), {"--execute", Run()});
+        SignedRelease::Publish(files, key, serial, extra);
     }
 
     // Accepts `files` as the client's current release: installed, run, the lobby started.
@@ -117,7 +67,7 @@ class TrustBinding : public ::testing::Test {
     // `said` before fetching a file, the client left byte for byte as it was and nothing run.
     void Refused(const std::map<std::string, std::string>& files, const std::string& key,
                  uint64_t serial, const std::vector<std::string>& extra, const std::string& said) {
-        const std::map<std::string, std::string> before = Contents(Root / "client");
+        const std::map<std::string, std::string> before = ClientContents(Root / "client");
         Publish(files, key, serial, extra);
         const ProcessResult r = Update();
         EXPECT_EQ(r.ExitStatus, 1) << r.Out << r.Err;
@@ -125,14 +75,8 @@ class TrustBinding : public ::testing::Test {
         const std::vector<std::string> all = Web->Requests();
         for (size_t i = Before; i < all.size(); ++i)
             EXPECT_NE(all[i].rfind("/c/", 0), 0u) << all[i];
-        EXPECT_EQ(Contents(Root / "client"), before);
+        EXPECT_EQ(ClientContents(Root / "client"), before);
     }
-
-    TempDir Root;
-    std::unique_ptr<Nginx> Web;
-    std::string Updater;
-    size_t Before = 0;
-    int Published = 0;
 };
 
 // Another product's catalogue, or another channel's, signed later by the same key and served at
