@@ -1,0 +1,288 @@
+#include "net/inet_file_transfer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <string_view>
+
+#include "net/network_library.h"
+#include "net/update_path.h"
+#include "platform/file_handle.h"
+
+namespace toval {
+
+namespace {
+
+constexpr size_t kChunkBytes = 1024;  // the unit of progress and of the cancel check
+constexpr long kMaxRedirects = 20;
+// Connections kept open in the shared cache, those in use included: room for every transfer the
+// run allows at once and their idle ones, across a few servers.
+constexpr long kCachedConnections = 32;
+// How long the transfer loop waits for the network before looking at Cancel and the rate window.
+constexpr std::chrono::milliseconds kPollSlice{50};
+
+using Clock = std::chrono::steady_clock;
+
+}  // namespace
+
+int32_t CInetFile::Transfer::Perform() {
+    try {
+        Download();
+    } catch (const Failure& f) {
+        if (f.Code == kRestartFromZero) {
+            File.Discard();
+            DropPartial();
+            return f.Code;
+        }
+        // A file that could not be written out, or whose length or content is wrong, is of no use
+        // and must not be installed, nor continued. Only a file this transfer may own is removed:
+        // when an exclusive open found one already there, it belongs to another writer.
+        // A partial that a later run could not continue is not left behind either.
+        if (OwnsFile && (f.Code == kResultLocalFile || f.Code == kResultLength ||
+                         f.Code == kResultContent || !Continuable())) {
+            File.Discard();
+            DropPartial();
+        }
+        return f.Code;
+    }
+    return kResultOk;
+}
+
+void CInetFile::Transfer::Download() {
+    if (Url.empty()) Fail(kResultEmptyUrl);
+    if (!Req.Sha256.empty()) {
+        ExpectedDigest = ParseSha256Hex(Req.Sha256);
+        if (!ExpectedDigest) Fail(kResultContent);
+    }
+
+    CurlUrl url(curl_url());
+    if (!url) Fail(kResultConnect);
+    // Spaces and non-ASCII letters in paths are escaped, as a browser would send them.
+    if (curl_url_set(url.get(), CURLUPART_URL, Url.c_str(), CURLU_URLENCODE) != CURLUE_OK)
+        Fail(kResultBadUrl);
+    char* scheme = nullptr;
+    if (curl_url_get(url.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) Fail(kResultBadUrl);
+    const bool web = std::strcmp(scheme, "http") == 0 || std::strcmp(scheme, "https") == 0;
+    curl_free(scheme);
+    if (!web) Fail(kResultBadUrl);
+    // The updater never sends credentials, not even ones written into the URL.
+    curl_url_set(url.get(), CURLUPART_USER, nullptr, 0);
+    curl_url_set(url.get(), CURLUPART_PASSWORD, nullptr, 0);
+
+    LocalPath = Req.Kind == 2 ? UpdateFilePath(Req.TargetPath) : Req.TargetPath;
+    for (const uint64_t cap : {Req.ExpectedLength, Req.MaxLength}) {
+        if (cap != 0) Limit = Limit == 0 ? cap : std::min(Limit, cap);
+    }
+    FindPartial();
+
+    CurlSlist headers;
+    // libcurl replaces its own Accept by ours, so the server sees exactly one. The session agent
+    // "Renewer - MFC App" is already on the request, so the agent added only where none is present
+    // is not sent.
+    // The request line stays HTTP/1.0, as servers, proxies and their logs know it; keep-alive
+    // is asked for, so the next file can come over the same connection.
+    if (!headers.Append("Accept: */*") || !headers.Append("Pragma: no-cache") ||
+        !headers.Append("Cache-Control: no-cache") || !headers.Append("Connection: keep-alive"))
+        Fail(kResultConnect);
+    // The cache-bypassing headers stay: a cache between us and the server revalidates at the
+    // origin, and only the origin's answer decides whether the kept copy is current.
+    const auto add = [&headers](const std::string& name, const std::string& value) {
+        if (!FitsInAHeader(value)) return false;
+        if (!headers.Append((name + ": " + value).c_str())) Fail(kResultConnect);
+        return true;
+    };
+    Conditional = add("If-None-Match", Req.IfNoneMatch);
+    Conditional = add("If-Modified-Since", Req.IfModifiedSince) || Conditional;
+    // The rest of a partial, only while the server still serves what it began: otherwise the
+    // answer is the whole body, which replaces the partial.
+    if (Offset != 0 &&
+        !(add("Range", "bytes=" + std::to_string(Offset) + "-") && add("If-Range", Validator)))
+        Fail(kRestartFromZero);
+
+    CurlEasy easy(curl_easy_init());
+    CurlMulti multi(curl_multi_init());
+    if (!easy || !multi) Fail(kResultConnect);
+    // The shared cache counts the connections of every running transfer; at the default limit
+    // (four per multi handle) a transfer that ends beside four others would close its idle
+    // connection instead of leaving it for the next file.
+    if (curl_multi_setopt(multi.get(), CURLMOPT_MAXCONNECTS, kCachedConnections) != CURLM_OK)
+        Fail(kResultConnect);
+    if (!Configure(easy.get(), url.get(), headers.Get())) Fail(kResultConnect);
+    CurlMultiAttachment attachment(multi.get(), easy.get());
+    if (!attachment.Ok()) Fail(kResultConnect);
+
+    // A multi loop rather than curl_easy_perform: it wakes at least every slice, so a stop, the
+    // rate floor and the time limit act within milliseconds even while the server sends nothing.
+    const bool timed = Req.Kind == 1 && Req.TimeLimit.count() > 0;
+    const Clock::time_point ends = Clock::now() + (timed ? Req.TimeLimit : kPollSlice);
+    int running = 1;
+    while (true) {
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) Fail(kResultConnect);
+        if (running == 0) break;
+        if (Stop.stop_requested()) Fail(kResultCancelled);
+        // Bytes held back by the progress interval are reported even while the body stalls.
+        Owner.PostProgress(Clock::now(), false);
+        auto wait = kPollSlice;
+        const auto now = Clock::now();
+        // The server is too slow to be worth waiting for.
+        if (!AwaitingConnection) wait = std::min(wait, Floor.Left(now));
+        if (timed) wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(ends - now));
+        if (wait.count() <= 0) Fail(kResultConnect);
+        const int waitMs = std::max<int>(1, static_cast<int>(wait.count()));
+        if (curl_multi_poll(multi.get(), nullptr, 0, waitMs, nullptr) != CURLM_OK)
+            Fail(kResultConnect);
+    }
+
+    CURLcode result = CURLE_OK;
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi.get(), &left)) {
+        if (message->msg == CURLMSG_DONE) result = message->data.result;
+    }
+    if (PendingCode != kResultOk) Fail(PendingCode);
+    if (result != CURLE_OK) Fail(kResultConnect);
+    // The copy the caller keeps is current: nothing was written, nothing is to be.
+    if (Status == 304 && Conditional) {
+        WasNotModified = true;
+        return;
+    }
+    // Any other final response that is not 200 or the asked-for 206 (a 304 nobody asked for, a
+    // redirect without a target) fails like a 404.
+    if (Status != 200 && !(Status == 206 && Offset != 0)) Fail(kResultHttpStatus);
+    if (!OpenLocalFile()) Fail(kResultLocalFile);
+    // A body that ended early without announcing its length ends here.
+    if (Req.ExpectedLength != 0 && BodyBytes != Req.ExpectedLength) Fail(kResultLength);
+    // Checked before the file is synced: a wrong one is removed, and need not reach the disk.
+    if (ExpectedDigest) {
+        const std::optional<Sha256Digest> digest =
+            File.Hashing() ? File.FinishHash() : Hash.Final();
+        // Bytes a cut-off run kept may be what spoiled it (a network that changed them before
+        // the cut): the whole file is fetched once more before the file is given up.
+        if (digest != ExpectedDigest)
+            Fail(Status == 206 && Offset != 0 ? kRestartFromZero : kResultContent);
+    }
+    // An ".update" file is renamed over the installed one next; its data must be on the disk
+    // before that, or a power loss could leave an empty file installed.
+    const bool update = Req.Kind == 2;
+    if (!File.Close(update ? Req.FileMode : 0, update && Req.SyncOnClose)) Fail(kResultLocalFile);
+    // Complete: nothing is left to continue.
+    if (Resumable) RemoveFile(ResumeInfoPath(Req.TargetPath));
+}
+
+int32_t CInetFile::Transfer::CheckAnnouncedLength() const {
+    if (!ContentLength) return kResultOk;
+    const uint64_t whole = *ContentLength + (Status == 206 ? Offset : 0);
+    if (Req.ExpectedLength != 0 && whole != Req.ExpectedLength) return kResultLength;
+    if (Req.MaxLength != 0 && whole > Req.MaxLength) return kResultLength;
+    return kResultOk;
+}
+
+bool CInetFile::Transfer::Configure(CURL* easy, CURLU* url, curl_slist* headers) {
+    const auto set = [easy](CURLoption option, auto value) {
+        return curl_easy_setopt(easy, option, value) == CURLE_OK;
+    };
+    const long connectMs = static_cast<long>(Req.ConnectTimeout.count());
+    return set(CURLOPT_CURLU, url) && set(CURLOPT_HTTPGET, 1L) &&
+           set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0)) &&
+           set(CURLOPT_USERAGENT, "Renewer - MFC App") && set(CURLOPT_HTTPHEADER, headers) &&
+           set(CURLOPT_PROTOCOLS_STR, "http,https") && set(CURLOPT_FOLLOWLOCATION, 1L) &&
+           set(CURLOPT_MAXREDIRS, kMaxRedirects) &&
+           set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https") && set(CURLOPT_NOSIGNAL, 1L) &&
+           set(CURLOPT_CONNECTTIMEOUT_MS, connectMs) && set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) &&
+           set(CURLOPT_BUFFERSIZE, static_cast<long>(kWriteBufferBytes)) &&
+           set(CURLOPT_HEADERFUNCTION, &Transfer::OnHeader) && set(CURLOPT_HEADERDATA, this) &&
+           set(CURLOPT_WRITEFUNCTION, &Transfer::OnBody) && set(CURLOPT_WRITEDATA, this) &&
+           set(CURLOPT_PREREQFUNCTION, &Transfer::OnConnected) && set(CURLOPT_PREREQDATA, this) &&
+           (!NetworkLibrary::SharedConnections() ||
+            set(CURLOPT_SHARE, NetworkLibrary::SharedConnections()));
+}
+
+int CInetFile::Transfer::OnConnected(void* self, char*, char*, int, int) {
+    auto& t = *static_cast<Transfer*>(self);
+    t.AwaitingConnection = false;
+    t.Floor.Restart(Clock::now());
+    return CURL_PREREQFUNC_OK;
+}
+
+size_t CInetFile::Transfer::OnHeader(char* data, size_t size, size_t count, void* self) {
+    auto& t = *static_cast<Transfer*>(self);
+    const size_t total = size * count;
+    const std::string_view line(data, total);
+    t.Floor.Arrived(total, Clock::now());
+    if (const long status = StatusOfLine(line)) {
+        t.Status = status;
+        t.ContentLength.reset();
+        t.Range.reset();
+        t.ETag.clear();
+        t.LastModified.clear();
+        return total;
+    }
+    if (line == "\r\n" || line == "\n") return t.HeadersComplete(total);
+    if (const auto length = ContentLengthOfLine(line)) t.ContentLength = length;
+    if (const auto range = ContentRangeOfLine(line)) t.Range = range;
+    if (const auto tag = HeaderValue(line, "etag:")) t.ETag = *tag;
+    if (const auto time = HeaderValue(line, "last-modified:")) t.LastModified = *time;
+    return total;
+}
+
+size_t CInetFile::Transfer::HeadersComplete(size_t total) {
+    if (Status == 206 && Offset != 0) {
+        // Exactly the rest of the partial, of the whole the partial was begun from; anything
+        // else cannot be joined to it.
+        const bool joins = Range && Range->First == Offset && Range->Total > Offset &&
+                           Range->Last == Range->Total - 1 &&
+                           (Req.ExpectedLength == 0 || Range->Total == Req.ExpectedLength);
+        if (!joins) return StopWith(kRestartFromZero);
+    }
+    if (Status == 200 || (Status == 206 && Offset != 0)) {
+        // A body announced at the wrong length is refused before anything is written.
+        if (const int32_t code = CheckAnnouncedLength()) return StopWith(code);
+        // The file is created here, not at the first body byte, so an empty body still makes one.
+        return OpenLocalFile() ? total : StopWith(kResultLocalFile);
+    }
+    // The partial is longer than what the server now has, or it refuses ranges: start again.
+    if (Status == 416 && Offset != 0) return StopWith(kRestartFromZero);
+    // A redirect is followed by libcurl (a final one fails after the transfer); the rate window,
+    // which its header lines fill, also bounds the connection to the new location.
+    if (Status == 304 && Conditional) return total;
+    if (Status >= 300 && Status < 400) return total;
+    if (Status >= 100 && Status < 200) return total;  // an interim response
+    return StopWith(kResultHttpStatus);
+}
+
+size_t CInetFile::Transfer::OnBody(char* data, size_t size, size_t count, void* self) {
+    auto& t = *static_cast<Transfer*>(self);
+    const size_t total = size * count;
+    const auto now = Clock::now();
+    t.Floor.Arrived(total, now);
+    if (!t.File.IsOpen()) {
+        // A body of a response that is not the one asked for is never written anywhere.
+        if (t.Status != 200 && !(t.Status == 206 && t.Offset != 0))
+            return t.StopWith(kResultHttpStatus);
+        if (!t.OpenLocalFile()) return t.StopWith(kResultLocalFile);
+    }
+    // Bytes past the limit are neither written nor reported: the body is already known to be
+    // wrong, and a server that sends without end must not fill the disk.
+    size_t wanted = total;
+    if (t.Limit != 0)
+        wanted = static_cast<size_t>(std::min<uint64_t>(total, t.Limit - t.BodyBytes));
+    // The block is counted chunk by chunk first and then handed to the file in one piece, so a
+    // large block goes to the disk without being copied. Only chunks up to the one after which a
+    // stop was seen are written; the receiver cannot tell the order apart, since it never sees
+    // the buffer, and a failed write ends the transfer with code 7 either way.
+    size_t accepted = 0;
+    bool stopped = false;
+    while (accepted < wanted && !stopped) {
+        const size_t n = std::min(kChunkBytes, wanted - accepted);
+        accepted += n;
+        t.Owner.Report(n, static_cast<uint32_t>(n), now);
+        stopped = t.Stop.stop_requested();
+    }
+    t.BodyBytes += accepted;
+    if (!t.File.Append(data, accepted)) return t.StopWith(kResultLocalFile);
+    if (t.ExpectedDigest && !t.File.Hashing()) t.Hash.Update(data, accepted);
+    if (stopped) return t.StopWith(kResultCancelled);
+    if (accepted < total) return t.StopWith(kResultLength);
+    return total;
+}
+
+}  // namespace toval

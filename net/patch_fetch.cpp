@@ -1,0 +1,118 @@
+#include <chrono>
+#include <future>
+#include <optional>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "net/CInetFile.h"
+#include "net/patch_apply.h"
+#include "net/patch_limits.h"
+#include "net/resume_info.h"
+#include "net/temporary_paths.h"
+#include "net/update_path.h"
+#include "platform/crypto.h"
+#include "platform/file_handle.h"
+#include "platform/mapped_file.h"
+
+namespace toval {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The SHA-256 of a regular file; nothing when it cannot be read, or a stop is asked for (a
+// file of gigabytes takes seconds).
+std::optional<Sha256Digest> HashOfFile(const std::string& path, std::stop_token stop) {
+    constexpr size_t kPiece = 4 << 20;
+    const MappedFile file(path);
+    if (!file.Ok()) return std::nullopt;
+    Sha256 hash;
+    for (std::string_view left = file.Bytes(); !left.empty();) {
+        if (stop.stop_requested()) return std::nullopt;
+        const std::string_view piece = left.substr(0, kPiece);
+        hash.Update(piece);
+        left.remove_prefix(piece.size());
+    }
+    return hash.Final();
+}
+
+}  // namespace
+
+std::optional<int32_t> CInetFile::FetchByPatch(const std::stop_token& stop) {
+    const std::optional<Sha256Digest> wanted = ParseSha256Hex(Req.Sha256);
+    std::vector<const TransferPatch*> offered;
+    for (const TransferPatch& p : Req.Patches)
+        if (PatchWorthFetching(p.Length, Req.ExpectedLength)) offered.push_back(&p);
+    if (Req.Kind != 2 || offered.empty() || !wanted) return std::nullopt;
+    // The installed file is hashed only now, once, and only because a patch may start from it.
+    // With one patch on offer there is nothing to choose, so the hash is taken beside fetching
+    // and applying it, and only checked at the end.
+    std::future<std::optional<Sha256Digest>> installed;
+    const TransferPatch* chosen = nullptr;
+    if (offered.size() == 1) {
+        try {
+            installed = std::async(std::launch::async, HashOfFile, Req.TargetPath, stop);
+            chosen = offered.front();
+        } catch (const std::system_error&) {
+        }
+    }
+    if (!chosen) {
+        std::promise<std::optional<Sha256Digest>> now;
+        const std::optional<Sha256Digest> hash = HashOfFile(Req.TargetPath, stop);
+        now.set_value(hash);
+        installed = now.get_future();
+        for (const TransferPatch* p : offered)
+            if (!chosen && hash && ParseSha256Hex(p->FromSha256) == hash) chosen = p;
+        if (!chosen) return std::nullopt;
+    }
+    const auto fromInstalled = [&] {
+        const std::optional<Sha256Digest> hash = installed.get();
+        return hash && ParseSha256Hex(chosen->FromSha256) == hash;
+    };
+
+    // The patch is fetched like a file of its own beside the target, with every limit of one.
+    TransferRequest fetch;
+    fetch.Kind = 2;
+    fetch.URL = chosen->URL;
+    fetch.Mirrors = Req.Mirrors;
+    fetch.TargetPath = PatchTargetPath(Req.TargetPath);
+    fetch.Resume = Req.Resume;
+    fetch.ExpectedLength = chosen->Length;
+    fetch.SyncOnClose = false;
+    fetch.ConnectTimeout = Req.ConnectTimeout;
+    fetch.MinimumRate = Req.MinimumRate;
+    fetch.RateWindow = Req.RateWindow;
+    fetch.RateGrace = Req.RateGrace;
+    const int32_t code = Fetch(fetch, stop, false);
+    const std::string patchPath = UpdateFilePath(fetch.TargetPath);
+    // A patch is small: one cut off is fetched again rather than continued, so nothing of it is
+    // kept. Under the lock whatever its download left is ours; without it, a failed attempt has
+    // removed what it made, and anything else is another writer's.
+    if (code != kResultOk && Req.Resume) RemoveDownloadLeftovers(fetch.TargetPath);
+    if (code == kResultOk && stop.stop_requested()) RemoveFile(patchPath);
+    if (code == kResultCancelled || stop.stop_requested()) return kResultCancelled;
+    if (code != kResultOk) return std::nullopt;
+
+    const PatchOutput out{UpdateFilePath(Req.TargetPath), Req.ExpectedLength, Req.Resume,
+                          Req.FileMode, Req.SyncOnClose};
+    const std::optional<Sha256Digest> made = ApplyPatch(Req.TargetPath, patchPath, out);
+    RemoveFile(patchPath);
+    // A result of the right hash from another source cannot happen, but the patch is used only
+    // for the file it was made from, as the catalogue says.
+    if (made != wanted || !fromInstalled()) {
+        if (made) RemoveFile(out.Path);
+        return std::nullopt;
+    }
+    // A partial of the whole file an earlier run left is of no use now.
+    if (Req.Resume) RemoveFile(ResumeInfoPath(Req.TargetPath));
+    // The bars end full: what the patch saved counts as received.
+    const uint64_t fetched = ReceivedBytes.load(std::memory_order_relaxed);
+    ReceivedBytes.store(0, std::memory_order_relaxed);
+    Report(Req.ExpectedLength > fetched ? Req.ExpectedLength - fetched : 0, 0, Clock::now());
+    ReceivedBytes.store(Req.ExpectedLength, std::memory_order_relaxed);
+    Outcome.AnsweredBy = chosen->URL;
+    return kResultOk;
+}
+
+}  // namespace toval
