@@ -207,10 +207,10 @@ void CUpdateRun::Dispatch(uint32_t message, uint32_t wParam, ITransfer* lParam) 
         case WM_DOWNLOAD_COMPLETE:
             OnDownloadComplete(wParam, lParam);
             break;
-        case WM_TIMER:
+        case kTimerMessage:
             OnTimer(wParam);
             break;
-        case WM_COMMAND:
+        case kCommandMessage:
             OnCommand(LowWord(wParam));
             break;
         default:

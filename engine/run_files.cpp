@@ -115,7 +115,7 @@ bool CUpdateRun::FitsOnDisk() {
     const std::string text =
         FillText(kTextDiskFull, {std::to_string(Kilobytes(shortage->Needed)),
                                  std::to_string(Kilobytes(shortage->Available))});
-    FileFailedWith(text, text, MB_ICONERROR | MB_OK);
+    FileFailedWith(text, text, kBoxIconError | kBoxOk);
     return false;
 }
 
@@ -127,7 +127,7 @@ void CUpdateRun::EndBeforeFiles(const std::string& status, const std::string& bo
     SetStatus(status);
     Result = Outcome::Failed;
     CurrentStage = RunStage::Ended;
-    ShowMessageBox(boxText, std::string(kCaptionSystemNotice), MB_ICONERROR | MB_OK);
+    ShowMessageBox(boxText, std::string(kCaptionSystemNotice), kBoxIconError | kBoxOk);
     SendResult(0);
     PostQuit();
 }
@@ -248,7 +248,7 @@ void CUpdateRun::InstallOne(QueuedTransfer& item, ActionTiming timing) {
     if (item.State == FileState::Failed) {
         const std::string status =
             FillText(kTextFileFailed, {file.FileName, std::to_string(item.Code)});
-        FileFailedWith(status, FillText(kTextNetworkCause, {status}), MB_OK);
+        FileFailedWith(status, FillText(kTextNetworkCause, {status}), kBoxOk);
         return;
     }
     switch (Files->Install(file, item.ExpectedLength(), timing)) {
@@ -258,14 +258,14 @@ void CUpdateRun::InstallOne(QueuedTransfer& item, ActionTiming timing) {
             return;
         case InstallResult::DirectoryInTheWay: {
             const std::string status = FillText(kTextDeleteFailed, {file.FileName});
-            FileFailedWith(status, status, MB_ICONERROR | MB_OK);
+            FileFailedWith(status, status, kBoxIconError | kBoxOk);
             return;
         }
         case InstallResult::RenameFailed: {
             // A file that cannot be put in place is a failed file like any other: the client is
             // not current, so neither "finished" nor the lobby may follow.
             SetStatus(FillText(kTextRenameFailed, {file.FileName}));
-            FileFailedWith(StatusText, StatusText, MB_ICONERROR | MB_OK);
+            FileFailedWith(StatusText, StatusText, kBoxIconError | kBoxOk);
             return;
         }
     }

@@ -14,13 +14,16 @@ constexpr uint32_t WM_UPDATE_RESULT = 890;
 constexpr uint32_t WM_TIMER_PUMP = 1000;     // timer id: the download pump
 constexpr uint32_t WM_TIMER_REPAINT = 1001;  // timer id: the pump and the repaint tick
 constexpr uint32_t kTimerPeriodMs = 100;
-constexpr uint32_t kCommandConnect = 1005;  // WM_COMMAND id: queue another catalogue transfer
-constexpr uint32_t kCommandNothing = 1004;  // WM_COMMAND id: accepted, does nothing
-constexpr uint32_t WM_COMMAND = 0x0111;     // wParam: low word the command id
-constexpr uint32_t WM_TIMER = 0x0113;       // wParam: the timer id
+// The numbers are the Windows ones (WM_COMMAND, WM_TIMER, MB_OK, MB_ICONERROR) under names of our
+// own: <windows.h> takes its names as macros, which would rewrite these wherever it came first.
+constexpr uint32_t kCommandMessage = 0x0111;  // wParam: low word the command id
+constexpr uint32_t kTimerMessage = 0x0113;    // wParam: the timer id
+constexpr uint32_t kCommandConnect = 1005;    // command id: queue another catalogue transfer
+constexpr uint32_t kCommandNothing = 1004;    // command id: accepted, does nothing
 
-constexpr uint32_t MB_OK = 0x0;
-constexpr uint32_t MB_ICONERROR = 0x10;
+// Message box styles.
+constexpr uint32_t kBoxOk = 0x0;
+constexpr uint32_t kBoxIconError = 0x10;
 
 class IRunHost : public IMessageSink {
   public:

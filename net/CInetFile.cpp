@@ -76,7 +76,7 @@ void CInetFile::PostProgress(Clock::time_point now, bool force) {
     if (UnreportedBytes.load(std::memory_order_relaxed) == 0) return;
     if (ProgressOutstanding.exchange(true, std::memory_order_acq_rel)) return;
     LastProgressPost = now;
-    Sink->PostMessage(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(Req.Kind, LastChunk), this);
+    Sink->Post(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(Req.Kind, LastChunk), this);
 }
 
 uint64_t CInetFile::TakeProgress() {
@@ -134,7 +134,7 @@ void CInetFile::Run(std::stop_token stop) {
     if (code != kResultOk && code != kResultConnect && code != kResultCancelled)
         Outcome.ErrorText = ResultCodeText(code);
     PostProgress(Clock::now(), true);  // nothing held back behind the completion
-    if (Sink) Sink->PostMessage(WM_DOWNLOAD_COMPLETE, MakeNotifyParam(Req.Kind, code), this);
+    if (Sink) Sink->Post(WM_DOWNLOAD_COMPLETE, MakeNotifyParam(Req.Kind, code), this);
 }
 
 }  // namespace toval

@@ -2,10 +2,6 @@
 // Owners of the libcurl handles a transfer uses; each handle is freed exactly once, on every path.
 
 #include <curl/curl.h>
-#ifdef _WIN32
-// libcurl's header brings <windows.h>, whose PostMessage macro would rename our own.
-#undef PostMessage
-#endif
 
 #include <memory>
 

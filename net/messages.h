@@ -7,9 +7,12 @@ namespace toval {
 
 class ITransfer;
 
-constexpr uint32_t WM_USER = 0x0400;
-constexpr uint32_t WM_DOWNLOAD_PROGRESS = WM_USER + 100;  // wParam: kind << 16 | chunk bytes
-constexpr uint32_t WM_DOWNLOAD_COMPLETE = WM_USER + 101;  // wParam: kind << 16 | result code
+// The first number Windows leaves to applications (its WM_USER, which <windows.h> makes a macro).
+constexpr uint32_t kUserMessageBase = 0x0400;
+// wParam: kind << 16 | chunk bytes
+constexpr uint32_t WM_DOWNLOAD_PROGRESS = kUserMessageBase + 100;
+// wParam: kind << 16 | result code
+constexpr uint32_t WM_DOWNLOAD_COMPLETE = kUserMessageBase + 101;
 
 constexpr uint32_t MakeNotifyParam(int32_t kind, uint32_t low) {
     return ((static_cast<uint32_t>(kind) & 0xFFFFu) << 16) | (low & 0xFFFFu);
@@ -22,7 +25,7 @@ constexpr uint32_t HighWord(uint32_t v) { return v >> 16; }
 class IMessageSink {
   public:
     virtual ~IMessageSink() = default;
-    virtual void PostMessage(uint32_t message, uint32_t wParam, ITransfer* lParam) = 0;
+    virtual void Post(uint32_t message, uint32_t wParam, ITransfer* lParam) = 0;
 };
 
 }  // namespace toval

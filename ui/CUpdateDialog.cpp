@@ -57,7 +57,7 @@ CUpdateDialog::CUpdateDialog(const StartOptions& options)
       CommandFilter([this] { return static_cast<uint32_t>(internalWinId()); },
                     [this](uint32_t id) {
                         QCoreApplication::postEvent(this,
-                                                    new RunMessageEvent(WM_COMMAND, id, nullptr));
+                                                    new RunMessageEvent(kCommandMessage, id, nullptr));
                     }),
       UpdateRun(options.Directories ? std::make_unique<CUpdateRun>(*this, *options.Directories)
                                     : std::make_unique<CUpdateRun>(*this)) {
@@ -105,7 +105,7 @@ CUpdateDialog::~CUpdateDialog() {
     UpdateRun.reset();
 }
 
-void CUpdateDialog::PostMessage(uint32_t message, uint32_t wParam, ITransfer* lParam) {
+void CUpdateDialog::Post(uint32_t message, uint32_t wParam, ITransfer* lParam) {
     QCoreApplication::postEvent(this, new RunMessageEvent(message, wParam, lParam));
 }
 

@@ -28,8 +28,8 @@ class CUpdateDialog : public QDialog, public IRunHost {
     explicit CUpdateDialog(const StartOptions& options);
     ~CUpdateDialog() override;
 
-    // IRunHost. PostMessage is called from worker threads; everything else on ours.
-    void PostMessage(uint32_t message, uint32_t wParam, ITransfer* lParam) override;
+    // IRunHost. Post is called from worker threads; everything else on ours.
+    void Post(uint32_t message, uint32_t wParam, ITransfer* lParam) override;
     void ShowMessageBox(const std::string& text, const std::string& caption,
                         uint32_t type) override;
     void SendUpdateResult(uint32_t callerWindow, uint32_t count) override;

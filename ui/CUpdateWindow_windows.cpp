@@ -120,7 +120,7 @@ void CUpdateWindow::End() {
     PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
 }
 
-void CUpdateWindow::PostMessage(uint32_t message, uint32_t wParam, ITransfer* lParam) {
+void CUpdateWindow::Post(uint32_t message, uint32_t wParam, ITransfer* lParam) {
     {
         std::lock_guard guard(QueueLock);
         Queue.push_back({message, wParam, lParam});
@@ -303,7 +303,7 @@ LRESULT CUpdateWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_COMMAND:
             // From another program (the caller): queued behind what the workers posted.
             if (const uint32_t id = WindowCommandId(static_cast<uint32_t>(wParam)); id != 0)
-                PostMessage(WM_COMMAND, id, nullptr);
+                Post(kCommandMessage, id, nullptr);
             return 0;
         case WM_PAINT:
             Paint();

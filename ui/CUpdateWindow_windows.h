@@ -1,9 +1,6 @@
 #pragma once
 // The progress window on Windows: a native window painted with GDI, its tray icon, and the host
 // of the update run, whose handlers all run on this window's thread.
-//
-// Include this header before anything else that brings in <windows.h>: the run's headers name
-// constants (WM_COMMAND, WM_TIMER, MB_OK) that <windows.h> defines as macros.
 
 #include <atomic>
 #include <chrono>
@@ -21,10 +18,6 @@
 #include "ui/pointer_rules.h"
 #include "ui/progress_paint_windows.h"
 #include "ui/tray_icon_windows.h"
-
-// <windows.h> makes PostMessage a macro for PostMessageW; the run's host has a member of that
-// name, which must keep it.
-#undef PostMessage
 
 namespace toval {
 
@@ -49,8 +42,8 @@ class CUpdateWindow : public IRunHost {
     void End();
     bool Ended() const { return IsEnded; }
 
-    // IRunHost. PostMessage is called from worker threads; everything else on ours.
-    void PostMessage(uint32_t message, uint32_t wParam, ITransfer* lParam) override;
+    // IRunHost. Post is called from worker threads; everything else on ours.
+    void Post(uint32_t message, uint32_t wParam, ITransfer* lParam) override;
     void ShowMessageBox(const std::string& text, const std::string& caption,
                         uint32_t type) override;
     void SendUpdateResult(uint32_t callerWindow, uint32_t count) override;

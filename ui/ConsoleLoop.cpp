@@ -27,7 +27,7 @@ ConsoleLoop::ConsoleLoop() : ProgressOnTerminal(IsTerminal(stderr)) {}
 
 ConsoleLoop::~ConsoleLoop() = default;
 
-void ConsoleLoop::PostMessage(uint32_t message, uint32_t wParam, ITransfer* lParam) {
+void ConsoleLoop::Post(uint32_t message, uint32_t wParam, ITransfer* lParam) {
     {
         std::lock_guard guard(QueueLock);
         Queue.push_back({message, wParam, lParam});

@@ -20,7 +20,7 @@ class ConsoleLoop : public IRunHost {
     ~ConsoleLoop() override;
 
     // Safe from any thread.
-    void PostMessage(uint32_t message, uint32_t wParam, ITransfer* lParam) override;
+    void Post(uint32_t message, uint32_t wParam, ITransfer* lParam) override;
 
     void ShowMessageBox(const std::string& text, const std::string& caption,
                         uint32_t type) override;

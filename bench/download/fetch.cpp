@@ -23,7 +23,7 @@ struct Posted {
 
 class LoopSink : public toval::IMessageSink {
   public:
-    void PostMessage(uint32_t message, uint32_t wParam, toval::ITransfer* lParam) override {
+    void Post(uint32_t message, uint32_t wParam, toval::ITransfer* lParam) override {
         {
             std::lock_guard lock(Mutex);
             Queue.push_back({message, wParam, lParam});

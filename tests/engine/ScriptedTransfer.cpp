@@ -50,7 +50,7 @@ uint64_t ScriptedTransfer::TakeProgress() { return std::exchange(Unreported, 0);
 void ScriptedTransfer::Progress(uint64_t bytes) {
     ReceivedBytes += bytes;
     Unreported += bytes;
-    Sink.PostMessage(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(Req.Kind, 0), this);
+    Sink.Post(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(Req.Kind, 0), this);
 }
 
 void ScriptedTransfer::Finish(int32_t code, const std::string& body) {
@@ -61,13 +61,13 @@ void ScriptedTransfer::Finish(int32_t code, const std::string& body) {
             << body;
         Unreported += body.size() - std::min<uint64_t>(ReceivedBytes, body.size());
         ReceivedBytes = body.size();
-        Sink.PostMessage(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(Req.Kind, 0), this);
+        Sink.Post(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(Req.Kind, 0), this);
     }
     Outcome.Code = code;
     Outcome.AnsweredBy = Req.URL;
     if (code != kResultOk && code != kResultConnect && code != kResultCancelled)
         Outcome.ErrorText = ResultCodeText(code);
-    Sink.PostMessage(WM_DOWNLOAD_COMPLETE, MakeNotifyParam(Req.Kind, code), this);
+    Sink.Post(WM_DOWNLOAD_COMPLETE, MakeNotifyParam(Req.Kind, code), this);
 }
 
 }  // namespace toval::test

@@ -2,7 +2,7 @@
 
 namespace toval::test {
 
-void TestHost::PostMessage(uint32_t message, uint32_t wParam, ITransfer* lParam) {
+void TestHost::Post(uint32_t message, uint32_t wParam, ITransfer* lParam) {
     {
         std::lock_guard guard(Lock);
         Queue.emplace_back(message, wParam, lParam);

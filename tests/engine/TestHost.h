@@ -25,7 +25,7 @@ class TestHost : public IRunHost {
         uint32_t Type;
     };
 
-    void PostMessage(uint32_t message, uint32_t wParam, ITransfer* lParam) override;
+    void Post(uint32_t message, uint32_t wParam, ITransfer* lParam) override;
     void ShowMessageBox(const std::string& text, const std::string& caption,
                         uint32_t type) override;
     void SendUpdateResult(uint32_t callerWindow, uint32_t count) override;

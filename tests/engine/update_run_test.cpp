@@ -422,7 +422,7 @@ TEST_F(UpdateRunTest, AFailedFileEndsTheRunWithoutTheLobby) {
         ASSERT_EQ(Host->Boxes.size(), 1u);
         EXPECT_EQ(Host->Boxes[0].Text, "可能由于网络原因，" + failed + " ");
         EXPECT_EQ(Host->Boxes[0].Caption, "");
-        EXPECT_EQ(Host->Boxes[0].Type, MB_OK);
+        EXPECT_EQ(Host->Boxes[0].Type, kBoxOk);
         const std::vector<std::string> statuses = Statuses(Host->Events);
         EXPECT_EQ(statuses.back(), failed);
         EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "更新完毕"), 0);
@@ -458,7 +458,7 @@ TEST_F(UpdateRunTest, ACatalogueThatCannotBeFetchedOrReadEndsTheRun) {
         ASSERT_EQ(Host->Boxes.size(), 1u);
         EXPECT_EQ(Host->Boxes[0].Text, c.Text);
         EXPECT_EQ(Host->Boxes[0].Caption, "系统提示");
-        EXPECT_EQ(Host->Boxes[0].Type, MB_ICONERROR | MB_OK);
+        EXPECT_EQ(Host->Boxes[0].Type, kBoxIconError | kBoxOk);
         EXPECT_EQ(Statuses(Host->Events).back(), c.Text + "：" + std::string(kServerName));
         EXPECT_THAT(Host->Results, ElementsAre(std::make_pair(77u, 0u)));
         EXPECT_EQ(Host->Events.back(), "quit");
@@ -519,11 +519,11 @@ TEST_F(UpdateRunTest, CommandsQueueAnotherCatalogueOnlyWhenTheRunIsIdle) {
     run->AddServer(std::string(kServerName), Web->Url("update.xml"));
     run->OnCommand(kCommandNothing);
     EXPECT_EQ(run->QueuedCount(), 0u);
-    run->Dispatch(WM_COMMAND, kCommandConnect, nullptr);  // idle: taken
+    run->Dispatch(kCommandMessage, kCommandConnect, nullptr);  // idle: taken
     EXPECT_EQ(run->QueuedCount(), 1u);
     // A second catalogue behind the first one's files would end the update half way with a
     // second result: while anything is queued the command is ignored.
-    run->Dispatch(WM_COMMAND, kCommandConnect, nullptr);
+    run->Dispatch(kCommandMessage, kCommandConnect, nullptr);
     EXPECT_EQ(run->QueuedCount(), 1u);
     EXPECT_THAT(Host->Events, ElementsAre("status " + Connecting));
     EXPECT_EQ(CountTempCatalogues(Tmp.Path()), 1);

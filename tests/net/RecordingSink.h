@@ -33,7 +33,7 @@ struct DrainedTransfer {
 
 class RecordingSink : public IMessageSink {
   public:
-    void PostMessage(uint32_t message, uint32_t wParam, ITransfer* lParam) override {
+    void Post(uint32_t message, uint32_t wParam, ITransfer* lParam) override {
         {
             std::lock_guard lock(Mutex);
             Queue.push_back({message, wParam, lParam});
