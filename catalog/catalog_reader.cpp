@@ -1,7 +1,6 @@
 #include "catalog/catalog_reader.h"
 
 #include <cctype>
-#include <charconv>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -50,9 +49,8 @@ bool IsSha256Hex(std::string_view text) {
 
 // A whole decimal number above zero; nothing for anything else.
 std::optional<uint64_t> PatchLength(std::string_view text) {
-    uint64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value == 0) return {};
+    const std::optional<uint64_t> value = ParseUnsignedDecimal(text);
+    if (!value || *value == 0) return {};
     return value;
 }
 

@@ -1,12 +1,12 @@
 #include "catalog/catalogue_trust.h"
 
 #include <algorithm>
-#include <charconv>
 
 #include "platform/disk_space.h"
 #include "platform/file_handle.h"
 #include "platform/file_read.h"
 #include "platform/replace_file.h"
+#include "platform/text.h"
 #include "platform/unique_file.h"
 
 namespace toval {
@@ -17,14 +17,6 @@ constexpr const char* kSerialsName = "/serials";
 constexpr const char* kLearntTargetName = "/for";
 // Far more than any of these files holds; a larger file is not ours.
 constexpr size_t kMaxStateBytes = 64 * 1024;
-
-std::optional<uint64_t> ParseDecimal(std::string_view text) {
-    uint64_t value = 0;
-    if (text.empty() || text.front() < '0' || text.front() > '9') return std::nullopt;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -113,13 +105,13 @@ TrustedCommentValues ParseTrustedComment(std::string_view text) {
         text.remove_prefix(end);
         if (word.starts_with("serial:")) {
             if (haveSerial) return fail(TrustedCommentStatus::DuplicateSerial);
-            const auto value = ParseDecimal(word.substr(7));
+            const auto value = ParseUnsignedDecimal(word.substr(7));
             if (!value) return fail(TrustedCommentStatus::BadSerial);
             values.Serial = *value;
             haveSerial = true;
         } else if (word.starts_with("expires:")) {
             if (haveExpires) return fail(TrustedCommentStatus::DuplicateExpires);
-            const auto value = ParseDecimal(word.substr(8));
+            const auto value = ParseUnsignedDecimal(word.substr(8));
             if (!value) return fail(TrustedCommentStatus::BadExpires);
             values.Expires = *value;
             haveExpires = true;
@@ -172,7 +164,7 @@ std::optional<SerialFloor> SerialFloor::Load(const std::string& stateDir) {
         const size_t space = line.find(' ');
         if (space == std::string_view::npos) return SerialFloor();
         const auto id = minisign::ParseKeyIdHex(line.substr(0, space));
-        const auto serial = ParseDecimal(line.substr(space + 1));
+        const auto serial = ParseUnsignedDecimal(line.substr(space + 1));
         if (!id || !serial || !floor.Serials.emplace(*id, *serial).second) return SerialFloor();
     }
     return floor;

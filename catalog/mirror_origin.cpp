@@ -1,6 +1,9 @@
 #include "catalog/mirror_origin.h"
 
-#include <charconv>
+#include <cstdint>
+#include <optional>
+
+#include "platform/text.h"
 
 namespace toval {
 
@@ -42,9 +45,8 @@ bool IsMirrorOrigin(std::string_view text) {
     text.remove_prefix(hostEnd);
     if (text.empty()) return true;
     if (text.front() != ':' || text.size() < 2 || text.size() > 6) return false;
-    unsigned port = 0;
-    const auto [end, error] = std::from_chars(text.data() + 1, text.data() + text.size(), port);
-    return error == std::errc() && end == text.data() + text.size() && port >= 1 && port <= 65535;
+    const std::optional<uint64_t> port = ParseUnsignedDecimal(text.substr(1));
+    return port && *port >= 1 && *port <= 65535;
 }
 
 }  // namespace toval

@@ -1,12 +1,13 @@
 #include "engine/action_journal.h"
 
-#include <charconv>
+#include <cstdint>
 #include <string_view>
 
 #include "platform/crypto.h"
 #include "platform/disk_space.h"
 #include "platform/file_handle.h"
 #include "platform/file_read.h"
+#include "platform/text.h"
 #include "platform/unique_file.h"
 
 namespace toval {
@@ -30,9 +31,10 @@ void AppendField(std::string& out, std::string_view field) {
 std::optional<std::string_view> TakeField(std::string_view& in) {
     const size_t colon = in.find(':');
     if (colon == std::string_view::npos || colon == 0 || colon > 10) return std::nullopt;
-    size_t size = 0;
-    const auto [end, ec] = std::from_chars(in.data(), in.data() + colon, size);
-    if (ec != std::errc() || end != in.data() + colon) return std::nullopt;
+    // At most ten digits, so the length fits a size_t of 64 bits; a 32-bit one is checked.
+    const std::optional<uint64_t> length = ParseUnsignedDecimal(in.substr(0, colon));
+    if (!length || *length > SIZE_MAX) return std::nullopt;
+    const auto size = static_cast<size_t>(*length);
     in.remove_prefix(colon + 1);
     if (in.size() < size + 1 || in[size] != '\n') return std::nullopt;
     const std::string_view field = in.substr(0, size);

@@ -1,8 +1,5 @@
 #include "net/answer_headers.h"
 
-#include <charconv>
-#include <system_error>
-
 #include "platform/text.h"
 
 namespace toval {
@@ -31,11 +28,8 @@ std::optional<std::string_view> HeaderValue(std::string_view line, std::string_v
 
 std::optional<uint64_t> ContentLengthOfLine(std::string_view line) {
     const std::optional<std::string_view> text = HeaderValue(line, "content-length:");
-    if (!text || text->empty()) return std::nullopt;
-    uint64_t value = 0;
-    const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
-    if (error != std::errc() || end != text->data() + text->size()) return std::nullopt;
-    return value;
+    if (!text) return std::nullopt;
+    return ParseUnsignedDecimal(*text);
 }
 
 bool FitsInAHeader(std::string_view value) {
@@ -50,9 +44,9 @@ std::optional<ContentRange> ContentRangeOfLine(std::string_view line) {
     std::string_view rest = text->substr(6);
     ContentRange range;
     const auto number = [&rest](uint64_t& value, char end) {
-        const auto [stop, error] = std::from_chars(rest.data(), rest.data() + rest.size(), value);
-        if (error != std::errc()) return false;
-        rest.remove_prefix(static_cast<size_t>(stop - rest.data()));
+        const std::optional<uint64_t> taken = TakeUnsignedDecimal(rest);
+        if (!taken) return false;
+        value = *taken;
         if (end == 0) return rest.empty();
         if (rest.empty() || rest.front() != end) return false;
         rest.remove_prefix(1);

@@ -1,10 +1,10 @@
 #include "net/resume_info.h"
 
-#include <charconv>
 #include <sstream>
 
 #include "platform/file_handle.h"
 #include "platform/file_read.h"
+#include "platform/text.h"
 
 namespace toval {
 
@@ -28,9 +28,9 @@ std::optional<ResumeInfo> ReadResumeInfo(const std::string& path) {
     if (!std::getline(lines, magic) || magic != kMagic || !std::getline(lines, info.URL) ||
         !std::getline(lines, info.Validator) || !std::getline(lines, length))
         return std::nullopt;
-    const auto [end, error] =
-        std::from_chars(length.data(), length.data() + length.size(), info.Length);
-    if (error != std::errc() || end != length.data() + length.size()) return std::nullopt;
+    const std::optional<uint64_t> bodyLength = ParseUnsignedDecimal(length);
+    if (!bodyLength) return std::nullopt;
+    info.Length = *bodyLength;
     if (!FitsOnALine(info.URL) || !FitsOnALine(info.Validator)) return std::nullopt;
     return info;
 }

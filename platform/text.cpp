@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdio>
+#include <system_error>
 
 namespace toval {
 
@@ -104,6 +106,22 @@ std::optional<unsigned> TakeUnicodeDigit(std::string_view& text) {
     if (it == kDigitZeros.begin() || c - *--it >= 10) return std::nullopt;
     text.remove_prefix(size);
     return static_cast<unsigned>(c - *it);
+}
+
+// from_chars reads no sign, blank or base prefix into an unsigned value, and refuses an
+// overflow rather than wrapping.
+std::optional<uint64_t> TakeUnsignedDecimal(std::string_view& text) {
+    uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc()) return std::nullopt;
+    text.remove_prefix(static_cast<std::size_t>(end - text.data()));
+    return value;
+}
+
+std::optional<uint64_t> ParseUnsignedDecimal(std::string_view text) {
+    const std::optional<uint64_t> value = TakeUnsignedDecimal(text);
+    if (!text.empty()) return std::nullopt;
+    return value;
 }
 
 std::string Printable(std::string_view text, ControlStyle style) {

@@ -3,6 +3,7 @@
 // decimal digits and showing untrusted text. None of them depends on the locale.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,13 @@ bool TakeSpaceAndSign(std::string_view& text);
 // Unicode form any of Unicode's decimal digits (general category Nd) in well-formed UTF-8.
 std::optional<unsigned> TakeAsciiDigit(std::string_view& text);
 std::optional<unsigned> TakeUnicodeDigit(std::string_view& text);
+
+// The rule of the numbers our own files and protocols carry: ASCII digits only, leading zeros
+// allowed, no sign, no blanks, a value that fits 64 bits. Nothing for anything else, an empty
+// text included. The Take form reads the digits at the front of `text` and drops them, leaving
+// `text` unchanged when it reads nothing.
+std::optional<uint64_t> ParseUnsignedDecimal(std::string_view text);
+std::optional<uint64_t> TakeUnsignedDecimal(std::string_view& text);
 
 // How Printable shows a control character.
 enum class ControlStyle {

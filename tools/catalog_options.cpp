@@ -10,17 +10,10 @@ namespace toval::catalog_tool {
 
 namespace {
 
-// A whole decimal number without sign that fits 64 bits.
+// A whole decimal number without sign that fits 64 bits, in at most 20 digits.
 std::optional<uint64_t> ParseCount(std::string_view text) {
-    if (text.empty() || text.size() > 20) return std::nullopt;
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        const uint64_t digit = static_cast<uint64_t>(c - '0');
-        if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
-        value = value * 10 + digit;
-    }
-    return value;
+    if (text.size() > 20) return std::nullopt;
+    return ParseUnsignedDecimal(text);
 }
 
 // "./a//b/" -> "a/b"; empty, absolute or climbing paths are refused.

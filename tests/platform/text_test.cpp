@@ -127,6 +127,38 @@ TEST(Text, DecimalDigits) {
     }
 }
 
+TEST(Text, UnsignedDecimal) {
+    struct Row {
+        std::string_view Text;
+        std::optional<uint64_t> Whole;  // ParseUnsignedDecimal
+        std::optional<uint64_t> Front;  // TakeUnsignedDecimal
+        std::string_view Rest;          // what Take leaves
+    };
+    const std::optional<uint64_t> none;
+    const Row rows[] = {
+        {"", none, none, ""},
+        {"0", 0, 0, ""},
+        {"007", 7, 7, ""},
+        {"18446744073709551615", UINT64_MAX, UINT64_MAX, ""},
+        {"18446744073709551616", none, none, "18446744073709551616"},
+        {"00000000000000000000018446744073709551615", UINT64_MAX, UINT64_MAX, ""},
+        {"-1", none, none, "-1"},
+        {"+1", none, none, "+1"},
+        {" 1", none, none, " 1"},
+        {"1 ", none, 1, " "},
+        {"12-34/5", none, 12, "-34/5"},
+        {"0x10", none, 0, "x10"},
+        {"１", none, none, "１"},  // a full-width digit is no ASCII digit
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(std::string(row.Text)));
+        EXPECT_EQ(ParseUnsignedDecimal(row.Text), row.Whole);
+        std::string_view text = row.Text;
+        EXPECT_EQ(TakeUnsignedDecimal(text), row.Front);
+        EXPECT_EQ(text, row.Rest);
+    }
+}
+
 TEST(Text, ControlsAreShownByStyle) {
     struct Row {
         std::string_view Text;
