@@ -5,6 +5,7 @@
 #include "platform/disk_space.h"
 #include "platform/file_handle.h"
 #include "platform/file_read.h"
+#include "platform/path_join.h"
 #include "platform/replace_file.h"
 #include "platform/text.h"
 #include "platform/unique_file.h"
@@ -193,8 +194,7 @@ void SerialFloor::Raise(const minisign::KeyId& id, uint64_t serial) {
 
 ExpectedTarget LoadExpectedTarget(const std::string& programDir, const std::string& stateDir) {
     ExpectedTarget expected;
-    const std::string shipped =
-        (programDir == "/" ? programDir : programDir + "/") + std::string(kExpectedTargetFile);
+    const std::string shipped = JoinPath(programDir, kExpectedTargetFile);
     // One line; an editor's line ending, CR LF included, is allowed.
     const auto target = [](const std::optional<std::string>& text) -> std::optional<std::string> {
         if (!text) return std::nullopt;

@@ -4,6 +4,7 @@
 #include "net/result_codes.h"
 #include "platform/file_handle.h"
 #include "platform/file_read.h"
+#include "platform/path_join.h"
 #include "platform/run_lock.h"
 #include "platform/temp_file.h"
 
@@ -17,9 +18,7 @@ constexpr uint64_t kKeysFileMaxBytes = 64 << 10;
 // file going missing is a client that lost its protection, not one that never had it.
 constexpr std::string_view kSignedMarker = "signed";
 
-std::string MarkerPath(const std::string& stateDir) {
-    return stateDir + "/" + std::string(kSignedMarker);
-}
+std::string MarkerPath(const std::string& stateDir) { return JoinPath(stateDir, kSignedMarker); }
 
 // A catalogue-side transfer: `url` into a fresh temporary file, with the mirrors of the
 // catalogue `kept` from the last accepted one to fall back on. Temporary files are created
@@ -48,8 +47,7 @@ CatalogueFetch::CatalogueFetch(CUpdateCatalog& catalog, StatusSink status, Debug
 
 void CatalogueFetch::LoadTrustedKeys(const std::string& programDir) {
     ProgramDir = programDir;
-    const std::string path =
-        (programDir == "/" ? programDir : programDir + "/") + std::string(kTrustedKeysFile);
+    const std::string path = JoinPath(programDir, kTrustedKeysFile);
     if (ExaminePath(path).Kind == PathKind::Missing) {
         TrustedKeys.reset();
         return;

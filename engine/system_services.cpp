@@ -7,6 +7,7 @@
 #include "engine/run_services.h"
 #include "engine/status_texts.h"
 #include "platform/directories.h"
+#include "platform/path_join.h"
 #include "platform/process.h"
 #include "platform/utf8_path.h"
 
@@ -26,9 +27,7 @@ std::string FindLobby() {
     const std::string name(kLobbyProgram);
     for (const std::string& dir : {ProgramDirectory(), CurrentDirectory()}) {
         if (dir.empty()) continue;
-        // A root ("/", "C:\\") ends in its separator already.
-        const char last = dir.back();
-        const std::string path = (last == '/' || last == '\\' ? dir : dir + "/") + name;
+        const std::string path = JoinPath(dir, name);
         if (ClassifyProgram(path) != ProgramKind::Missing) return path;
     }
     return FindInPath(name);

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/path_join.h"
 #include "platform/shell_words.h"
 
 namespace toval {
@@ -68,7 +69,7 @@ std::string FindInPath(const std::string& name) {
         if (end == std::string::npos) end = path.size();
         // An empty PATH element means the current directory, as the shell reads it.
         const std::string dir = end == begin ? "." : path.substr(begin, end - begin);
-        const std::string candidate = dir + "/" + name;
+        const std::string candidate = JoinPath(dir, name);
         if (IsExecutableFile(candidate)) return candidate;
         begin = end + 1;
     }

@@ -1,9 +1,11 @@
 #include "platform/run_lock.h"
 
+#include "platform/path_join.h"
+
 namespace toval {
 
 std::string StateDirectory(const std::string& programDir) {
-    return (programDir == "/" ? programDir : programDir + "/") + ".toval-updater";
+    return JoinPath(programDir, ".toval-updater");
 }
 
 }  // namespace toval

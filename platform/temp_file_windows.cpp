@@ -2,6 +2,7 @@
 
 #include "platform/crypto.h"
 #include "platform/directories.h"
+#include "platform/path_join.h"
 #include "platform/temp_file.h"
 #include "platform/wide_text.h"
 
@@ -15,7 +16,7 @@ std::string CreateTempFile(const std::string& prefix, const std::string& suffix)
         if (!RandomBytes(random, sizeof random)) return {};
         std::string name = prefix;
         for (const uint8_t r : random) name += kLetters[r % (sizeof kLetters - 1)];
-        const std::string path = dir + "/" + name + suffix;
+        const std::string path = JoinPath(dir, name + suffix);
         // Created only when it did not exist, like mkstemps.
         const HANDLE file = ::CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
