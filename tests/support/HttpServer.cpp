@@ -1,3 +1,6 @@
+// The test HTTP server's socket loop: one thread that accepts connections, reads each request
+// head, and sends the scripted answer as fast, as slowly or as partly as the script says.
+
 #include "tests/support/HttpServer.h"
 
 // Winsock's header goes before anything that may bring <windows.h>.
@@ -17,14 +20,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 
-#include "platform/utf8_path.h"
+#include "tests/support/HttpMessages.h"
 
 namespace toval::test {
 
@@ -106,94 +105,9 @@ intptr_t BoundSocket(int type, sockaddr_in& addr) {
     return handle;
 }
 
-bool SameText(std::string_view a, std::string_view b) {
-    return std::ranges::equal(a, b, [](char x, char y) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
-const char* Reason(int status) {
-    switch (status) {
-        case 200:
-            return "OK";
-        case 301:
-            return "Moved Permanently";
-        case 302:
-            return "Found";
-        case 304:
-            return "Not Modified";
-        case 400:
-            return "Bad Request";
-        case 404:
-            return "Not Found";
-        case 500:
-            return "Internal Server Error";
-        default:
-            return "Status";
-    }
-}
-
-// Parses a request head (request line and headers, without the blank line).
-Request ParseRequest(std::string_view head) {
-    Request r;
-    size_t end = head.find('\n');
-    std::string_view line = Trim(head.substr(0, end));
-    const size_t a = line.find(' ');
-    const size_t b = line.rfind(' ');
-    if (a != std::string_view::npos && b > a) {
-        r.Method = line.substr(0, a);
-        r.Target = line.substr(a + 1, b - a - 1);
-        r.Version = line.substr(b + 1);
-    }
-    while (end != std::string_view::npos) {
-        head.remove_prefix(end + 1);
-        end = head.find('\n');
-        line = Trim(head.substr(0, end));
-        const size_t colon = line.find(':');
-        if (colon != std::string_view::npos)
-            r.Headers.emplace_back(line.substr(0, colon), Trim(line.substr(colon + 1)));
-    }
-    return r;
-}
-
 constexpr size_t kMaxRequestHead = 64 * 1024;
 
 }  // namespace
-
-std::string Request::Header(std::string_view name) const {
-    for (const auto& [n, v] : Headers)
-        if (SameText(n, name)) return v;
-    return {};
-}
-
-size_t Request::HeaderCount(std::string_view name) const {
-    return std::ranges::count_if(Headers, [&](const auto& h) { return SameText(h.first, name); });
-}
-
-Response Response::Redirect(std::string location, int status) {
-    Response r;
-    r.Status = status;
-    r.Headers.emplace_back("Location", std::move(location));
-    return r;
-}
-
-char GeneratedByte(uint64_t i) {
-    return static_cast<char>((i * 13 + (i >> 10) * 7 + (i >> 20)) & 0xFF);
-}
-
-std::string GeneratedBody(uint64_t length) {
-    std::string s(length, '\0');
-    for (uint64_t i = 0; i < length; ++i) s[i] = GeneratedByte(i);
-    return s;
-}
 
 struct HttpServer::Connection {
     intptr_t Sock = -1;
@@ -245,33 +159,8 @@ HttpServer::~HttpServer() {
         ADD_FAILURE() << "HttpServer: unexpected request " << r.Method << " " << r.Target;
 }
 
-void HttpServer::ServeDirectory(const std::string& root) {
-    std::lock_guard lock(Mutex);
-    Root = root;
-}
-
-void HttpServer::Route(const std::string& target, Response response) {
-    std::lock_guard lock(Mutex);
-    Routes[target] = std::move(response);
-}
-
 std::string HttpServer::Url(const std::string& target) const {
     return "http://127.0.0.1:" + std::to_string(ListenPort) + target;
-}
-
-std::vector<Request> HttpServer::Requests() const {
-    std::lock_guard lock(Mutex);
-    return Received;
-}
-
-std::vector<Request> HttpServer::UnexpectedRequests() const {
-    std::lock_guard lock(Mutex);
-    return Unexpected;
-}
-
-bool HttpServer::WaitForRequests(size_t count, std::chrono::milliseconds timeout) const {
-    std::unique_lock lock(Mutex);
-    return Arrived.wait_for(lock, timeout, [&] { return Received.size() >= count; });
 }
 
 void HttpServer::ReleaseStalls() {
@@ -288,66 +177,13 @@ void HttpServer::Wake() {
     ::send(Native(Waker), &one, 1, 0);
 }
 
-namespace {
-// The file a static server would answer `target` with: its path decoded from %XX, without its
-// query; a path that climbs out of `root` or names no regular file is a 404.
-Response FileResponse(const std::string& root, const std::string& target) {
-    std::string path;
-    const std::string raw = target.substr(0, target.find('?'));
-    for (size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '%' && i + 2 < raw.size() &&
-            std::isxdigit(static_cast<unsigned char>(raw[i + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(raw[i + 2]))) {
-            path += static_cast<char>(std::stoi(raw.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            path += raw[i];
-        }
-    }
-    const std::filesystem::path relative = PathOfUtf8(path).relative_path().lexically_normal();
-    if (relative.empty() || *relative.begin() == "..") return Response{404, "not found"};
-    std::ifstream in(PathOfUtf8(root) / relative, std::ios::binary);
-    std::error_code ec;
-    if (!in || !std::filesystem::is_regular_file(PathOfUtf8(root) / relative, ec))
-        return Response{404, "not found"};
-    std::ostringstream body;
-    body << in.rdbuf();
-    return Response{200, body.str()};
-}
-}  // namespace
-
 // Records the request held in c.In and prepares its response.
 void HttpServer::Answer(Connection& c) {
     const size_t end = c.In.find("\r\n\r\n");
-    Request request = ParseRequest(std::string_view(c.In).substr(0, end));
-    std::lock_guard lock(Mutex);
-    auto route = Routes.find(request.Target);
-    if (route == Routes.end()) {
-        const std::string path = request.Target.substr(0, request.Target.find('?'));
-        route = Routes.find(path);
-    }
-    if (route != Routes.end()) {
-        const Response& r = route->second;
-        c.Reply = r.Ranged && !request.Header("Range").empty() ? *r.Ranged : r;
-    } else if (!Root.empty()) {
-        c.Reply = FileResponse(Root, request.Target);
-    } else {
-        c.Reply = Response{404, "not found"};
-        Unexpected.push_back(request);
-    }
-    request.Status = c.Reply.Status;
-    Received.push_back(std::move(request));
-    Arrived.notify_all();
-
-    const Response& r = c.Reply;
-    const uint64_t bodyLength = r.GeneratedLength ? r.GeneratedLength : r.Body.size();
-    c.BodyDue = std::min(bodyLength, r.CloseAfter.value_or(bodyLength));
-    c.Head = "HTTP/1.0 " + std::to_string(r.Status) + " " + Reason(r.Status) + "\r\n";
-    if (!r.OmitContentLength)
-        c.Head +=
-            "Content-Length: " + std::to_string(r.ContentLength.value_or(bodyLength)) + "\r\n";
-    for (const auto& [name, value] : r.Headers) c.Head += name + ": " + value + "\r\n";
-    c.Head += "Connection: close\r\n\r\n";
+    c.Reply = AnswerFor(ParseRequest(std::string_view(c.In).substr(0, end)));
+    const uint64_t bodyLength = BodyLength(c.Reply);
+    c.BodyDue = std::min(bodyLength, c.Reply.CloseAfter.value_or(bodyLength));
+    c.Head = ResponseHead(c.Reply);
     c.Responding = true;
 }
 

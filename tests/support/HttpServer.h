@@ -101,6 +101,8 @@ class HttpServer {
     void Serve();
     void Wake();
     void Answer(Connection& c);
+    // Records `request` and gives the answer the script has for it.
+    Response AnswerFor(Request request);
     bool SendSome(Connection& c);
     bool CanSend(const Connection& c, std::chrono::steady_clock::time_point now) const;
 
