@@ -13,6 +13,10 @@
 
 namespace toval::test {
 
+// The made-up server whose transfers are scripted: its catalogue, and where it keeps a file.
+inline const std::string kCatalogueUrl = "http://updates.test/update.xml";
+inline std::string FileUrl(const std::string& name) { return "http://updates.test/files/" + name; }
+
 class ScriptedTransfer;
 
 // Makes the transfers of a run and keeps track of them by URL.

@@ -18,10 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAreArray;
 
-const std::string kCatalogueUrl = "http://updates.test/update.xml";
-
-std::string FileUrl(const std::string& name) { return "http://updates.test/files/" + name; }
-
 class ParallelRunTest : public ::testing::Test {
   protected:
     static std::string Body(const std::string& name) { return "new " + name; }

@@ -27,8 +27,6 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
-const std::string kCatalogueUrl = "http://updates.test/update.xml";
-
 struct Entry {
     std::string Name;
     std::string Url;
@@ -41,8 +39,7 @@ class PipelineTest : public ::testing::Test {
   protected:
     static Entry File(const std::string& name, const std::string& body = "",
                       const std::string& extra = "") {
-        return {name, "http://updates.test/files/" + name, body.empty() ? "new " + name : body,
-                extra, ""};
+        return {name, FileUrl(name), body.empty() ? "new " + name : body, extra, ""};
     }
 
     // Forgets the run and what it asked for, keeping the client directory.

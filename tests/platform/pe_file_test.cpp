@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "platform/pe_version.h"
 #include "tests/support/PeBuilder.h"
@@ -18,11 +17,9 @@ namespace fs = std::filesystem;
 
 TEST(PeFile, ReadsTheVersionOfAFileAndRefusesWhatIsNone) {
     const TempDir temp;
-    const fs::path dir = FromUtf8(temp.Path()) / fs::path(u8"游戏");
-    fs::create_directories(dir);
-    std::ofstream(dir / "game.exe", std::ios::binary)
-        << MakePeImage({.FileVersion = {2, 5, 0, 7}, .TrailingBytes = 5000});
-    std::ofstream(dir / "notes.txt") << "not an image";
+    temp.Write("游戏/game.exe", MakePeImage({.FileVersion = {2, 5, 0, 7}, .TrailingBytes = 5000}));
+    temp.Write("游戏/notes.txt", "not an image");
+    const fs::path dir = FromUtf8(temp / "游戏");
 
     VS_FIXEDFILEINFO info{};
     ASSERT_EQ(ReadFixedFileInfo(Utf8(dir / "game.exe"), info), 0);
