@@ -82,6 +82,9 @@ void UpdateRunTest::SetUp() {
 }
 
 void UpdateRunTest::TearDown() {
+    // A SetUp that stopped early (no web server) changed neither the directory nor the
+    // variable; restoring an empty directory would throw and bury its failure under another.
+    if (SavedCwd.empty()) return;
     fs::current_path(SavedCwd);
     SetEnvironment(kTempVariable, SavedTmp);
 }
