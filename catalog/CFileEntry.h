@@ -1,8 +1,10 @@
 #pragma once
-// One file of the update catalogue, also used as a probe record for a file on disk.
+// One file of the update catalogue, also used as a probe record for a file on disk (see
+// entry_probe.h for filling it from the disk and comparing it with the disk).
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/win_types.h"
@@ -18,21 +20,9 @@ struct FilePatch {
 
 class CFileEntry {
   public:
-    explicit CFileEntry(std::string fullPath = {});
-    virtual ~CFileEntry();
+    explicit CFileEntry(std::string fullPath = {}) : FullPath(std::move(fullPath)) {}
     CFileEntry(const CFileEntry&) = delete;
     CFileEntry& operator=(const CFileEntry&) = delete;
-
-    // Fills Length, FileName, FixedFileInfo, FileVersion, ProductVersion and FileDate from the
-    // file at FullPath; true when any of them could be read.
-    bool Probe();
-
-    // Reads the version resource of `path` into `info` and formats FileVersion and
-    // ProductVersion from it. 0 or a negative status.
-    int32_t ReadVersion(const std::string& path, VS_FIXEDFILEINFO& info);
-
-    // Compares this catalogue entry with the file on disk; raises NeedsUpdate, never lowers it.
-    bool CheckNeedsUpdate();
 
     VS_FIXEDFILEINFO FixedFileInfo{};
     uint64_t Length = 0;

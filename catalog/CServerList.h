@@ -10,15 +10,13 @@ namespace toval {
 
 class CServerEntry {
   public:
-    virtual ~CServerEntry() = default;
     std::string Name;
     std::string Url;
 };
 
 class CServerList {
   public:
-    virtual ~CServerList();
-    bool Add(const std::string& name, const std::string& url);
+    void Add(const std::string& name, const std::string& url);
     // Borrowed; stays in the list. Null when empty.
     CServerEntry* First();
     void Clear();

@@ -1,16 +1,15 @@
 #include "catalog/CUpdateCatalog.h"
 
 #include <array>
-#include <charconv>
 #include <limits>
 #include <optional>
 #include <vector>
 
 #include "catalog/XmlReader.h"
 #include "catalog/catalog_reader.h"
+#include "catalog/entry_probe.h"
 #include "catalog/file_probe.h"
 #include "catalog/hash_cache.h"
-#include "catalog/version_compare.h"
 
 namespace toval {
 
@@ -37,27 +36,6 @@ std::optional<Sha256Digest> DigestOfHex(std::string_view hex) {
     return out;
 }
 
-// What the unsigned decision says of a file of the right length: older, by the version the
-// catalogue gives or else by time. Made here on the handle the hash check reads, so that one
-// look at the file serves both.
-bool OlderThanListed(const CFileEntry& entry, const LocalFile& file) {
-    if (entry.FileVersion.empty())
-        return FileTimeToU64(file.LastWrite()) < FileTimeToU64(entry.FileDate);
-    VS_FIXEDFILEINFO info;
-    char text[24];
-    char* end = text;
-    // A file without a readable version has an empty version text, which sorts first.
-    if (file.ReadVersion(info) == 0) {
-        const uint32_t parts[4] = {info.dwFileVersionMS >> 16, info.dwFileVersionMS & 0xFFFFu,
-                                   info.dwFileVersionLS >> 16, info.dwFileVersionLS & 0xFFFFu};
-        for (int i = 0; i < 4; ++i) {
-            if (i) *end++ = '.';
-            end = std::to_chars(end, text + sizeof text, parts[i]).ptr;
-        }
-    }
-    return CompareVersionTexts(std::string_view(text, end - text), entry.FileVersion) < 0;
-}
-
 // Whether the file of a signed entry is out of date: as unsigned, and besides when its bytes
 // differ from those the signature pins, whatever its length and time say. The hash is the one
 // the cache knows for the file's identity, or the file's own, read once and remembered.
@@ -80,15 +58,9 @@ CUpdateCatalog::CUpdateCatalog() : CUpdateCatalog(BaseDirectories::FromSystem())
 
 CUpdateCatalog::CUpdateCatalog(BaseDirectories dirs) : Dirs(std::move(dirs)) {}
 
-CUpdateCatalog::~CUpdateCatalog() { Clear(); }
-
 void CUpdateCatalog::Clear() {
     MirrorOrigins.clear();
-    while (!Entries.empty()) {
-        // Unlinked before it is destroyed, so its destructor never sees itself in the list.
-        std::unique_ptr<CFileEntry> front = std::move(Entries.front());
-        Entries.pop_front();
-    }
+    Entries.clear();
 }
 
 bool CUpdateCatalog::Load(const std::string& path) {
@@ -116,7 +88,7 @@ uint32_t CUpdateCatalog::RetainOutdated(bool signedMode, const std::string& stat
         // signed hash is the bytes, so a damaged file, or a client's newer copy of a file the
         // publisher replaced (a rotated keys file), is replaced too.
         const bool outdated =
-            !cache ? entry.CheckNeedsUpdate()
+            !cache ? CheckNeedsUpdate(entry)
                    : (entry.NeedsUpdate =
                           entry.NeedsUpdate || (!entry.FullPath.empty() &&
                                                 OutdatedOrNotItsBytes(entry, *cache, buffer)));
@@ -125,7 +97,6 @@ uint32_t CUpdateCatalog::RetainOutdated(bool signedMode, const std::string& stat
             ++it;
             continue;
         }
-        std::unique_ptr<CFileEntry> current = std::move(*it);
         it = Entries.erase(it);
     }
     if (cache) cache->Save();

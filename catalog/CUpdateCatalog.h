@@ -24,7 +24,6 @@ class CUpdateCatalog {
     // Reads the base directories once, from the system.
     CUpdateCatalog();
     explicit CUpdateCatalog(BaseDirectories dirs);
-    virtual ~CUpdateCatalog();
     CUpdateCatalog(const CUpdateCatalog&) = delete;
     CUpdateCatalog& operator=(const CUpdateCatalog&) = delete;
 

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <optional>
 
+#include "catalog/entry_probe.h"
 #include "catalog/file_probe.h"
 #include "catalog/install_path.h"
 #include "catalog/xml_text.h"
@@ -126,7 +127,7 @@ Stop DescribeFile(const fs::path& root, const std::string& rel, const Options& o
     entry->Length = file.Size();
     entry->FileDate = file.LastWrite();
     // The version texts stay empty for a file without a version resource.
-    entry->ReadVersion(path, entry->FixedFileInfo);
+    ReadVersion(*entry, path, entry->FixedFileInfo);
     const std::optional<std::string> hash = HashFile(file);
     if (!hash) return Failed(path + ": cannot be read");
     entry->Sha256 = *hash;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "catalog/CFileEntry.h"
+#include "catalog/entry_probe.h"
 #include "platform/file_time.h"
 #include "tests/support/PeBuilder.h"
 
@@ -96,7 +97,7 @@ int main(int argc, char** argv) {
         for (std::size_t i = 0; i < client.Entries.size(); i += step) {
             auto& e = client.Entries[i];
             e->NeedsUpdate = false;
-            outdated += e->CheckNeedsUpdate();
+            outdated += CheckNeedsUpdate(*e);
         }
     };
     long failed = 0;

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "catalog/CFileEntry.h"
+#include "catalog/entry_probe.h"
 #include "catalog/file_probe.h"
 #include "tests/catalog/catalog_test_util.h"
 #include "tests/support/PeBuilder.h"
@@ -94,7 +95,7 @@ TEST(CheckNeedsUpdate, DecidesFromVersionTimeAndLength) {
         entry.FileDate = FileTimeFromU64(kTime + c.timeDelta);
         const bool exists = std::filesystem::exists(path);
         entry.Length = (exists ? Length(path) : 0) + c.lengthDelta;
-        EXPECT_EQ(entry.CheckNeedsUpdate(), c.needs) << c.name;
+        EXPECT_EQ(CheckNeedsUpdate(entry), c.needs) << c.name;
         EXPECT_EQ(entry.NeedsUpdate, c.needs) << c.name;
     }
 }
@@ -109,7 +110,7 @@ TEST(CheckNeedsUpdate, ComparesLengthsInSixtyFourBits) {
         CFileEntry entry(path);
         entry.FileDate = FileTimeFromU64(kTime);
         entry.Length = length;
-        EXPECT_EQ(entry.CheckNeedsUpdate(), length == 1) << length;
+        EXPECT_EQ(CheckNeedsUpdate(entry), length == 1) << length;
     }
 }
 
@@ -147,9 +148,9 @@ TEST(CheckNeedsUpdate, ThingsThatAreNotFilesNeedAnUpdate) {
         CFileEntry entry(c.path);
         entry.FileDate = FileTimeFromU64(kTime);
         entry.Length = 3;
-        EXPECT_EQ(entry.CheckNeedsUpdate(), !c.exists) << c.path;
+        EXPECT_EQ(CheckNeedsUpdate(entry), !c.exists) << c.path;
         CFileEntry probe(c.path);
-        EXPECT_EQ(probe.Probe(), c.exists) << c.path;
+        EXPECT_EQ(Probe(probe), c.exists) << c.path;
         FILETIME ft;
         EXPECT_EQ(ReadFileDate(c.path, ft) == 0, c.exists) << c.path;
     }
@@ -177,7 +178,7 @@ TEST(CheckNeedsUpdate, UnreadableFileForAnOrdinaryUser) {
         entry.FileDate = FileTimeFromU64(kTime);
         entry.Length = 3;
         CFileEntry probe(path);
-        _exit(!FileExists(path) && entry.CheckNeedsUpdate() && !probe.Probe() ? 0 : 1);
+        _exit(!FileExists(path) && CheckNeedsUpdate(entry) && !Probe(probe) ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -192,10 +193,10 @@ TEST(CheckNeedsUpdate, NeverLowersTheVerdictAndIgnoresAnEmptyPath) {
     CFileEntry current(path);
     current.Length = 3;
     current.NeedsUpdate = true;
-    EXPECT_TRUE(current.CheckNeedsUpdate());
+    EXPECT_TRUE(CheckNeedsUpdate(current));
     CFileEntry unplaced;
-    EXPECT_FALSE(unplaced.CheckNeedsUpdate());
-    EXPECT_FALSE(unplaced.Probe());
+    EXPECT_FALSE(CheckNeedsUpdate(unplaced));
+    EXPECT_FALSE(Probe(unplaced));
 }
 
 TEST(Probe, FillsTheEntryFromTheDisk) {
@@ -210,7 +211,7 @@ TEST(Probe, FillsTheEntryFromTheDisk) {
     SetMtime(path, kTime);
 
     CFileEntry entry(path);
-    ASSERT_TRUE(entry.Probe());
+    ASSERT_TRUE(Probe(entry));
     EXPECT_EQ(entry.FileName, "game.exe");
     EXPECT_EQ(entry.Length, Length(path));
     EXPECT_EQ(entry.FileVersion, "1.0.0.12");
@@ -220,7 +221,7 @@ TEST(Probe, FillsTheEntryFromTheDisk) {
 
     // A file without a version still probes, through its time.
     CFileEntry plain(Plain(dir, 5));
-    ASSERT_TRUE(plain.Probe());
+    ASSERT_TRUE(Probe(plain));
     EXPECT_EQ(plain.FileVersion, "");
     EXPECT_EQ(plain.Length, 5u);
     EXPECT_EQ(FileTimeToU64(plain.FileDate), kTime);
@@ -233,10 +234,10 @@ TEST(Probe, ReadVersionFormatsTheStructureItFills) {
     ASSERT_TRUE(test::WritePeFile(dir / "a.dll", o));
     CFileEntry entry;
     VS_FIXEDFILEINFO other;
-    ASSERT_EQ(entry.ReadVersion(dir / "a.dll", other), 0);
+    ASSERT_EQ(ReadVersion(entry, dir / "a.dll", other), 0);
     EXPECT_EQ(entry.FileVersion, "4.3.2.1");
     EXPECT_EQ(entry.ProductVersion, "1.0.0.0");
-    EXPECT_LT(entry.ReadVersion(dir / "missing.dll", other), 0);
+    EXPECT_LT(ReadVersion(entry, dir / "missing.dll", other), 0);
     EXPECT_EQ(entry.FileVersion, "4.3.2.1");
 }
 
