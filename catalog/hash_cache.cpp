@@ -5,6 +5,7 @@
 
 #include "platform/file_handle.h"
 #include "platform/file_read.h"
+#include "platform/replace_file.h"
 
 namespace toval {
 
@@ -156,16 +157,9 @@ bool HashCache::Save() {
     std::string bytes(kMagic, sizeof kMagic);
     bytes.reserve(sizeof kMagic + Order.size() * kRecordBytes);
     for (const uint32_t i : Order) AppendRecord(bytes, Records[i].Identity, Records[i].Digest);
-    // Written whole beside it and renamed over it: a run killed half way leaves the old cache
-    // or the new one, and a torn one would only be rebuilt.
-    const std::string path = CachePath(StateDir), temp = path + ".new";
-    FileHandle file = FileHandle::Open(temp, OpenFor::Create, 0644);
-    const bool written = file.WriteAll(bytes.data(), bytes.size()) && file.Close();
-    if (!written || !RenameOver(temp, path)) {
-        RemoveFile(temp);
-        return false;
-    }
-    return true;
+    // A run killed half way leaves the old cache or the new one, and a cache lost to a power
+    // loss is only rebuilt: no sync is worth its wait.
+    return ReplaceFileWith(CachePath(StateDir), bytes, Durability::Unsynced);
 }
 
 bool RecordInstalledHash(const std::string& stateDir, const std::string& path,

@@ -7,6 +7,7 @@
 #include "platform/disk_space.h"
 #include "platform/file_handle.h"
 #include "platform/file_read.h"
+#include "platform/replace_file.h"
 #include "platform/text.h"
 #include "platform/unique_file.h"
 
@@ -176,19 +177,9 @@ bool ActionJournal::Save(bool durable) {
         const bool removed = RemoveFile(path) || ExaminePath(path).Kind == PathKind::Missing;
         return (!durable || SyncDirectory(StateDir)) && removed;
     }
-    const std::string text = FormatJournal(Pending);
-    FileHandle file;
-    const std::optional<std::string> temp = CreateFileBeside(path, file);
-    if (!temp) return false;
-    bool ok = file.WriteAll(text.data(), text.size()) && (!durable || file.Sync());
-    ok = file.Close() && ok;
-    ok = ok && RenameOver(*temp, path);
-    if (!ok) {
-        RemoveFile(*temp);
-        return false;
-    }
     // An entry must survive a power loss that the rename of its file survives.
-    return !durable || SyncDirectory(StateDir);
+    return ReplaceFileWith(path, FormatJournal(Pending),
+                           durable ? Durability::Synced : Durability::Unsynced);
 }
 
 }  // namespace toval

@@ -9,11 +9,12 @@
 
 namespace toval {
 
-bool ReplaceFileWith(const std::string& path, std::string_view content) {
+bool ReplaceFileWith(const std::string& path, std::string_view content, Durability durability) {
+    const bool synced = durability == Durability::Synced;
     FileHandle file;
     const std::optional<std::string> temp = CreateFileBeside(path, file);
     if (!temp) return false;
-    bool ok = file.WriteAll(content.data(), content.size()) && file.Sync();
+    bool ok = file.WriteAll(content.data(), content.size()) && (!synced || file.Sync());
     ok = file.Close() && ok;
     ok = ok && RenameOver(*temp, path);
     if (!ok) {
@@ -21,7 +22,7 @@ bool ReplaceFileWith(const std::string& path, std::string_view content) {
         return false;
     }
     // The rename itself must reach the disk, or a crash could bring the old content back.
-    return SyncDirectory(ParentDirectory(path));
+    return !synced || SyncDirectory(ParentDirectory(path));
 }
 
 }  // namespace toval
