@@ -3,94 +3,51 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/crypto.h"
 #include "platform/disk_space.h"
 #include "platform/file_handle.h"
 #include "platform/file_read.h"
 #include "platform/replace_file.h"
-#include "platform/text.h"
+#include "platform/state_record.h"
 #include "platform/unique_file.h"
 
 namespace toval {
 
 namespace {
 
-constexpr std::string_view kHeader = "toval-updater actions 1\n";
-constexpr std::string_view kSumPrefix = "sum ";
+// The layout is the state records' own: a journal of an earlier version reads the same.
+constexpr std::string_view kHeader = "toval-updater actions 1";
 // A journal holds the actions of one batch at most; anything larger is not ours.
 constexpr uint64_t kJournalMaxBytes = 4 << 20;
-
-// Fields are written with their length first, so a path may hold any byte, blanks and line
-// breaks included.
-void AppendField(std::string& out, std::string_view field) {
-    out += std::to_string(field.size());
-    out += ':';
-    out += field;
-    out += '\n';
-}
-
-std::optional<std::string_view> TakeField(std::string_view& in) {
-    const size_t colon = in.find(':');
-    if (colon == std::string_view::npos || colon == 0 || colon > 10) return std::nullopt;
-    // At most ten digits, so the length fits a size_t of 64 bits; a 32-bit one is checked.
-    const std::optional<uint64_t> length = ParseUnsignedDecimal(in.substr(0, colon));
-    if (!length || *length > SIZE_MAX) return std::nullopt;
-    const auto size = static_cast<size_t>(*length);
-    in.remove_prefix(colon + 1);
-    if (in.size() < size + 1 || in[size] != '\n') return std::nullopt;
-    const std::string_view field = in.substr(0, size);
-    in.remove_prefix(size + 1);
-    return field;
-}
-
-std::string SumOf(std::string_view body) {
-    Sha256 hash;
-    hash.Update(body);
-    const std::optional<Sha256Digest> digest = hash.Final();
-    return digest ? ToHex(digest->data(), digest->size()) : std::string();
-}
 
 }  // namespace
 
 std::string FormatJournal(const std::vector<JournalAction>& actions) {
-    std::string body(kHeader);
-    for (const JournalAction& a : actions) {
-        AppendField(body, a.What == JournalAction::Kind::Execute ? "execute" : "register");
-        AppendField(body, a.Path);
-        AppendField(body, a.Parameters);
-        AppendField(body, a.Stamp);
-    }
-    return body + std::string(kSumPrefix) + SumOf(body) + "\n";
+    std::vector<std::string_view> fields;
+    for (const JournalAction& a : actions)
+        fields.insert(fields.end(),
+                      {a.What == JournalAction::Kind::Execute ? "execute" : "register", a.Path,
+                       a.Parameters, a.Stamp});
+    return FormatStateRecord(kHeader, fields);
 }
 
 std::optional<std::vector<JournalAction>> ParseJournal(const std::string& text) {
-    const size_t sumAt = text.rfind(kSumPrefix);
-    if (sumAt == std::string::npos || text.back() != '\n') return std::nullopt;
-    const std::string_view body = std::string_view(text).substr(0, sumAt);
-    const std::string_view sum = std::string_view(text).substr(
-        sumAt + kSumPrefix.size(), text.size() - sumAt - kSumPrefix.size() - 1);
-    if (sum.size() != 64 || sum != SumOf(body)) return std::nullopt;
-    std::string_view in = body;
-    if (in.substr(0, kHeader.size()) != kHeader) return std::nullopt;
-    in.remove_prefix(kHeader.size());
+    const std::optional<std::vector<std::string>> fields = ParseStateRecord(text, kHeader);
+    if (!fields || fields->size() % 4 != 0) return std::nullopt;
     std::vector<JournalAction> actions;
-    while (!in.empty()) {
-        const auto kind = TakeField(in);
-        const auto path = TakeField(in);
-        const auto parameters = TakeField(in);
-        const auto stamp = TakeField(in);
-        if (!kind || !path || !parameters || !stamp || path->empty()) return std::nullopt;
+    for (std::size_t i = 0; i < fields->size(); i += 4) {
         JournalAction action;
-        if (*kind == "execute") {
+        const std::string& kind = (*fields)[i];
+        if (kind == "execute") {
             action.What = JournalAction::Kind::Execute;
-        } else if (*kind == "register") {
+        } else if (kind == "register") {
             action.What = JournalAction::Kind::Register;
         } else {
             return std::nullopt;
         }
-        action.Path = std::string(*path);
-        action.Parameters = std::string(*parameters);
-        action.Stamp = std::string(*stamp);
+        action.Path = (*fields)[i + 1];
+        action.Parameters = (*fields)[i + 2];
+        action.Stamp = (*fields)[i + 3];
+        if (action.Path.empty()) return std::nullopt;
         actions.push_back(std::move(action));
     }
     return actions;

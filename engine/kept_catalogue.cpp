@@ -1,11 +1,12 @@
 #include "engine/kept_catalogue.h"
 
 #include <filesystem>
-#include <sstream>
+#include <string_view>
 
 #include "platform/file_handle.h"
 #include "platform/file_read.h"
 #include "platform/replace_file.h"
+#include "platform/state_record.h"
 #include "platform/utf8_path.h"
 
 namespace toval {
@@ -17,21 +18,21 @@ constexpr uint64_t kInfoMaxBytes = 16 << 10;
 std::string InfoPath(const std::string& stateDir) { return stateDir + "/catalogue.info"; }
 std::string CopyPath(const std::string& stateDir) { return stateDir + "/catalogue.xml"; }
 
-bool HasLineBreak(const std::string& text) {
-    return text.find_first_of("\r\n") != std::string::npos;
-}
+// The layout of an earlier version, plain lines, is not read: its copy is fetched again once.
+constexpr std::string_view kHeader = "toval-updater catalogue 1";
 
 }  // namespace
 
 std::optional<KeptCatalogue> FindAnyKeptCatalogue(const std::string& stateDir) {
     const std::optional<std::string> info = ReadSmallFile(InfoPath(stateDir), kInfoMaxBytes);
-    if (!info) return std::nullopt;
+    const std::optional<std::vector<std::string>> fields =
+        info ? ParseStateRecord(*info, kHeader) : std::nullopt;
+    if (!fields || fields->size() < 3) return std::nullopt;
     KeptCatalogue kept;
-    std::istringstream lines(*info);
-    if (!std::getline(lines, kept.Url) || !std::getline(lines, kept.ETag) ||
-        !std::getline(lines, kept.LastModified))
-        return std::nullopt;
-    for (std::string mirror; std::getline(lines, mirror);) kept.Mirrors.push_back(mirror);
+    kept.Url = (*fields)[0];
+    kept.ETag = (*fields)[1];
+    kept.LastModified = (*fields)[2];
+    kept.Mirrors.assign(fields->begin() + 3, fields->end());
     kept.Path = CopyPath(stateDir);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(PathOfUtf8(kept.Path), ec)) return std::nullopt;
@@ -47,14 +48,6 @@ std::optional<KeptCatalogue> FindKeptCatalogue(const std::string& stateDir,
 
 bool KeepCatalogue(const std::string& stateDir, const std::string& source,
                    const KeptCatalogue& kept) {
-    // A value with a line break cannot be stored as a line.
-    bool storable =
-        !HasLineBreak(kept.Url) && !HasLineBreak(kept.ETag) && !HasLineBreak(kept.LastModified);
-    for (const std::string& mirror : kept.Mirrors) storable = storable && !HasLineBreak(mirror);
-    if (!storable) {
-        ForgetKeptCatalogue(stateDir);
-        return false;
-    }
     // The old information goes first: a crash half way leaves no pairing of new validators
     // with an old copy.
     RemoveFile(InfoPath(stateDir));
@@ -68,9 +61,9 @@ bool KeepCatalogue(const std::string& stateDir, const std::string& source,
     bool ok = !ec && FileHandle::Open(copyTemp, OpenFor::Update).Sync() &&
               RenameOver(copyTemp, CopyPath(stateDir));
     if (ok) {
-        std::string info = kept.Url + '\n' + kept.ETag + '\n' + kept.LastModified + '\n';
-        for (const std::string& mirror : kept.Mirrors) info += mirror + '\n';
-        ok = ReplaceFileWith(InfoPath(stateDir), info);
+        std::vector<std::string_view> fields = {kept.Url, kept.ETag, kept.LastModified};
+        fields.insert(fields.end(), kept.Mirrors.begin(), kept.Mirrors.end());
+        ok = ReplaceFileWith(InfoPath(stateDir), FormatStateRecord(kHeader, fields));
     }
     if (!ok) {
         RemoveFile(copyTemp);

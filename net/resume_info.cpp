@@ -1,16 +1,18 @@
 #include "net/resume_info.h"
 
-#include <sstream>
+#include <vector>
 
 #include "platform/file_handle.h"
 #include "platform/file_read.h"
+#include "platform/state_record.h"
 #include "platform/text.h"
 
 namespace toval {
 
 namespace {
 constexpr uint64_t kInfoMaxBytes = 8 << 10;
-constexpr std::string_view kMagic = "toval-resume 1";
+// A partial cut by an earlier layout ("toval-resume 1") is fetched again from its start.
+constexpr std::string_view kHeader = "toval-updater resume 2";
 
 bool FitsOnALine(const std::string& text) {
     for (const char c : text)
@@ -21,14 +23,11 @@ bool FitsOnALine(const std::string& text) {
 
 std::optional<ResumeInfo> ReadResumeInfo(const std::string& path) {
     const std::optional<std::string> text = ReadSmallFile(path, kInfoMaxBytes);
-    if (!text) return std::nullopt;
-    std::istringstream lines(*text);
-    std::string magic, length;
-    ResumeInfo info;
-    if (!std::getline(lines, magic) || magic != kMagic || !std::getline(lines, info.URL) ||
-        !std::getline(lines, info.Validator) || !std::getline(lines, length))
-        return std::nullopt;
-    const std::optional<uint64_t> bodyLength = ParseUnsignedDecimal(length);
+    const std::optional<std::vector<std::string>> fields =
+        text ? ParseStateRecord(*text, kHeader) : std::nullopt;
+    if (!fields || fields->size() != 3) return std::nullopt;
+    ResumeInfo info{(*fields)[0], (*fields)[1]};
+    const std::optional<uint64_t> bodyLength = ParseUnsignedDecimal((*fields)[2]);
     if (!bodyLength) return std::nullopt;
     info.Length = *bodyLength;
     if (!FitsOnALine(info.URL) || !FitsOnALine(info.Validator)) return std::nullopt;
@@ -37,11 +36,10 @@ std::optional<ResumeInfo> ReadResumeInfo(const std::string& path) {
 
 bool WriteResumeInfo(const std::string& path, const ResumeInfo& info) {
     if (!FitsOnALine(info.URL) || !FitsOnALine(info.Validator)) return false;
-    const std::string text = std::string(kMagic) + '\n' + info.URL + '\n' + info.Validator + '\n' +
-                             std::to_string(info.Length) + '\n';
-    // Written in place: a torn file either fails to read or names a URL, validator or length
-    // that no longer matches, and either way the partial is fetched again from its start. Never
-    // through a link, like the partial itself.
+    const std::string length = std::to_string(info.Length);
+    const std::string text = FormatStateRecord(kHeader, {info.URL, info.Validator, length});
+    // Written in place: a torn file fails its sum, and the partial is fetched again from its
+    // start. Never through a link, like the partial itself.
     FileHandle file = FileHandle::Open(path, OpenFor::Create);
     if (!file.IsOpen()) return false;
     const bool written = file.WriteAll(text.data(), text.size());
