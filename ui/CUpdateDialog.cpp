@@ -1,20 +1,14 @@
 #include "ui/CUpdateDialog.h"
 
-#include <unistd.h>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
-#include <cstdio>
 
 #include "engine/status_texts.h"
-#include "platform/caller_message.h"
-#include "platform/debug_output.h"
-#include "platform/termination.h"
 #include "ui/run_display.h"
-#include "ui/run_message_event.h"
 #include "ui/window_texts.h"
 
 namespace toval {
@@ -55,45 +49,27 @@ CUpdateDialog::CUpdateDialog(const StartOptions& options)
       TextFont(ProgressFont()),
       TrayIcon(Images.TrayFrames),
       CommandFilter([this] { return static_cast<uint32_t>(internalWinId()); },
-                    [this](uint32_t id) {
-                        QCoreApplication::postEvent(this,
-                                                    new RunMessageEvent(kCommandMessage, id, nullptr));
-                    }),
-      UpdateRun(options.Directories ? std::make_unique<CUpdateRun>(*this, *options.Directories)
-                                    : std::make_unique<CUpdateRun>(*this)) {
+                    [this](uint32_t id) { RunHost->Post(kCommandMessage, id, nullptr); }),
+      RunHost(std::make_unique<RunSession>(*this, options)) {
     // The whole client area is painted every time; erasing it first would only flicker.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
-    UpdateRun->SetCallerWindow(options.CallerWindow);
 
     setWindowIcon(Images.AppIcon);
     move(kPosition);
     resize(kOuterSize);
     setWindowTitle(QString::fromUtf8(kWindowTitle.data(), qsizetype(kWindowTitle.size())));
-    // The command line always supplies a URL (the default one when it names none).
-    UpdateRun->AddServer(std::string(kServerName), options.UpdateUrl);
     TrayIcon.Add();
 
     PumpTimer.setInterval(kTimerPeriodMs);
     RepaintTimer.setInterval(kTimerPeriodMs);
-    connect(&PumpTimer, &QTimer::timeout, this, [this] {
-        CheckTermination();
-        if (!Ended) UpdateRun->OnTimer(WM_TIMER_PUMP);
-    });
-    connect(&RepaintTimer, &QTimer::timeout, this, [this] {
-        CheckTermination();
-        if (!Ended) UpdateRun->OnTimer(WM_TIMER_REPAINT);
-    });
+    connect(&PumpTimer, &QTimer::timeout, this, [this] { RunHost->Tick(WM_TIMER_PUMP); });
+    connect(&RepaintTimer, &QTimer::timeout, this, [this] { RunHost->Tick(WM_TIMER_REPAINT); });
     PumpTimer.start();
     RepaintTimer.start();
-    // The first pump step comes as soon as the loop runs rather than a period later: the
-    // window lies off screen, so nobody gains from waiting before the catalogue is asked for.
-    QTimer::singleShot(0, this, [this] {
-        if (!Ended) UpdateRun->OnTimer(WM_TIMER_PUMP);
-    });
 
     QCoreApplication::instance()->installNativeEventFilter(&CommandFilter);
-    UpdateRun->StartRun(options.UpdateUrl);
+    RunHost->Start();
 }
 
 CUpdateDialog::~CUpdateDialog() {
@@ -102,11 +78,13 @@ CUpdateDialog::~CUpdateDialog() {
     RepaintTimer.stop();
     TrayIcon.Remove();
     // Cancels and joins the transfers before the window they post to goes away.
-    UpdateRun.reset();
+    RunHost.reset();
 }
 
-void CUpdateDialog::Post(uint32_t message, uint32_t wParam, ITransfer* lParam) {
-    QCoreApplication::postEvent(this, new RunMessageEvent(message, wParam, lParam));
+bool CUpdateDialog::WakeUp() {
+    // Qt drops the call when the window has gone meanwhile.
+    return QMetaObject::invokeMethod(
+        this, [this] { RunHost->DeliverPosted(); }, Qt::QueuedConnection);
 }
 
 void CUpdateDialog::ShowMessageBox(const std::string& text, const std::string& caption,
@@ -118,59 +96,42 @@ void CUpdateDialog::ShowMessageBox(const std::string& text, const std::string& c
     box.exec();
 }
 
-void CUpdateDialog::SendUpdateResult(uint32_t callerWindow, uint32_t count) {
-    SendUpdateResultMessage(callerWindow, count, static_cast<uint32_t>(winId()));
-}
+uint32_t CUpdateDialog::OwnWindowId() const { return static_cast<uint32_t>(winId()); }
 
-void CUpdateDialog::PostQuit() {
+void CUpdateDialog::EndLoop() {
     // Ends the modal loop after the handler that asked has returned.
     QMetaObject::invokeMethod(
         this, [this] { done(0); }, Qt::QueuedConnection);
 }
 
-void CUpdateDialog::Invalidate() { update(); }
-
 void CUpdateDialog::ProgressHandled() {
-    TrayIcon.Step(QString::fromStdString(CurrentTrayTip(*UpdateRun)));
+    TrayIcon.Step(QString::fromStdString(CurrentTrayTip(RunHost->Run())));
 }
 
-void CUpdateDialog::DebugOutput(const std::string& text) { ::toval::DebugOutput(text); }
-
 void CUpdateDialog::done(int result) {
-    if (Ended) return;
-    Ended = true;
+    if (RunHost->Ended()) return;
+    RunHost->EndWindow();
     PumpTimer.stop();
     RepaintTimer.stop();
     TrayIcon.Remove();
     QDialog::done(result);
 }
 
-bool CUpdateDialog::event(QEvent* event) {
-    if (event->type() == RunMessageEvent::Type()) {
-        const auto* message = static_cast<RunMessageEvent*>(event);
-        if (!Ended) UpdateRun->Dispatch(message->Message, message->WParam, message->LParam);
-        return true;
-    }
-    return QDialog::event(event);
-}
-
 void CUpdateDialog::paintEvent(QPaintEvent*) {
-    DebugOutput("OnPaint");
+    RunHost->DebugOutput("OnPaint");
     QPainter painter(this);
     PaintProgress(painter, size(), Images.Background, Images.Bar, TextFont,
-                  Frozen ? *Frozen : CurrentFigures(*UpdateRun));
+                  Frozen ? *Frozen : CurrentFigures(RunHost->Run()));
 }
 
 void CUpdateDialog::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) Pointer.Press(ClientPoint(event), ScreenPoint(event));
+    if (event->button() == Qt::LeftButton)
+        RunHost->PointerPressed(ClientPoint(event), ScreenPoint(event));
     QDialog::mousePressEvent(event);
 }
 
 void CUpdateDialog::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton &&
-        Pointer.Release(ClientPoint(event)).Action == PointerAction::Close) {
-        ExitAtOnce();
-    }
+    if (event->button() == Qt::LeftButton) RunHost->PointerReleased(ClientPoint(event));
     QDialog::mouseReleaseEvent(event);
 }
 
@@ -182,8 +143,8 @@ void CUpdateDialog::mouseMoveEvent(QMouseEvent* event) {
     // Each step places the window from where the move began rather than from where it stands:
     // a manager answers a move some time later, and steps taken from a place not yet updated
     // would be lost.
-    const PointerStep step = Pointer.Move(ClientPoint(event), ScreenPoint(event),
-                                          (event->buttons() & Qt::LeftButton) != 0);
+    const PointerStep step = RunHost->PointerMoved(ClientPoint(event), ScreenPoint(event),
+                                                   (event->buttons() & Qt::LeftButton) != 0);
     if (step.Action == PointerAction::StartMove) MoveOrigin = pos();
     if (step.Action == PointerAction::StartMove || step.Action == PointerAction::MoveBy) {
         move(MoveOrigin + QPoint(step.Offset.X, step.Offset.Y));
@@ -202,11 +163,13 @@ void CUpdateDialog::changeEvent(QEvent* event) {
 }
 
 void CUpdateDialog::keyPressEvent(QKeyEvent* event) {
-    // The window has no default button, so Enter simply ends it, as Esc does; the keypad's
-    // Enter is the same key.
-    if ((event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
-        (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
-        accept();
+    const KeyName key = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter
+                            ? KeyName::Enter
+                        : event->key() == Qt::Key_Escape ? KeyName::Escape
+                                                         : KeyName::Other;
+    // The keypad's Enter is the same key, not a modified one.
+    if (RunSession::KeyEndsWindow(key, (event->modifiers() & ~Qt::KeypadModifier) != 0)) {
+        reject();
         return;
     }
     QDialog::keyPressEvent(event);
@@ -230,26 +193,6 @@ void CUpdateDialog::FitOuterSize() {
     FittedFrame = frameGeometry().size() - geometry().size();
     setFixedSize(kOuterSize - FittedFrame);
     move(kPosition);
-}
-
-void CUpdateDialog::CheckTermination() {
-    const int signal = TerminationSignal();
-    if (signal == 0) return;
-    // The timers fire in a message box's nested loop too, so the process ends from here rather
-    // than unwinding loops: the run settles everything it owns first.
-    UpdateRun->Terminate();
-    TrayIcon.Remove();
-    std::fflush(nullptr);
-    ::_exit(128 + signal);
-}
-
-void CUpdateDialog::ExitAtOnce() {
-    // The run stops where it stands; the transfer in progress leaves its partial file, the
-    // temporary catalogue goes. The icon goes first so that no dead icon stays in the tray.
-    TrayIcon.Remove();
-    UpdateRun->Abandon();
-    std::fflush(nullptr);
-    ::_exit(0);
 }
 
 }  // namespace toval

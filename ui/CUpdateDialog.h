@@ -1,6 +1,7 @@
 #pragma once
-// The progress window: a small custom-painted dialog, its tray icon, and the host of the update
-// run, whose handlers all run on this window's thread.
+// The progress window: a small custom-painted dialog and its tray icon, the Qt front end of a run
+// session. It paints and turns Qt's events into the session's calls; what they mean is the
+// session's (ui/run_session.h).
 
 #include <QDialog>
 #include <QTimer>
@@ -8,19 +9,17 @@
 #include <memory>
 #include <optional>
 
-#include "engine/CUpdateRun.h"
-#include "engine/run_host.h"
 #include "ui/dialog_images.h"
 #include "ui/front_end.h"
-#include "ui/pointer_rules.h"
 #include "ui/progress_painter.h"
+#include "ui/run_session.h"
 #include "ui/tray_animation.h"
 #include "ui/window_layout.h"
 #include "ui/x11_command_filter.h"
 
 namespace toval {
 
-class CUpdateDialog : public QDialog, public IRunHost {
+class CUpdateDialog : public QDialog, public ISessionFrontEnd {
     Q_OBJECT
   public:
     // Initialises the window and starts the run; the run's messages flow once a loop runs
@@ -28,17 +27,8 @@ class CUpdateDialog : public QDialog, public IRunHost {
     explicit CUpdateDialog(const StartOptions& options);
     ~CUpdateDialog() override;
 
-    // IRunHost. Post is called from worker threads; everything else on ours.
-    void Post(uint32_t message, uint32_t wParam, ITransfer* lParam) override;
-    void ShowMessageBox(const std::string& text, const std::string& caption,
-                        uint32_t type) override;
-    void SendUpdateResult(uint32_t callerWindow, uint32_t count) override;
-    void PostQuit() override;
-    void Invalidate() override;
-    void ProgressHandled() override;
-    void DebugOutput(const std::string& text) override;
-
-    CUpdateRun& Run() { return *UpdateRun; }
+    RunSession& Session() { return *RunHost; }
+    CUpdateRun& Run() { return RunHost->Run(); }
     // Paints these figures instead of the run's (how the README's picture is drawn).
     void FreezeFigures(const PaintedFigures& figures) { Frozen = figures; }
     TrayAnimation& Tray() { return TrayIcon; }
@@ -48,8 +38,17 @@ class CUpdateDialog : public QDialog, public IRunHost {
     static constexpr QSize kOuterSize{layout::kOuterSize.Width, layout::kOuterSize.Height};
     static constexpr QPoint kPosition{layout::kPosition.X, layout::kPosition.Y};
 
+    // ISessionFrontEnd. WakeUp is called from worker threads; everything else on ours.
+    bool WakeUp() override;
+    void ShowMessageBox(const std::string& text, const std::string& caption,
+                        uint32_t type) override;
+    uint32_t OwnWindowId() const override;
+    void EndLoop() override;
+    void Invalidate() override { update(); }
+    void ProgressHandled() override;
+    void LeaveScreen() override { TrayIcon.Remove(); }
+
   protected:
-    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -61,9 +60,6 @@ class CUpdateDialog : public QDialog, public IRunHost {
 
   private:
     void FitOuterSize();
-    [[noreturn]] void ExitAtOnce();
-    // Ends the process in order when a termination signal has arrived; returns otherwise.
-    void CheckTermination();
 
     DialogImages Images;
     QFont TextFont;
@@ -72,11 +68,9 @@ class CUpdateDialog : public QDialog, public IRunHost {
     QTimer RepaintTimer;
     X11CommandFilter CommandFilter;
     QSize FittedFrame;  // the frame the client size was last fitted to
-    PointerRules Pointer;
-    QPoint MoveOrigin;   // where the window stood when the pointer began to move it
-    bool Ended = false;  // the modal run is over: messages still queued are dropped
-    std::unique_ptr<CUpdateRun> UpdateRun;  // last: goes first, joining its transfers
+    QPoint MoveOrigin;  // where the window stood when the pointer began to move it
     std::optional<PaintedFigures> Frozen;
+    std::unique_ptr<RunSession> RunHost;  // last: goes first, joining its transfers
 };
 
 }  // namespace toval

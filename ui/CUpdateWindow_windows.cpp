@@ -2,13 +2,8 @@
 
 #include <windowsx.h>
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "engine/status_texts.h"
-#include "platform/caller_message.h"
 #include "platform/debug_output.h"
-#include "platform/termination.h"
 #include "platform/wide_text.h"
 #include "ui/window_layout.h"
 #include "ui/window_texts.h"
@@ -20,9 +15,6 @@ constexpr wchar_t kClassName[] = L"TovalUpdateWindow";
 // The window's own messages: the run's queue has something to deliver; the run asked to end.
 constexpr UINT kWakeMessage = WM_APP + 1;
 constexpr UINT kEndMessage = WM_APP + 2;
-// A timer that has not fired for this long is starved by a stream of posted messages, which
-// Windows always hands out before timers and paints; it is then run in between.
-constexpr auto kStarvedAfter = std::chrono::milliseconds(3 * kTimerPeriodMs);
 
 // Broadcast to every top-level window when Explorer has made its taskbar anew.
 UINT TaskbarCreated() {
@@ -35,6 +27,16 @@ layout::Point OnScreen(HWND window, int x, int y) {
     POINT point{x, y};
     ClientToScreen(window, &point);
     return {point.x, point.y};
+}
+
+KeyName KeyOf(WPARAM key) {
+    return key == VK_RETURN ? KeyName::Enter : key == VK_ESCAPE ? KeyName::Escape : KeyName::Other;
+}
+
+bool Modified() {
+    for (const int key : {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN})
+        if (GetKeyState(key) < 0) return true;
+    return false;
 }
 
 bool RegisterWindowClass(HINSTANCE module, WNDPROC procedure) {
@@ -73,22 +75,12 @@ CUpdateWindow::CUpdateWindow(const StartOptions& options) : Pictures(WindowImage
     SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(Pictures.AppIcon));
     SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(Pictures.AppIconSmall));
 
-    UpdateRun = options.Directories ? std::make_unique<CUpdateRun>(*this, *options.Directories)
-                                    : std::make_unique<CUpdateRun>(*this);
-    UpdateRun->SetCallerWindow(options.CallerWindow);
-    // The command line always supplies a URL (the default one when it names none).
-    UpdateRun->AddServer(std::string(kServerName), options.UpdateUrl);
+    RunHost = std::make_unique<RunSession>(*this, options);
     TrayIcon.Add(window, Pictures.TrayFrames);
-
     SetTimer(window, WM_TIMER_PUMP, kTimerPeriodMs, nullptr);
     SetTimer(window, WM_TIMER_REPAINT, kTimerPeriodMs, nullptr);
-    LastPump = LastRepaint = std::chrono::steady_clock::now();
-    // The first pump step comes as soon as a loop runs rather than a period later: the window
-    // lies off screen, so nobody gains from waiting before the catalogue is asked for.
-    PostMessageW(window, WM_TIMER, WM_TIMER_PUMP, 0);
-
     ShowWindow(window, SW_SHOWNORMAL);
-    UpdateRun->StartRun(options.UpdateUrl);
+    RunHost->Start();
 }
 
 CUpdateWindow::~CUpdateWindow() {
@@ -96,7 +88,7 @@ CUpdateWindow::~CUpdateWindow() {
     // Cancels and joins the transfers; what they still post finds no window and is dropped. The
     // shell answers the icon's removal meanwhile; the icon, going after the run, waits briefly
     // for the answer.
-    UpdateRun.reset();
+    RunHost.reset();
 }
 
 void CUpdateWindow::Exec() {
@@ -110,6 +102,7 @@ void CUpdateWindow::Exec() {
 void CUpdateWindow::End() {
     if (IsEnded) return;
     IsEnded = true;
+    if (RunHost) RunHost->EndWindow();
     // The icon goes with the window; the run stays until the object goes, since a handler of it
     // may still be on the stack below a message box.
     TrayIcon.Remove();
@@ -120,69 +113,9 @@ void CUpdateWindow::End() {
     PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
 }
 
-void CUpdateWindow::Post(uint32_t message, uint32_t wParam, ITransfer* lParam) {
-    {
-        std::lock_guard guard(QueueLock);
-        Queue.push_back({message, wParam, lParam});
-    }
-    WakeUp();
-}
-
-void CUpdateWindow::WakeUp() {
-    {
-        std::lock_guard guard(QueueLock);
-        if (WakePending || Queue.empty()) return;
-        WakePending = true;
-    }
-    // One wake-up at a time, however many messages wait: the thread's own queue has a limit of
-    // its own. Should it be full, the next timer tick tries again.
+bool CUpdateWindow::WakeUp() {
     HWND window = Window.load();
-    if (!window || !PostMessageW(window, kWakeMessage, 0, 0)) {
-        std::lock_guard guard(QueueLock);
-        WakePending = false;
-    }
-}
-
-void CUpdateWindow::DeliverPosted() {
-    size_t budget = 0;
-    {
-        std::lock_guard guard(QueueLock);
-        WakePending = false;
-        budget = Queue.size();
-    }
-    // Only what was there when the wake-up came: messages that keep arriving meanwhile wait for
-    // the next wake-up, behind the timers and paints.
-    while (budget-- > 0 && !IsEnded) {
-        Message message{};
-        {
-            std::lock_guard guard(QueueLock);
-            if (Queue.empty()) break;
-            message = Queue.front();
-            Queue.pop_front();
-        }
-        // A message box shown by this handler delivers later messages from its own loop.
-        UpdateRun->Dispatch(message.Id, message.WParam, message.LParam);
-    }
-    if (IsEnded) return;
-    WakeUp();
-    CatchUpTicks();
-}
-
-void CUpdateWindow::CatchUpTicks() {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - LastPump >= kStarvedAfter) Tick(WM_TIMER_PUMP);
-    if (!IsEnded && now - LastRepaint >= kStarvedAfter) {
-        Tick(WM_TIMER_REPAINT);
-        if (HWND window = Window.load()) UpdateWindow(window);
-    }
-}
-
-void CUpdateWindow::Tick(UINT id) {
-    CheckTermination();
-    if (IsEnded || !UpdateRun) return;
-    (id == WM_TIMER_PUMP ? LastPump : LastRepaint) = std::chrono::steady_clock::now();
-    UpdateRun->OnTimer(id);
-    WakeUp();
+    return window && PostMessageW(window, kWakeMessage, 0, 0);
 }
 
 void CUpdateWindow::ShowMessageBox(const std::string& text, const std::string& caption,
@@ -193,12 +126,11 @@ void CUpdateWindow::ShowMessageBox(const std::string& text, const std::string& c
     MessageBoxW(nullptr, Widen(text).c_str(), title.c_str(), type | MB_SETFOREGROUND);
 }
 
-void CUpdateWindow::SendUpdateResult(uint32_t callerWindow, uint32_t count) {
-    SendUpdateResultMessage(callerWindow, count,
-                            static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Window.load())));
+uint32_t CUpdateWindow::OwnWindowId() const {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Window.load()));
 }
 
-void CUpdateWindow::PostQuit() {
+void CUpdateWindow::EndLoop() {
     // Ends the window after the handler that asked has returned.
     if (HWND window = Window.load()) PostMessageW(window, kEndMessage, 0, 0);
 }
@@ -207,21 +139,19 @@ void CUpdateWindow::Invalidate() {
     if (HWND window = Window.load()) InvalidateRect(window, nullptr, FALSE);
 }
 
-void CUpdateWindow::ProgressHandled() { TrayIcon.Step(CurrentTrayTip(*UpdateRun)); }
-
-void CUpdateWindow::DebugOutput(const std::string& text) { ::toval::DebugOutput(text); }
+void CUpdateWindow::ProgressHandled() { TrayIcon.Step(CurrentTrayTip(RunHost->Run())); }
 
 void CUpdateWindow::PaintTo(HDC dc) {
     RECT client{};
     GetClientRect(Window.load(), &client);
     PaintProgress(dc, SIZE{client.right, client.bottom}, Pictures, TextFonts,
-                  UpdateRun ? Frozen ? *Frozen : CurrentFigures(*UpdateRun) : PaintedFigures{});
+                  RunHost ? Frozen ? *Frozen : CurrentFigures(RunHost->Run()) : PaintedFigures{});
 }
 
 void CUpdateWindow::Paint() {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(Window.load(), &paint);
-    DebugOutput("OnPaint");
+    ::toval::DebugOutput("OnPaint");
     RECT client{};
     GetClientRect(Window.load(), &client);
     // Composed off screen and copied whole, so that the texts never flicker over the picture.
@@ -234,35 +164,6 @@ void CUpdateWindow::Paint() {
     DeleteObject(pixels);
     DeleteDC(buffer);
     EndPaint(Window.load(), &paint);
-}
-
-void CUpdateWindow::CheckTermination() {
-    const int signal = TerminationSignal();
-    if (signal == 0) return;
-    // The timers fire in a message box's loop too, so the process ends from here rather than
-    // unwinding loops: the run settles everything it owns first.
-    ExitAfter([this] { UpdateRun->Terminate(); }, 128 + signal);
-}
-
-void CUpdateWindow::ExitAtOnce() {
-    // The run stops where it stands; the transfer in progress leaves its partial file, the
-    // temporary catalogue goes.
-    ExitAfter(
-        [this] {
-            if (UpdateRun) UpdateRun->Abandon();
-        },
-        0);
-}
-
-void CUpdateWindow::ExitAfter(const std::function<void()>& settle, int status) {
-    // The icon must go, or a dead one stays in the tray until a pointer passes over it. The
-    // shell answers its removal while the run settles, and is waited for only briefly: a shell
-    // slow to answer does not hold the process.
-    TrayIcon.Remove();
-    settle();
-    TrayIcon.AwaitRemoval(kTrayAnswerWait);
-    std::fflush(nullptr);
-    std::_Exit(status);
 }
 
 LRESULT CALLBACK CUpdateWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -289,21 +190,21 @@ LRESULT CUpdateWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     const int y = GET_Y_LPARAM(lParam);
     switch (message) {
         case kWakeMessage:
-            DeliverPosted();
+            if (RunHost && !IsEnded) RunHost->DeliverPosted();
             return 0;
         case kEndMessage:
             End();
             return 0;
         case WM_TIMER:
             if (wParam == WM_TIMER_PUMP || wParam == WM_TIMER_REPAINT) {
-                Tick(static_cast<UINT>(wParam));
+                if (RunHost) RunHost->Tick(static_cast<uint32_t>(wParam));
                 return 0;
             }
             break;
         case WM_COMMAND:
             // From another program (the caller): queued behind what the workers posted.
             if (const uint32_t id = WindowCommandId(static_cast<uint32_t>(wParam)); id != 0)
-                Post(kCommandMessage, id, nullptr);
+                RunHost->Post(kCommandMessage, id, nullptr);
             return 0;
         case WM_PAINT:
             Paint();
@@ -316,14 +217,15 @@ LRESULT CUpdateWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_QUERYDRAGICON:
             return reinterpret_cast<LRESULT>(Pictures.AppIcon);
         case WM_LBUTTONDOWN:
-            Pointer.Press({x, y}, OnScreen(window, x, y));
+            RunHost->PointerPressed({x, y}, OnScreen(window, x, y));
             break;
         case WM_LBUTTONUP:
-            if (Pointer.Release({x, y}).Action == PointerAction::Close) ExitAtOnce();
+            RunHost->PointerReleased({x, y});
             break;
         case WM_MOUSEMOVE: {
             const layout::Point screen = OnScreen(window, x, y);
-            const PointerStep step = Pointer.Move({x, y}, screen, (wParam & MK_LBUTTON) != 0);
+            const PointerStep step =
+                RunHost->PointerMoved({x, y}, screen, (wParam & MK_LBUTTON) != 0);
             // What a press on the caption does: the system moves the window with the pointer
             // until the button is released, a release the window then never sees. The system's
             // move holds the window where the pointer is now, so the few pixels a quick hand
@@ -338,8 +240,7 @@ LRESULT CUpdateWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             if ((wParam & 0xFFF0) == SC_MINIMIZE) return 0;
             break;
         case WM_KEYDOWN:
-            // The window has no default button, so Enter simply ends it, as Esc does.
-            if (wParam == VK_ESCAPE || wParam == VK_RETURN) {
+            if (RunSession::KeyEndsWindow(KeyOf(wParam), Modified())) {
                 End();
                 return 0;
             }

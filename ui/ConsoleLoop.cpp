@@ -1,13 +1,11 @@
 #include "ui/ConsoleLoop.h"
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
 #include "engine/progress_figures.h"
-#include "platform/caller_message.h"
-#include "platform/debug_output.h"
 #include "platform/standard_streams.h"
-#include "platform/termination.h"
 #include "platform/text.h"
 
 namespace toval {
@@ -27,12 +25,13 @@ ConsoleLoop::ConsoleLoop() : ProgressOnTerminal(IsTerminal(stderr)) {}
 
 ConsoleLoop::~ConsoleLoop() = default;
 
-void ConsoleLoop::Post(uint32_t message, uint32_t wParam, ITransfer* lParam) {
+bool ConsoleLoop::WakeUp() {
     {
-        std::lock_guard guard(QueueLock);
-        Queue.push_back({message, wParam, lParam});
+        std::lock_guard guard(WakeLock);
+        WakePending = true;
     }
-    QueueChanged.notify_one();
+    Woken.notify_one();
+    return true;
 }
 
 void ConsoleLoop::ShowMessageBox(const std::string& text, const std::string& caption, uint32_t) {
@@ -43,17 +42,6 @@ void ConsoleLoop::ShowMessageBox(const std::string& text, const std::string& cap
     std::fflush(stderr);
 }
 
-void ConsoleLoop::SendUpdateResult(uint32_t callerWindow, uint32_t count) {
-    // The console has no window of its own to name; without a display nothing is delivered.
-    SendUpdateResultMessage(callerWindow, count, 0);
-}
-
-void ConsoleLoop::PostQuit() { QuitPosted = true; }
-
-void ConsoleLoop::Invalidate() { DrawProgress(); }
-
-void ConsoleLoop::DebugOutput(const std::string& text) { ::toval::DebugOutput(text); }
-
 void ConsoleLoop::StatusChanged(const std::string& text) {
     ClearProgress();
     const std::string line = Printable(text);
@@ -63,8 +51,8 @@ void ConsoleLoop::StatusChanged(const std::string& text) {
 }
 
 void ConsoleLoop::DrawProgress() {
-    if (!ProgressOnTerminal || !ActiveRun) return;
-    const RunSnapshot s = ActiveRun->Snapshot();
+    if (!ProgressOnTerminal || !Active) return;
+    const RunSnapshot s = Active->Run().Snapshot();
     if (s.ShownKind != 2 || s.FileCount == 0) {
         ClearProgress();
         return;
@@ -83,42 +71,32 @@ void ConsoleLoop::ClearProgress() {
     ProgressShown = false;
 }
 
-void ConsoleLoop::Run(CUpdateRun& run) {
+void ConsoleLoop::Run(RunSession& session) {
     using Clock = std::chrono::steady_clock;
     const auto period = std::chrono::milliseconds(kTimerPeriodMs);
-    ActiveRun = &run;
-    // The first tick comes at once: nobody is watching a window appear, so the catalogue
-    // transfer starts without waiting a period for nothing.
-    auto nextTick = Clock::now();
-    while (!QuitPosted && run.RunOutcome() != CUpdateRun::Outcome::Stopped) {
+    Active = &session;
+    session.Start();
+    auto nextTick = Clock::now() + period;
+    while (!session.LoopOver() && session.Run().RunOutcome() != CUpdateRun::Outcome::Stopped) {
         // Every pass through the loop comes within a tick, so a signal acts within 100 ms.
-        if ((Signal = TerminationSignal()) != 0) {
-            run.Terminate();
-            break;
-        }
+        session.CheckTermination();
         // Ticks are due every 100 ms however busy the queue is, so the repaint never starves.
         if (Clock::now() >= nextTick) {
-            run.OnTimer(WM_TIMER_PUMP);
-            if (QuitPosted) break;
-            run.OnTimer(WM_TIMER_REPAINT);
+            session.Tick(WM_TIMER_PUMP);
+            session.Tick(WM_TIMER_REPAINT);
             nextTick += period;
             if (nextTick < Clock::now()) nextTick = Clock::now() + period;
             continue;
         }
-        Message message{};
         {
-            std::unique_lock lock(QueueLock);
-            if (!QueueChanged.wait_until(lock, nextTick, [this] { return !Queue.empty(); }))
-                continue;
-            message = Queue.front();
-            Queue.pop_front();
+            std::unique_lock lock(WakeLock);
+            if (!Woken.wait_until(lock, nextTick, [this] { return WakePending; })) continue;
+            WakePending = false;
         }
-        run.Dispatch(message.Id, message.WParam, message.LParam);
+        session.DeliverPosted();
     }
     ClearProgress();
-    ActiveRun = nullptr;
-    std::lock_guard guard(QueueLock);
-    Queue.clear();
+    Active = nullptr;
 }
 
 }  // namespace toval

@@ -3,11 +3,7 @@
 namespace toval::test {
 
 void TestHost::Post(uint32_t message, uint32_t wParam, ITransfer* lParam) {
-    {
-        std::lock_guard guard(Lock);
-        Queue.emplace_back(message, wParam, lParam);
-    }
-    Changed.notify_one();
+    Queue.Push({message, wParam, lParam});
 }
 
 void TestHost::ShowMessageBox(const std::string& text, const std::string& caption, uint32_t type) {
@@ -27,14 +23,10 @@ void TestHost::PostQuit() {
 }
 
 bool TestHost::DispatchOne(CUpdateRun& run, std::chrono::milliseconds wait) {
-    std::tuple<uint32_t, uint32_t, ITransfer*> message;
-    {
-        std::unique_lock lock(Lock);
-        if (!Changed.wait_for(lock, wait, [this] { return !Queue.empty(); })) return false;
-        message = Queue.front();
-        Queue.pop_front();
-    }
-    run.Dispatch(std::get<0>(message), std::get<1>(message), std::get<2>(message));
+    if (!Queue.WaitUntil(std::chrono::steady_clock::now() + wait)) return false;
+    const std::optional<PostedMessage> message = Queue.Pop();
+    if (!message) return false;
+    run.Dispatch(message->Id, message->WParam, message->LParam);
     return true;
 }
 

@@ -1,18 +1,16 @@
 #pragma once
-// A deterministic host for the update run: a real thread-safe message queue that the test pumps
+// A deterministic host for the update run: the real queue of posted messages, which the test pumps
 // by hand, timers that fire only when the test says so, and a record of everything the run asked
 // of its front end, in order.
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "engine/CUpdateRun.h"
+#include "engine/posted_messages.h"
 #include "engine/run_host.h"
 
 namespace toval::test {
@@ -55,9 +53,7 @@ class TestHost : public IRunHost {
     std::function<void()> DuringBox;
 
   private:
-    std::mutex Lock;
-    std::condition_variable Changed;
-    std::deque<std::tuple<uint32_t, uint32_t, ITransfer*>> Queue;
+    PostedMessages Queue;
 };
 
 // The status texts among the events, in order.

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QPainter>
 
+#include "tests/support/BarCases.h"
 #include "tests/ui/ui_test_app.h"
 #include "ui/dialog_images.h"
 #include "ui/progress_painter.h"
@@ -55,13 +56,9 @@ TEST(Painting, BarsRevealTheFillByWidth) {
     ASSERT_EQ(bar.size(), QSize(548, 22));
     ASSERT_EQ(background.size(), QSize(421, 222));
 
-    const std::pair<int, int> cases[] = {{0, 0}, {1, 3}, {50, 199}, {100, 399}, {120, 478}};
-    for (auto [percent, width] : cases) {
+    for (auto [percent, width] : test::kBarWidthCases) {
         SCOPED_TRACE(percent);
-        PaintedFigures figures;
-        figures.FilePercent = percent;
-        figures.TotalPercent = percent;
-        const QImage image = Paint(figures);
+        const QImage image = Paint(test::BothBarsAt(percent));
         for (int top : {104, 156}) {
             for (int y = top - 1; y <= top + 21; ++y) {
                 for (int x = 11; x < kClient.width(); ++x) {

@@ -153,14 +153,14 @@ TEST_F(WindowTest, TrayIconTurnsOneFramePerHandledNotification) {
     int frame = dialog->Tray().Frame();
     // The path a worker takes: a posted notification, handled on the window's thread.
     for (int id : {131, 132, 130, 131}) {
-        dialog->Post(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(1, 0), catalogue);
+        dialog->Session().Post(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(1, 0), catalogue);
         ASSERT_TRUE(WaitUntil([&] { return dialog->Tray().Frame() != frame; }));
         frame = dialog->Tray().Frame();
         EXPECT_TRUE(shows(id)) << id;
     }
     // A notification without a transfer changes nothing; the one after it still turns.
-    dialog->Post(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(1, 0), nullptr);
-    dialog->Post(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(1, 0), catalogue);
+    dialog->Session().Post(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(1, 0), nullptr);
+    dialog->Session().Post(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(1, 0), catalogue);
     ASSERT_TRUE(WaitUntil([&] { return dialog->Tray().Frame() != frame; }));
     EXPECT_TRUE(shows(132));
     EXPECT_EQ(dialog->Tray().Icon().toolTip().toStdString(), kTrayTipIdle);

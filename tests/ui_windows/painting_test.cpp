@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "tests/support/BarCases.h"
 #include "tests/ui_windows/pixels.h"
 #include "ui/window_layout.h"
 
@@ -55,12 +56,9 @@ TEST(WindowPainting, BarsRevealTheFillByWidthAndTheRestIsBackgroundOrBody) {
     ASSERT_EQ(bar.Width, 548);
     const ProgressFonts fonts;
 
-    const std::pair<int, int> cases[] = {{0, 0}, {1, 3}, {50, 199}, {100, 399}, {120, 478}};
-    for (auto [percent, width] : cases) {
+    for (auto [percent, width] : test::kBarWidthCases) {
         SCOPED_TRACE(percent);
-        PaintedFigures figures;
-        figures.FilePercent = percent;
-        figures.TotalPercent = percent;
+        const PaintedFigures figures = test::BothBarsAt(percent);
         const Pixels image = Draw(kClient.cx, kClient.cy, [&](HDC dc) {
             PaintProgress(dc, kClient, images, fonts, figures);
         });

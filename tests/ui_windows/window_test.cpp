@@ -119,8 +119,8 @@ TEST_F(WindowTest, OpensOffScreenWithTitleTrayAndNoMinimiseAndPaintsAtTheSharedP
     ITransfer* catalogue = window.Run().ShownTransfer();
     int frame = window.Tray().Frame();
     for (int step = 1; step <= 3; ++step) {
-        window.Post(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(1, 0), nullptr);
-        window.Post(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(1, 0), catalogue);
+        window.Session().Post(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(1, 0), nullptr);
+        window.Session().Post(WM_DOWNLOAD_PROGRESS, MakeNotifyParam(1, 0), catalogue);
         ASSERT_TRUE(PumpUntil([&] { return window.Tray().Frame() != frame; }));
         EXPECT_EQ(window.Tray().Frame(), (frame + 1) % 3);
         frame = window.Tray().Frame();

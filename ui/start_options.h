@@ -1,0 +1,21 @@
+#pragma once
+// Everything a front end needs to start a run, in one value: the command line's choices arrive
+// here and nowhere else.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "catalog/install_path.h"
+
+namespace toval {
+
+struct StartOptions {
+    std::string UpdateUrl;      // the catalogue URL in force
+    uint32_t CallerWindow = 0;  // the caller's X11 window id, 0 for none
+    // Where the client lives; the system's directories when absent. Tests that open several
+    // windows at once give each its own, or they would wait for one another's run lock.
+    std::optional<BaseDirectories> Directories{};
+};
+
+}  // namespace toval
