@@ -14,8 +14,7 @@ namespace toval {
 
 namespace {
 
-constexpr const char* kSerialsName = "/serials";
-constexpr const char* kLearntTargetName = "/for";
+constexpr std::string_view kLearntTargetName = "for";
 // Far more than any of these files holds; a larger file is not ours.
 constexpr size_t kMaxStateBytes = 64 * 1024;
 
@@ -82,8 +81,8 @@ StateRecord ReadStateFile(const std::string& path) {
 }
 
 // Replaces the file in one step: a crash leaves either the old text or the new one.
-bool WriteStateFile(const std::string& stateDir, const char* name, const std::string& text) {
-    return ReplaceFileWith(stateDir + name, text);
+bool WriteStateFile(const std::string& stateDir, std::string_view name, const std::string& text) {
+    return ReplaceFileWith(JoinPath(stateDir, name), text);
 }
 
 }  // namespace
@@ -151,7 +150,7 @@ Freshness CheckFreshness(uint64_t serial, uint64_t expires, uint64_t now, uint64
 }
 
 std::optional<SerialFloor> SerialFloor::Load(const std::string& stateDir) {
-    const StateRecord record = ReadStateFile(stateDir + kSerialsName);
+    const StateRecord record = ReadStateFile(JoinPath(stateDir, kSerialsFile));
     if (!record.Usable) return std::nullopt;
     SerialFloor floor;
     if (!record.Text) return floor;
@@ -175,7 +174,7 @@ bool SerialFloor::Save(const std::string& stateDir) const {
     std::string text;
     for (const auto& [id, serial] : Serials)
         text += minisign::KeyIdHex(id) + " " + std::to_string(serial) + "\n";
-    return WriteStateFile(stateDir, kSerialsName, text);
+    return WriteStateFile(stateDir, kSerialsFile, text);
 }
 
 uint64_t SerialFloor::Value(const std::vector<minisign::PublicKey>& trusted) const {
@@ -212,7 +211,7 @@ ExpectedTarget LoadExpectedTarget(const std::string& programDir, const std::stri
         expected.Target = named.value_or("");
         return expected;
     }
-    const StateRecord learnt = ReadStateFile(stateDir + kLearntTargetName);
+    const StateRecord learnt = ReadStateFile(JoinPath(stateDir, kLearntTargetName));
     expected.StateUnusable = !learnt.Usable;
     if (const std::optional<std::string> named = target(learnt.Text)) {
         expected.From = ExpectedTarget::Source::Learnt;

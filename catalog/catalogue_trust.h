@@ -62,6 +62,9 @@ struct StateRecord {
     std::optional<std::string> Text;  // when usable and well-formed
 };
 
+// The state directory's file of serial floors.
+inline constexpr std::string_view kSerialsFile = "serials";
+
 // The serials accepted, kept in the state directory's "serials" file: one line per key, its id
 // as minisign shows it and the highest serial accepted under it in decimal. A catalogue must
 // meet one floor for the publisher, the highest serial accepted under any key still trusted:

@@ -1,5 +1,6 @@
 #include "engine/catalogue_fetch.h"
 
+#include "catalog/catalogue_trust.h"
 #include "engine/status_texts.h"
 #include "net/result_codes.h"
 #include "platform/file_handle.h"
@@ -64,7 +65,7 @@ bool CatalogueFetch::KeysLost(const std::string& stateDir) const {
     if (TrustedKeys || stateDir.empty()) return false;
     // Floors are only ever saved for signed catalogues; the marker covers a floor not saved.
     return ExaminePath(MarkerPath(stateDir)).Kind != PathKind::Missing ||
-           ExaminePath(stateDir + "/serials").Kind != PathKind::Missing;
+           ExaminePath(JoinPath(stateDir, kSerialsFile)).Kind != PathKind::Missing;
 }
 
 QueuedTransfer CatalogueFetch::Begin(const CServerEntry& server, const std::string& stateDir) {
