@@ -1,6 +1,5 @@
 #include "tools/catalog_options.h"
 
-#include <algorithm>
 #include <string_view>
 
 #include "catalog/mirror_origin.h"
@@ -46,6 +45,137 @@ std::optional<std::string> RelativeArgument(std::string_view option, std::string
     return rel;
 }
 
+// Each option with a value: what it does to the options, or why it cannot.
+using OptionHandler = Stop (*)(const std::string& name, const std::string& value, Options& o);
+
+Stop TakeRelative(const std::string& name, const std::string& value,
+                  std::optional<std::string>& rel) {
+    Stop stop;
+    rel = RelativeArgument(name, value, stop);
+    return stop;
+}
+
+Stop SetExecute(const std::string& name, const std::string& value, Options& o) {
+    const auto eq = value.find('=');
+    std::optional<std::string> rel;
+    if (Stop stop = TakeRelative(name, value.substr(0, eq), rel); !rel) return stop;
+    o.Execute[*rel] = eq == std::string::npos ? "" : value.substr(eq + 1);
+    return {};
+}
+
+Stop AddRegister(const std::string& name, const std::string& value, Options& o) {
+    std::optional<std::string> rel;
+    if (Stop stop = TakeRelative(name, value, rel); !rel) return stop;
+    o.Register.push_back(*rel);
+    return {};
+}
+
+Stop SetInstallDir(const std::string& name, const std::string& value, Options& o) {
+    const auto eq = value.rfind('=');
+    if (eq == std::string::npos) return Usage(name + " wants REL=MACRO");
+    std::optional<std::string> rel;
+    if (Stop stop = TakeRelative(name, value.substr(0, eq), rel); !rel) return stop;
+    const std::string macro = value.substr(eq + 1);
+    for (const char* known : {"CURRENTDIR", "WINDOWSDIR", "SYSTEMDIR"}) {
+        if (EqualsIgnoringAsciiCase(macro, known)) {
+            o.InstallDir[*rel] = known;
+            return {};
+        }
+    }
+    return Usage(name + ": '" + macro + "' is not CURRENTDIR, WINDOWSDIR or SYSTEMDIR");
+}
+
+Stop AddExclude(const std::string& name, const std::string& value, Options& o) {
+    std::optional<std::string> rel;
+    if (Stop stop = TakeRelative(name, value, rel); !rel) return stop;
+    o.Exclude.push_back(*rel);
+    return {};
+}
+
+Stop AddMirror(const std::string& name, const std::string& value, Options& o) {
+    if (!IsMirrorOrigin(value))
+        return Usage(name + ": '" + value +
+                     "' is not an origin (http://host[:port] or https://host[:port])");
+    if (o.Mirrors.size() >= kMaxMirrors) return Usage(name + ": too many mirrors");
+    o.Mirrors.push_back(value);
+    return {};
+}
+
+Stop SetChannel(const std::string& name, const std::string& value, Options& o) {
+    if (value.empty()) return Usage(name + " needs a value");
+    o.Channel = value;
+    return {};
+}
+
+Stop SetCount(const std::string& name, const std::string& value, Options& o) {
+    const std::optional<uint64_t> n = ParseCount(value);
+    if (!n || (name == "--expires-days" && *n > 36500))
+        return Usage(name + ": '" + value + "' is not a number it can take");
+    if (name == "--serial") {
+        o.Serial = *n;
+    } else {
+        o.ExpiresDays = *n;
+    }
+    return {};
+}
+
+struct OptionRule {
+    const char* Name;
+    OptionHandler Apply;
+};
+
+const OptionRule kOptionRules[] = {
+    {"-o",
+     [](const std::string&, const std::string& v, Options& o) { return o.Output = v, Stop{}; }},
+    {"--product",
+     [](const std::string&, const std::string& v, Options& o) { return o.Product = v, Stop{}; }},
+    {"--execute", SetExecute},
+    {"--register", AddRegister},
+    {"--install-dir", SetInstallDir},
+    {"--exclude", AddExclude},
+    {"--previous", [](const std::string&, const std::string& v,
+                      Options& o) { return o.Previous.push_back(v), Stop{}; }},
+    {"--patch-dir",
+     [](const std::string&, const std::string& v, Options& o) { return o.PatchDir = v, Stop{}; }},
+    {"--mirror", AddMirror},
+    {"--channel", SetChannel},
+    {"--sign",
+     [](const std::string&, const std::string& v, Options& o) { return o.SignKey = v, Stop{}; }},
+    {"--keygen",
+     [](const std::string&, const std::string& v, Options& o) { return o.KeygenBase = v, Stop{}; }},
+    {"--serial", SetCount},
+    {"--expires-days", SetCount},
+};
+
+const OptionRule* FindRule(const std::string& name) {
+    for (const OptionRule& rule : kOptionRules)
+        if (name == rule.Name) return &rule;
+    return nullptr;
+}
+
+// The options that only make sense together, and the two positional arguments.
+Stop CheckCombination(Options& options, const std::vector<std::string>& positional) {
+    if (options.KeygenBase) {
+        if (!positional.empty()) return Usage("--keygen takes no CLIENT_DIR or BASE_URL");
+        return {};
+    }
+    if (options.SignKey && !options.Output) return Usage("--sign needs -o FILE");
+    if (!options.Previous.empty() && !options.Output) return Usage("--previous needs -o FILE");
+    if (options.PatchDir && options.Previous.empty())
+        return Usage("--patch-dir goes with --previous");
+    if (!options.SignKey && (options.Serial || options.ExpiresDays != 30 || options.Channel))
+        return Usage("--serial, --expires-days and --channel go with --sign");
+    if (positional.size() != 2) return Usage("expected CLIENT_DIR and BASE_URL");
+    options.ClientDir = positional[0];
+    options.BaseUrl = positional[1];
+    if (!StartsWithIgnoringAsciiCase(options.BaseUrl, "http://") &&
+        !StartsWithIgnoringAsciiCase(options.BaseUrl, "https://")) {
+        return Usage("BASE_URL must be an http:// or https:// address");
+    }
+    while (options.BaseUrl.ends_with('/')) options.BaseUrl.pop_back();
+    return {};
+}
+
 }  // namespace
 
 Stop ParseOptions(const std::vector<std::string>& args, Options& options, bool& help,
@@ -53,7 +183,7 @@ Stop ParseOptions(const std::vector<std::string>& args, Options& options, bool& 
     std::vector<std::string> positional;
     bool optionsEnded = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
-        std::string arg = args[i];
+        const std::string& arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
             positional.push_back(arg);
             continue;
@@ -82,102 +212,15 @@ Stop ParseOptions(const std::vector<std::string>& args, Options& options, bool& 
             name = arg.substr(0, 2);
             value = arg.substr(2);
         }
-        static const std::vector<std::string> kKnown = {
-            "-o",        "--product",  "--execute",   "--register",     "--install-dir",
-            "--exclude", "--sign",     "--serial",    "--expires-days", "--keygen",
-            "--mirror",  "--previous", "--patch-dir", "--channel"};
-        if (std::find(kKnown.begin(), kKnown.end(), name) == kKnown.end()) {
-            return Usage("unknown option '" + arg + "'");
-        }
+        const OptionRule* rule = FindRule(name);
+        if (!rule) return Usage("unknown option '" + arg + "'");
         if (!value) {
             if (i + 1 >= args.size()) return Usage(name + " needs a value");
             value = args[++i];
         }
-        if (name == "-o") {
-            options.Output = *value;
-        } else if (name == "--product") {
-            options.Product = *value;
-        } else if (name == "--execute") {
-            const auto eq = value->find('=');
-            Stop stop;
-            const auto rel = RelativeArgument(name, value->substr(0, eq), stop);
-            if (!rel) return stop;
-            options.Execute[*rel] = eq == std::string::npos ? "" : value->substr(eq + 1);
-        } else if (name == "--register") {
-            Stop stop;
-            const auto rel = RelativeArgument(name, *value, stop);
-            if (!rel) return stop;
-            options.Register.push_back(*rel);
-        } else if (name == "--install-dir") {
-            const auto eq = value->rfind('=');
-            if (eq == std::string::npos) return Usage(name + " wants REL=MACRO");
-            Stop stop;
-            const auto rel = RelativeArgument(name, value->substr(0, eq), stop);
-            if (!rel) return stop;
-            std::string macro = value->substr(eq + 1);
-            bool known = false;
-            for (const char* m : {"CURRENTDIR", "WINDOWSDIR", "SYSTEMDIR"}) {
-                if (EqualsIgnoringAsciiCase(macro, m)) {
-                    macro = m;
-                    known = true;
-                }
-            }
-            if (!known) {
-                return Usage(name + ": '" + macro + "' is not CURRENTDIR, WINDOWSDIR or SYSTEMDIR");
-            }
-            options.InstallDir[*rel] = macro;
-        } else if (name == "--exclude") {
-            Stop stop;
-            const auto rel = RelativeArgument(name, *value, stop);
-            if (!rel) return stop;
-            options.Exclude.push_back(*rel);
-        } else if (name == "--previous") {
-            options.Previous.push_back(*value);
-        } else if (name == "--patch-dir") {
-            options.PatchDir = *value;
-        } else if (name == "--mirror") {
-            if (!IsMirrorOrigin(*value))
-                return Usage(name + ": '" + *value +
-                             "' is not an origin (http://host[:port] or https://host[:port])");
-            if (options.Mirrors.size() >= kMaxMirrors) return Usage(name + ": too many mirrors");
-            options.Mirrors.push_back(*value);
-        } else if (name == "--channel") {
-            if (value->empty()) return Usage(name + " needs a value");
-            options.Channel = *value;
-        } else if (name == "--sign") {
-            options.SignKey = *value;
-        } else if (name == "--keygen") {
-            options.KeygenBase = *value;
-        } else if (name == "--serial" || name == "--expires-days") {
-            const std::optional<uint64_t> n = ParseCount(*value);
-            if (!n || (name == "--expires-days" && *n > 36500))
-                return Usage(name + ": '" + *value + "' is not a number it can take");
-            if (name == "--serial") {
-                options.Serial = *n;
-            } else {
-                options.ExpiresDays = *n;
-            }
-        }
+        if (Stop stop = rule->Apply(name, *value, options); stop.Status != kExitOk) return stop;
     }
-    if (options.KeygenBase) {
-        if (!positional.empty()) return Usage("--keygen takes no CLIENT_DIR or BASE_URL");
-        return {};
-    }
-    if (options.SignKey && !options.Output) return Usage("--sign needs -o FILE");
-    if (!options.Previous.empty() && !options.Output) return Usage("--previous needs -o FILE");
-    if (options.PatchDir && options.Previous.empty())
-        return Usage("--patch-dir goes with --previous");
-    if (!options.SignKey && (options.Serial || options.ExpiresDays != 30 || options.Channel))
-        return Usage("--serial, --expires-days and --channel go with --sign");
-    if (positional.size() != 2) return Usage("expected CLIENT_DIR and BASE_URL");
-    options.ClientDir = positional[0];
-    options.BaseUrl = positional[1];
-    if (!StartsWithIgnoringAsciiCase(options.BaseUrl, "http://") &&
-        !StartsWithIgnoringAsciiCase(options.BaseUrl, "https://")) {
-        return Usage("BASE_URL must be an http:// or https:// address");
-    }
-    while (options.BaseUrl.ends_with('/')) options.BaseUrl.pop_back();
-    return {};
+    return CheckCombination(options, positional);
 }
 
 }  // namespace toval::catalog_tool
