@@ -4,6 +4,7 @@
 
 #include "app/command_line.h"
 #include "catalog/xml_startup.h"
+#include "platform/line_channel.h"
 #include "platform/termination.h"
 #include "ui/front_end.h"
 
@@ -22,6 +23,16 @@ void CUpdaterApp::ExitInstance() { Network.reset(); }
 
 int CUpdaterApp::Run(int argc, char** argv) {
     const CommandLine line = ParseCommandLine(argc, argv);
+    std::shared_ptr<LineChannel> progress;
+    if (line.ProgressFd) {
+        progress = OpenLineChannel(*line.ProgressFd);
+        if (!progress) {
+            std::fprintf(stderr,
+                         "toval-updater: --progress-fd %llu: nothing open there to write to\n",
+                         static_cast<unsigned long long>(*line.ProgressFd));
+            return kExitUsage;
+        }
+    }
     if (!InitInstance()) {
         // Nothing can be updated without the network: the player is told, and the caller sees
         // a failure rather than a run that found nothing to do.
@@ -32,6 +43,7 @@ int CUpdaterApp::Run(int argc, char** argv) {
     StartOptions options;
     options.UpdateUrl = line.UpdateUrl;
     options.CallerWindow = line.CallerWindow;
+    options.Progress = std::move(progress);
 
     int status = -1;
     if (!line.Console) status = RunWindowFrontEnd(options, argc, argv);

@@ -13,20 +13,83 @@ int64_t ParseDecimal64(std::string_view text) {
     return static_cast<int64_t>(value);
 }
 
-std::string ArgumentString(int argc, const char* const* argv, bool& console) {
-    console = false;
+namespace {
+// The update's own options. One with a value takes the next word, or what follows "=".
+struct UpdateOption {
+    std::string_view Name;
+    bool TakesValue;
+};
+constexpr UpdateOption kUpdateOptions[] = {
+    {"--console", false},
+    {"--progress-fd", true},
+};
+
+struct FoundOption {
+    const UpdateOption* Option = nullptr;
+    std::optional<std::string_view> Value;  // for an option with a value: nothing when missing
+    int Words = 1;                          // how many words it takes
+};
+
+std::string_view Word(int argc, const char* const* argv, int i) {
+    return i < argc && argv[i] ? argv[i] : "";
+}
+
+// The update option at word `i`, or none.
+FoundOption FindUpdateOption(int argc, const char* const* argv, int i) {
+    const std::string_view arg = Word(argc, argv, i);
+    for (const UpdateOption& option : kUpdateOptions) {
+        if (arg == option.Name) {
+            FoundOption found{&option, std::nullopt, 1};
+            if (option.TakesValue && i + 1 < argc) {
+                found.Value = Word(argc, argv, i + 1);
+                found.Words = 2;
+            }
+            return found;
+        }
+        if (option.TakesValue && arg.starts_with(option.Name) && arg.size() > option.Name.size() &&
+            arg[option.Name.size()] == '=') {
+            return {&option, arg.substr(option.Name.size() + 1), 1};
+        }
+    }
+    return {};
+}
+
+// Applies a found option to `line`; false when its value cannot be taken.
+bool Apply(const FoundOption& found, CommandLine& line) {
+    const std::string_view name = found.Option->Name;
+    if (name == "--console") {
+        line.Console = true;
+        return true;
+    }
+    if (!found.Value) return false;
+    if (name == "--progress-fd") {
+        line.ProgressFd = ParseUnsignedDecimal(*found.Value);
+        return line.ProgressFd.has_value();
+    }
+    return false;
+}
+// Applies the update's options to `line` and returns the other words joined by blanks.
+std::string SplitArguments(int argc, const char* const* argv, CommandLine& line) {
     std::string joined;
     bool first = true;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i] ? argv[i] : "";
-        if (arg == "--console") {
-            console = true;
+    for (int i = 1; i < argc;) {
+        if (const FoundOption found = FindUpdateOption(argc, argv, i); found.Option) {
+            Apply(found, line);
+            i += found.Words;
             continue;
         }
         if (!first) joined += ' ';
-        joined += arg;
+        joined += Word(argc, argv, i++);
         first = false;
     }
+    return joined;
+}
+}  // namespace
+
+std::string ArgumentString(int argc, const char* const* argv, bool& console) {
+    CommandLine line;
+    std::string joined = SplitArguments(argc, argv, line);
+    console = line.Console;
     return joined;
 }
 
@@ -52,7 +115,7 @@ constexpr const char* kCallerWindow = "X11 window id";
 }  // namespace
 
 std::string UsageText() {
-    std::string text = R"(Usage: toval-updater [--console] [URL,HANDLE]
+    std::string text = R"(Usage: toval-updater [--console] [--progress-fd N] [URL,HANDLE]
 
 Brings the game client beside this program up to date from the catalogue at URL, then starts
 the game lobby when files were updated.
@@ -65,19 +128,28 @@ the game lobby when files were updated.
     text += R"(,0)
   --console    run in the terminal: status lines on standard output, messages on standard
                error (also chosen when no display can be opened)
+  --progress-fd N
+               write the run's progress to descriptor N (on Windows: an inherited handle),
+               one JSON object a line, the last one its outcome
   -h, --help   show this text
   --version    show the version
 
-Exit status in the terminal: 0 the client is current or was updated, 1 the update failed,
-2 bad command line.
+Exit status: 0 the client is current or was updated, 1 the update failed or was stopped before
+it ended, 2 bad command line, 128 + N ended by signal N.
 )";
     return text;
 }
 
 OptionCheck CheckOptions(int argc, const char* const* argv) {
     for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i] ? argv[i] : "";
-        if (arg.size() < 2 || arg[0] != '-' || arg == "--console") continue;
+        const std::string_view arg = Word(argc, argv, i);
+        if (const FoundOption found = FindUpdateOption(argc, argv, i); found.Option) {
+            CommandLine line;
+            if (!Apply(found, line)) return {CommandLineRequest::BadValue, std::string(arg)};
+            i += found.Words - 1;
+            continue;
+        }
+        if (arg.size() < 2 || arg[0] != '-') continue;
         if (arg[1] >= '0' && arg[1] <= '9') continue;
         if (arg == "--help" || arg == "-h") return {CommandLineRequest::Help, {}};
         if (arg == "--version") return {CommandLineRequest::Version, {}};
@@ -94,7 +166,7 @@ std::string IgnoredArgumentNote(const CommandLine& line) {
 
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
     CommandLine line;
-    ParseArgumentString(ArgumentString(argc, argv, line.Console), line);
+    ParseArgumentString(SplitArguments(argc, argv, line), line);
     return line;
 }
 

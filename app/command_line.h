@@ -1,7 +1,8 @@
 #pragma once
-// The updater's command line: "[--console] [URL,HANDLE]".
+// The updater's command line: "[--console] [--progress-fd N] [URL,HANDLE]".
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,8 @@ struct CommandLine {
     std::string UpdateUrl{kDefaultUpdateUrl};
     uint32_t CallerWindow = 0;
     bool Console = false;
+    // Where the progress stream goes: a descriptor (a handle on Windows) the launcher passed.
+    std::optional<uint64_t> ProgressFd;
     // A non-empty argument string that is not "URL,HANDLE" and so gave way to the defaults; kept
     // so the console can say why the default URL is used.
     std::string IgnoredArgument;
@@ -27,12 +30,13 @@ enum class CommandLineRequest {
     Update,         // run the update
     Help,           // --help or -h
     Version,        // --version
-    UnknownOption,  // any other word that starts with '-', except "--console"
+    UnknownOption,  // any other word that starts with '-', except the update's own options
+    BadValue,       // an update option without its value, or with one it cannot take
 };
 
 struct OptionCheck {
     CommandLineRequest Request = CommandLineRequest::Update;
-    std::string Option;  // the unknown option, as given
+    std::string Option;  // the unknown option or the one with a bad value, as given
 };
 
 // Looks through the arguments for the options that end the program at once; the first such word
@@ -50,8 +54,8 @@ extern const char kVersionText[];
 // argument was ignored and which URL is used instead.
 std::string IgnoredArgumentNote(const CommandLine& line);
 
-// Everything after the program name with every "--console" removed, joined by single blanks.
-// Sets `console` when "--console" was among the arguments.
+// Everything after the program name with the update's own options (and their values) removed,
+// joined by single blanks. Sets `console` when "--console" was among the arguments.
 std::string ArgumentString(int argc, const char* const* argv, bool& console);
 
 // Applies the argument string "URL,HANDLE" to `out`. A string without a comma, or starting with

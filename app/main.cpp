@@ -31,6 +31,12 @@ int main(int argc, char** argv) {
                          "toval-updater: unknown option '%s'\nTry 'toval-updater --help'.\n",
                          check.Option.c_str());
             return toval::kExitUsage;
+        case toval::CommandLineRequest::BadValue:
+            std::fprintf(stderr,
+                         "toval-updater: option '%s' needs a value it can take\nTry "
+                         "'toval-updater --help'.\n",
+                         check.Option.c_str());
+            return toval::kExitUsage;
         case toval::CommandLineRequest::Update:
             break;
     }

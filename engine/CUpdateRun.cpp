@@ -226,6 +226,7 @@ RunSnapshot CUpdateRun::Snapshot() const {
     s.FilePercent = Figures.FilePercent;
     s.TotalPercent = Figures.TotalPercent;
     s.KilobytesPerSecond = Figures.KilobytesPerSecond();
+    s.BytesPerSecond = Figures.BytesPerSecond;
     s.FileCount = FileCount;
     s.ReceivedBytes = ReceivedBytes;
     s.TotalBytes = TotalBytes;

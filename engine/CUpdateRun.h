@@ -57,7 +57,8 @@ struct RunSnapshot {
     std::string ShownFile;
     uint64_t ReceivedBytes = 0;
     uint64_t TotalBytes = 0;
-    uint32_t Running = 0;  // transfers running
+    uint64_t BytesPerSecond = 0;  // unrounded, for programs
+    uint32_t Running = 0;         // transfers running
 };
 
 class CUpdateRun {

@@ -18,6 +18,7 @@ constexpr auto kStarvedAfter = std::chrono::milliseconds(3 * kTimerPeriodMs);
 RunSession::RunSession(ISessionFrontEnd& frontEnd, const StartOptions& options)
     : FrontEnd(frontEnd),
       Options(options),
+      Progress(options.Progress),
       UpdateRun(options.Directories ? std::make_unique<CUpdateRun>(*this, *options.Directories)
                                     : std::make_unique<CUpdateRun>(*this)) {
     UpdateRun->SetCallerWindow(options.CallerWindow);
@@ -25,6 +26,8 @@ RunSession::RunSession(ISessionFrontEnd& frontEnd, const StartOptions& options)
 }
 
 RunSession::~RunSession() {
+    // The window was ended by the player, or never ran: the launcher still hears the outcome.
+    EndProgress(ExitStatus());
     UpdateRun.reset();
     Queue.Clear();
 }
@@ -58,6 +61,7 @@ void RunSession::Tick(uint32_t id) {
     if (LoopOver()) return;
     (id == WM_TIMER_PUMP ? LastPump : LastRepaint) = std::chrono::steady_clock::now();
     UpdateRun->OnTimer(id);
+    if (id == WM_TIMER_REPAINT) Progress.Tick(UpdateRun->Snapshot());
     // A wake-up that could not be sent is sent again from here.
     WakeUpIfWaiting();
 }
@@ -81,16 +85,23 @@ void RunSession::CheckTermination() {
 }
 
 void RunSession::ExitAtOnce() {
-    ExitAfter([this] { UpdateRun->Abandon(); }, 0);
+    ExitAfter([this] { UpdateRun->Abandon(); }, std::nullopt);
 }
 
 template <typename Settle>
-void RunSession::ExitAfter(Settle settle, int status) {
+void RunSession::ExitAfter(Settle settle, std::optional<int> status) {
     FrontEnd.LeaveScreen();
     settle();
+    // Read after the run has settled: a run that had already ended well stays a success.
+    if (!status) status = ExitStatus();
+    EndProgress(*status);
     FrontEnd.AwaitLeftScreen();
     std::fflush(nullptr);
-    std::_Exit(status);
+    std::_Exit(*status);
+}
+
+void RunSession::EndProgress(int exitStatus) {
+    Progress.End(UpdateRun->Snapshot(), UpdateRun->RunOutcome(), exitStatus, LastMessage);
 }
 
 void RunSession::EndWindow() {
@@ -130,6 +141,7 @@ void RunSession::Post(uint32_t message, uint32_t wParam, ITransfer* lParam) {
 
 void RunSession::ShowMessageBox(const std::string& text, const std::string& caption,
                                 uint32_t type) {
+    LastMessage = text;
     FrontEnd.ShowMessageBox(text, caption, type);
 }
 
@@ -139,6 +151,7 @@ void RunSession::SendUpdateResult(uint32_t callerWindow, uint32_t count) {
 
 void RunSession::PostQuit() {
     QuitAsked = true;
+    EndProgress(ExitStatus());
     FrontEnd.EndLoop();
 }
 

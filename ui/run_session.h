@@ -9,12 +9,14 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/CUpdateRun.h"
 #include "engine/posted_messages.h"
 #include "engine/run_host.h"
 #include "ui/pointer_rules.h"
+#include "ui/progress_stream.h"
 #include "ui/start_options.h"
 
 namespace toval {
@@ -86,7 +88,8 @@ class RunSession : public IRunHost {
     // default button) and Esc, without a modifier.
     static bool KeyEndsWindow(KeyName key, bool modified);
 
-    // The console's exit status for the run as it ended: 0 current or updated, 1 otherwise.
+    // The exit status of the run as it stands: 0 when the client is current or was updated, 1
+    // when it failed or was stopped before its end. The same in the window and the console.
     int ExitStatus() const;
     // Ends the process at once, as the close spot does: the run stops where it stands; the
     // transfer in progress leaves its partial file for the next run.
@@ -107,16 +110,21 @@ class RunSession : public IRunHost {
     void StatusChanged(const std::string& text) override;
 
   private:
-    // Settles the run with `settle`, the tray icon going meanwhile, and ends the process.
+    // Settles the run with `settle`, the tray icon going meanwhile, and ends the process with
+    // `status`, or with the run's own exit status when none is given.
     template <typename Settle>
-    [[noreturn]] void ExitAfter(Settle settle, int status);
+    [[noreturn]] void ExitAfter(Settle settle, std::optional<int> status);
     void WakeUpIfWaiting();
     void CatchUpTicks();
+    // The progress stream's last line, once.
+    void EndProgress(int exitStatus);
 
     ISessionFrontEnd& FrontEnd;
     const StartOptions Options;
     PostedMessages Queue;
     PointerRules Pointer;
+    ProgressStream Progress;
+    std::string LastMessage;  // the text of the last message box
     bool WindowEnded = false;
     bool QuitAsked = false;  // the run is over: nothing more is delivered
     bool PumpDueNow = false;

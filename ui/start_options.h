@@ -3,10 +3,12 @@
 // here and nowhere else.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "catalog/install_path.h"
+#include "platform/line_channel.h"
 
 namespace toval {
 
@@ -16,6 +18,8 @@ struct StartOptions {
     // Where the client lives; the system's directories when absent. Tests that open several
     // windows at once give each its own, or they would wait for one another's run lock.
     std::optional<BaseDirectories> Directories{};
+    // Where the progress stream goes (--progress-fd); none without one.
+    std::shared_ptr<LineChannel> Progress{};
 };
 
 }  // namespace toval

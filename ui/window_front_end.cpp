@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/termination.h"
 #include "platform/xcb_connection.h"
 #include "ui/CUpdateDialog.h"
 #include "ui/front_end.h"
@@ -46,9 +45,9 @@ int RunWindowFrontEnd(const StartOptions& options, int argc, char** argv) {
     QApplication app(args.Count, args.Values);
     QCoreApplication::setOrganizationName(QStringLiteral("Toval游戏"));
     CUpdateDialog dialog(options);
-    // The modal result does not matter: the run ends with status 0 unless a signal ended it.
+    // The modal result does not matter: the status is the run's, as in the console.
     dialog.exec();
-    return TerminationSignal() != 0 ? 128 + TerminationSignal() : 0;
+    return dialog.Session().ExitStatus();
 }
 
 }  // namespace toval

@@ -1,7 +1,6 @@
 #include "ui/CUpdateWindow_windows.h"
 #include "ui/front_end.h"
 
-#include "platform/termination.h"
 #include "platform/wide_text.h"
 
 namespace toval {
@@ -12,8 +11,8 @@ int RunWindowFrontEnd(const StartOptions& options, int, char**) {
     // caller runs the same update in the console instead.
     if (!window.Handle()) return -1;
     window.Exec();
-    // The run ends with status 0 whatever it found; the caller learns the rest from its message.
-    return TerminationSignal() != 0 ? 128 + TerminationSignal() : 0;
+    // The status is the run's, as in the console.
+    return window.Session().ExitStatus();
 }
 
 bool ShowWindowMessageBox(const std::string& text, int, char**) {

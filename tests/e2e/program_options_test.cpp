@@ -26,7 +26,11 @@ TEST(ProgramOptions, HelpVersionAndUnknownOptions) {
         std::string Err;  // a part of standard error; empty: nothing may be written there
     };
     const std::vector<Case> cases = {
-        {updater, {"--help"}, 0, "Usage: toval-updater \\[--console\\] \\[URL,HANDLE\\].*", ""},
+        {updater,
+         {"--help"},
+         0,
+         "Usage: toval-updater \\[--console\\] \\[--progress-fd N\\] \\[URL,HANDLE\\].*",
+         ""},
         {updater, {"--console", "http://h/u.xml,5", "-h"}, 0, "Usage: toval-updater .*", ""},
         {updater, {"--version"}, 0, "toval-updater [0-9]+\\.[0-9]+\\.[0-9]+\n", ""},
         {updater, {"http://h/u.xml,5", "-x"}, 2, "", "unknown option '-x'"},

@@ -164,7 +164,8 @@ TEST_P(RealPointerWindowTest, DragsFollowTheStripRulesMinimiseIsRefusedACloseSpo
     pointer.Release();
     ASSERT_TRUE(test::WaitFor([&] { return waitpid(Child, &status, WNOHANG) == Child; }));
     Child = -1;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    // Stopped mid-run by the player.
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
 }
 
 INSTANTIATE_TEST_SUITE_P(, RealPointerWindowTest,

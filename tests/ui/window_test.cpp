@@ -211,7 +211,50 @@ TEST_F(WindowTest, FailureShowsItsMessageBoxAndTheRunEndsTheWindow) {
     EXPECT_TRUE(WaitUntil([] { return test::DockedTrayIcons(Display()) == 0; }));
 }
 
-TEST_F(WindowTest, ReleaseOnTheCloseSpotEndsTheProcessWithStatusZero) {
+// The window's exit status is the console's: a launcher tells "current", "updated" and "failed"
+// apart by it, whatever boxes the player saw.
+TEST_F(WindowTest, TheExitStatusTellsCurrentFromFailed) {
+    struct Case {
+        const char* Name;
+        std::string Catalogue;  // served at /update.xml; none: 404
+        bool Keys;              // a trusted key beside the program: the catalogue must be signed
+        int Status;
+    };
+    const std::string listing =
+        "<?xml version=\"1.0\"?><xmlRoot><File><FileName>a.dat</FileName>"
+        "<Length>4</Length><URL>" +
+        Server.Url("/missing/a.dat") + "</URL></File></xmlRoot>";
+    const Case cases[] = {
+        {"current", listing, false, 0},
+        {"a failed file", listing, false, 1},
+        {"a refused catalogue", listing, true, 1},
+    };
+    Server.Route("/missing/a.dat", Response{.Status = 404, .Body = "gone"});
+    Server.Route("/update.xml.minisig", Response{.Status = 404, .Body = "gone"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        test::TempDir client;
+        if (c.Status == 0) client.Write("client/a.dat", "aaaa");
+        if (c.Keys) {
+            client.Write("client/toval-updater.pub",
+                         "untrusted comment: a "
+                         "key\nRWQBAQEBAQEBAQICAgICAgICAgICAgICAgICAgICAgICAgICAgICAgIC\n");
+        }
+        Server.Route("/update.xml", Response{.Body = c.Catalogue});
+        test::MessageBoxCloser boxes;
+        CUpdateDialog dialog(
+            StartOptions{Server.Url("/update.xml"), 0,
+                         BaseDirectories{client / "client", client / "w", client / "s"}});
+        QTimer::singleShot(60s, &dialog, [&] { dialog.reject(); });  // never hang the suite
+        dialog.exec();
+        EXPECT_EQ(boxes.Boxes().size(), c.Status == 0 ? 0u : 1u);
+        EXPECT_EQ(dialog.Session().ExitStatus(), c.Status);
+    }
+}
+
+// Stopped by the player before it ended: the client is not known to be current, which the
+// status tells the launcher.
+TEST_F(WindowTest, ReleaseOnTheCloseSpotEndsTheProcessAtOnceAsAStoppedRun) {
     Server.Route("/update.xml", Response{.StallBeforeHeaders = true});
     // A copy of its own, whose run lock no other test shares.
     const std::string program = Wine.Path() + "/toval-updater";
@@ -247,7 +290,7 @@ TEST_F(WindowTest, ReleaseOnTheCloseSpotEndsTheProcessWithStatusZero) {
     const bool ended = WaitUntil([&] { return waitpid(child, &status, WNOHANG) == child; });
     if (!ended) test::StopProcess(child);
     ASSERT_TRUE(ended);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     EXPECT_EQ(catalogues(), 0);
     EXPECT_TRUE(WaitUntil([] { return test::DockedTrayIcons(Display()) == 0; }));
     Server.ReleaseStalls();
