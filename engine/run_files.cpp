@@ -1,14 +1,11 @@
 // The driver of the run: what happens when a transfer has ended, and how files get installed.
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
-
 #include <algorithm>
 #include <filesystem>
 #include <vector>
 
 #include "engine/CUpdateRun.h"
+#include "engine/file_mode.h"
 #include "engine/status_texts.h"
 #include "net/derived_urls.h"
 #include "net/patch_limits.h"
@@ -157,20 +154,7 @@ TransferRequest CUpdateRun::FileRequest(const CFileEntry& file) const {
     std::error_code ignored;
     const std::string dir = ParentDirectory(file.FullPath);
     std::filesystem::create_directories(PathOfUtf8(dir), ignored);
-    // The new file takes over the permissions of the copy it replaces, so an updated program
-    // stays executable; a file the catalogue asks to run gets execute permission wherever it
-    // may be read. The transfer sets them on its own descriptor before the file is renamed.
-    // Windows files have no such bits.
-    uint32_t mode = 0;
-#ifndef _WIN32
-    struct stat st {};
-    if (::stat(file.FullPath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 0777;
-#endif
-    if (file.Execute) {
-        if (mode == 0) mode = 0644;
-        mode |= (mode & 0444) >> 2;
-    }
-    request.FileMode = mode;
+    request.FileMode = FileModeFor(file);
     // A catalogue that gives no length cannot have the body checked against it; such a body
     // still may not take the disk: past half of what is free it is stopped.
     if (request.ExpectedLength == 0) request.MaxLength = std::max<uint64_t>(1, FreeBytes(dir) / 2);
