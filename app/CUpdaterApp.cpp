@@ -4,7 +4,9 @@
 
 #include "app/command_line.h"
 #include "catalog/xml_startup.h"
+#include "platform/directories.h"
 #include "platform/line_channel.h"
+#include "platform/system_directories.h"
 #include "platform/termination.h"
 #include "ui/front_end.h"
 
@@ -23,6 +25,17 @@ void CUpdaterApp::ExitInstance() { Network.reset(); }
 
 int CUpdaterApp::Run(int argc, char** argv) {
     const CommandLine line = ParseCommandLine(argc, argv);
+    // Files go beside the program: started from where the system keeps its programs (a package
+    // installed it there, say) it would fill that directory with a client and replace whatever
+    // program a catalogue names. Nothing is touched, not even the run lock.
+    const std::string programDir = ProgramDirectory();
+    if (IsSystemProgramDirectory(programDir)) {
+        std::fprintf(stderr,
+                     "toval-updater: %s is a system program directory, not a game client's; copy "
+                     "toval-updater into the client's directory and run it there\n",
+                     programDir.c_str());
+        return kExitUsage;
+    }
     std::shared_ptr<LineChannel> progress;
     if (line.ProgressFd) {
         progress = OpenLineChannel(*line.ProgressFd);
@@ -44,6 +57,7 @@ int CUpdaterApp::Run(int argc, char** argv) {
     options.UpdateUrl = line.UpdateUrl;
     options.CallerWindow = line.CallerWindow;
     options.Progress = std::move(progress);
+    options.MaxRate = line.MaxRate;
 
     int status = -1;
     if (!line.Console) status = RunWindowFrontEnd(options, argc, argv);

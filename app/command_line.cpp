@@ -21,6 +21,7 @@ struct UpdateOption {
 };
 constexpr UpdateOption kUpdateOptions[] = {
     {"--console", false},
+    {"--max-rate", true},
     {"--progress-fd", true},
 };
 
@@ -62,6 +63,11 @@ bool Apply(const FoundOption& found, CommandLine& line) {
         return true;
     }
     if (!found.Value) return false;
+    if (name == "--max-rate") {
+        const std::optional<uint64_t> rate = ParseRate(*found.Value);
+        line.MaxRate = rate.value_or(0);
+        return rate.has_value();
+    }
     if (name == "--progress-fd") {
         line.ProgressFd = ParseUnsignedDecimal(*found.Value);
         return line.ProgressFd.has_value();
@@ -85,6 +91,32 @@ std::string SplitArguments(int argc, const char* const* argv, CommandLine& line)
     return joined;
 }
 }  // namespace
+
+std::optional<uint64_t> ParseRate(std::string_view text) {
+    unsigned shift = 0;
+    if (!text.empty()) {
+        switch (text.back()) {
+            case 'k':
+            case 'K':
+                shift = 10;
+                break;
+            case 'm':
+            case 'M':
+                shift = 20;
+                break;
+            case 'g':
+            case 'G':
+                shift = 30;
+                break;
+            default:
+                break;
+        }
+    }
+    if (shift != 0) text.remove_suffix(1);
+    const std::optional<uint64_t> number = ParseUnsignedDecimal(text);
+    if (!number || *number == 0 || *number > (UINT64_MAX >> shift)) return std::nullopt;
+    return *number << shift;
+}
 
 std::string ArgumentString(int argc, const char* const* argv, bool& console) {
     CommandLine line;
@@ -115,7 +147,8 @@ constexpr const char* kCallerWindow = "X11 window id";
 }  // namespace
 
 std::string UsageText() {
-    std::string text = R"(Usage: toval-updater [--console] [--progress-fd N] [URL,HANDLE]
+    std::string text =
+        R"(Usage: toval-updater [--console] [--max-rate RATE] [--progress-fd N] [URL,HANDLE]
 
 Brings the game client beside this program up to date from the catalogue at URL, then starts
 the game lobby when files were updated.
@@ -128,6 +161,9 @@ the game lobby when files were updated.
     text += R"(,0)
   --console    run in the terminal: status lines on standard output, messages on standard
                error (also chosen when no display can be opened)
+  --max-rate RATE
+               download at most RATE bytes a second in all, so the connection stays usable
+               (K, M, G: binary multiples, as in 500K or 2M)
   --progress-fd N
                write the run's progress to descriptor N (on Windows: an inherited handle),
                one JSON object a line, the last one its outcome

@@ -1,5 +1,5 @@
 #pragma once
-// The updater's command line: "[--console] [--progress-fd N] [URL,HANDLE]".
+// The updater's command line: "[--console] [--max-rate RATE] [--progress-fd N] [URL,HANDLE]".
 
 #include <cstdint>
 #include <optional>
@@ -17,6 +17,8 @@ struct CommandLine {
     bool Console = false;
     // Where the progress stream goes: a descriptor (a handle on Windows) the launcher passed.
     std::optional<uint64_t> ProgressFd;
+    // The cap on the download rate in bytes a second; 0: none.
+    uint64_t MaxRate = 0;
     // A non-empty argument string that is not "URL,HANDLE" and so gave way to the defaults; kept
     // so the console can say why the default URL is used.
     std::string IgnoredArgument;
@@ -70,5 +72,9 @@ void ParseArgumentString(std::string_view arguments, CommandLine& out);
 int64_t ParseDecimal64(std::string_view text);
 
 CommandLine ParseCommandLine(int argc, const char* const* argv);
+
+// A rate as --max-rate takes it: a whole number of bytes a second, optionally followed by K, M or
+// G (binary multiples, either case); nothing for zero, an overflow or anything else.
+std::optional<uint64_t> ParseRate(std::string_view text);
 
 }  // namespace toval

@@ -168,6 +168,7 @@ bool CUpdateRun::StartTransfer(QueuedTransfer& item) {
         request = std::move(*item.Pending);
         item.Pending.reset();
     }
+    request.Cap = Cap;
     if (Scheduler.Start(item, MakeTransfer(std::move(request), Host))) return true;
     // No worker could be started: the run cannot go on. It ends as a failed transfer does, so
     // that the front end closes and the caller hears a result; files before it are installed.

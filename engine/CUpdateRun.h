@@ -81,6 +81,10 @@ class CUpdateRun {
     uint32_t TransferLimit() const { return Scheduler.TransferLimit(); }
     // Makes the transfers; tests may put another in before the run starts.
     void SetTransferFactory(TransferFactory factory) { MakeTransfer = std::move(factory); }
+    // Caps the download rate of all the run's transfers together (bytes a second; 0: no cap).
+    void SetRateCap(uint64_t bytesPerSecond) {
+        Cap = bytesPerSecond ? std::make_shared<RateCap>(bytesPerSecond) : nullptr;
+    }
     // How long a run waits for another updater on the same client directory.
     void SetLockWaitLimit(std::chrono::milliseconds limit) { LockWaitLimit = limit; }
 
@@ -191,6 +195,7 @@ class CUpdateRun {
     uint64_t ReceivedBytes = 0;
     ProgressFigures Figures;
     TransferFactory MakeTransfer = DefaultTransferFactory();
+    std::shared_ptr<RateCap> Cap;
     std::unique_ptr<RunLock> Lock;
     CServerList ServerList;
     CUpdateCatalog UpdateCatalog;

@@ -104,6 +104,9 @@ int32_t CInetFile::Fetch(const TransferRequest& req, const std::stop_token& stop
             Transfer attempt(*this, req, url, stop, mayContinue, keepPartial, created);
             code = attempt.Perform();
             status = attempt.LastStatus();
+            Outcome.HttpStatus = static_cast<int32_t>(status);
+            Outcome.FetchedBytes += attempt.Fetched();
+            Outcome.Resumed = attempt.Continued();
             if (code == kResultOk) {
                 Outcome.NotModified = attempt.NotModified();
                 Outcome.ETag = attempt.ETagSeen();

@@ -282,6 +282,12 @@ size_t CInetFile::Transfer::OnBody(char* data, size_t size, size_t count, void* 
     if (t.ExpectedDigest && !t.File.Hashing()) t.Hash.Update(data, accepted);
     if (stopped) return t.StopWith(kResultCancelled);
     if (accepted < total) return t.StopWith(kResultLength);
+    // The player's cap holds this worker back here, in the body's own pace; the server is not
+    // reading less meanwhile, TCP tells it to wait.
+    if (t.Req.Cap) {
+        t.Floor.Paused(t.Req.Cap->Take(accepted, t.Stop));
+        if (t.Stop.stop_requested()) return t.StopWith(kResultCancelled);
+    }
     return total;
 }
 

@@ -48,6 +48,9 @@ class CInetFile::Transfer {
     bool NotModified() const { return WasNotModified; }
     const std::string& ETagSeen() const { return ETag; }
     const std::string& LastModifiedSeen() const { return LastModified; }
+    // Whether the answer continued a partial file, and the body bytes this attempt brought.
+    bool Continued() const { return Status == 206 && Offset != 0; }
+    uint64_t Fetched() const { return Continued() ? BodyBytes - Offset : BodyBytes; }
 
   private:
     struct Failure {

@@ -112,6 +112,7 @@ std::optional<int32_t> CInetFile::FetchByPatch(const std::stop_token& stop) {
     Report(Req.ExpectedLength > fetched ? Req.ExpectedLength - fetched : 0, 0, Clock::now());
     ReceivedBytes.store(Req.ExpectedLength, std::memory_order_relaxed);
     Outcome.AnsweredBy = chosen->URL;
+    Outcome.Patched = true;
     return kResultOk;
 }
 

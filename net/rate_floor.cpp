@@ -32,6 +32,10 @@ void RateFloor::Arrived(uint64_t bytes, Clock::time_point now) {
     Bytes = 0;
 }
 
+void RateFloor::Paused(std::chrono::milliseconds pause) {
+    if (Deadline != Clock::time_point::max() && pause.count() > 0) Deadline += pause;
+}
+
 std::chrono::milliseconds RateFloor::Left(Clock::time_point now) const {
     if (WindowBytes == 0) return std::chrono::milliseconds::max();
     if (now >= Deadline) return std::chrono::milliseconds(0);

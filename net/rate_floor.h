@@ -21,6 +21,9 @@ class RateFloor {
     // time (a new connection's handshake and slow start, a server that takes a while to begin).
     void Restart(Clock::time_point now);
     void Arrived(uint64_t bytes, Clock::time_point now);
+    // The transfer held itself back for `pause` (the player's rate cap): the server is not
+    // blamed for it.
+    void Paused(std::chrono::milliseconds pause);
     // Time left before the current window ends short of its bytes; zero once it has, and the
     // largest duration when the floor is off.
     std::chrono::milliseconds Left(Clock::time_point now) const;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "net/messages.h"
+#include "net/rate_cap.h"
 #include "net/result_codes.h"
 
 namespace toval {
@@ -75,6 +76,8 @@ struct TransferRequest {
     // tried with a limit of its own. Zero: no limit. Files have none: a large one on a slow link
     // takes as long as it takes, at no less than the minimum rate.
     std::chrono::milliseconds TimeLimit{300000};
+    // The updater's shared download budget (--max-rate); none: no cap.
+    std::shared_ptr<RateCap> Cap;
 };
 
 struct TransferResult {
@@ -86,6 +89,13 @@ struct TransferResult {
     std::string LastModified;
     // The URL that gave the final answer: the request's own, or the same path on a mirror.
     std::string AnsweredBy;
+    // For the run's log: the final answer's HTTP status (0: none came), the body bytes this
+    // transfer fetched (not what a continued file already had), whether a partial file was
+    // continued, and whether the file was made by a patch.
+    int32_t HttpStatus = 0;
+    uint64_t FetchedBytes = 0;
+    bool Resumed = false;
+    bool Patched = false;
 };
 
 class ITransfer {

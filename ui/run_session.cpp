@@ -22,6 +22,7 @@ RunSession::RunSession(ISessionFrontEnd& frontEnd, const StartOptions& options)
       UpdateRun(options.Directories ? std::make_unique<CUpdateRun>(*this, *options.Directories)
                                     : std::make_unique<CUpdateRun>(*this)) {
     UpdateRun->SetCallerWindow(options.CallerWindow);
+    UpdateRun->SetRateCap(options.MaxRate);
     LastPump = LastRepaint = std::chrono::steady_clock::now();
 }
 

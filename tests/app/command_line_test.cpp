@@ -151,5 +151,30 @@ TEST(CommandLine, AnArgumentThatIsNotUrlCommaHandleIsKeptForTheNote) {
     }
 }
 
+TEST(CommandLine, TheUpdatesOwnOptionsTakeTheirValues) {
+    const std::pair<const char*, std::optional<uint64_t>> rates[] = {
+        {"100", 100},         {"500K", 512000},       {"2M", 2u << 20},
+        {"1g", 1u << 30},     {"0", std::nullopt},    {"K", std::nullopt},
+        {"-1", std::nullopt}, {"1.5M", std::nullopt}, {"18446744073709551615K", std::nullopt},
+    };
+    for (const auto& [text, rate] : rates) EXPECT_EQ(ParseRate(text), rate) << text;
+
+    const char* argv[] = {"toval-updater", "--max-rate=2M", "--progress-fd", "7",
+                          "http://h/u.xml,5"};
+    EXPECT_EQ(CheckOptions(5, argv).Request, CommandLineRequest::Update);
+    const CommandLine line = ParseCommandLine(5, argv);
+    EXPECT_EQ(line.MaxRate, 2u << 20);
+    EXPECT_EQ(line.ProgressFd, 7u);
+    EXPECT_EQ(line.UpdateUrl, "http://h/u.xml");
+    EXPECT_EQ(line.CallerWindow, 5u);
+
+    for (const std::vector<const char*>& bad :
+         {std::vector<const char*>{"toval-updater", "--max-rate", "fast"},
+          std::vector<const char*>{"toval-updater", "u,5", "--progress-fd"}}) {
+        EXPECT_EQ(CheckOptions(static_cast<int>(bad.size()), bad.data()).Request,
+                  CommandLineRequest::BadValue);
+    }
+}
+
 }  // namespace
 }  // namespace toval
