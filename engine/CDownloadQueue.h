@@ -4,6 +4,7 @@
 // operation costs the same however many are queued, so a catalogue of 100,000 files neither
 // slows the downloads nor the exit. Used on the run's thread only.
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -34,6 +35,7 @@ struct QueuedTransfer {
     uint32_t Code = 0;         // its result code, once its transfer has ended
     bool StatusShown = false;  // its name has been the status line
     uint64_t Sequence = 0;     // its place in the run, set by the queue
+    std::chrono::steady_clock::time_point StartedAt{};  // for the run's log
     // Kind 2: the sequence of the entry queued before it for the same file, which must be
     // installed before this one may start (two writers of one ".update" would mix their bytes).
     std::optional<uint64_t> SameTargetBefore;

@@ -27,12 +27,13 @@ CUpdateRun::CUpdateRun(IRunHost& host, BaseDirectories dirs, IRunClock& clock,
                        IProgramStarter& programs)
     : Host(host),
       Clock(clock),
-      Programs(programs),
+      Logged(programs),
+      Programs(Logged),
       UpdateCatalog(std::move(dirs)),
       Fetch(
           UpdateCatalog, [this](const std::string& text) { SetStatus(text); },
           [this](const std::string& text) { Host.DebugOutput(text); }),
-      Files(std::make_unique<Installer>(programs, StateDir())) {}
+      Files(std::make_unique<Installer>(Logged, StateDir())) {}
 
 CUpdateRun::~CUpdateRun() { DropQueue(CompleteFiles::Remove); }
 
@@ -56,6 +57,10 @@ void CUpdateRun::StartRun(const std::string& catalogueUrl) {
     UpdateCatalog.Clear();
     ReceivedBytes = 0;
     Fetch.LoadTrustedKeys(UpdateCatalog.Directories().ProgramDir);
+    if (Log) {
+        Log->Line("catalogue " + WithoutCredentials(ServerList.First()->Url) +
+                  (Fetch.SignedMode() ? ", signed: a trusted key is present" : ", unsigned"));
+    }
     if (AcquireRunLock()) Begin();
 }
 
@@ -169,6 +174,7 @@ bool CUpdateRun::StartTransfer(QueuedTransfer& item) {
         item.Pending.reset();
     }
     request.Cap = Cap;
+    item.StartedAt = Clock.Now();
     if (Scheduler.Start(item, MakeTransfer(std::move(request), Host))) return true;
     // No worker could be started: the run cannot go on. It ends as a failed transfer does, so
     // that the front end closes and the caller hears a result; files before it are installed.

@@ -25,6 +25,7 @@
 #include "engine/installer.h"
 #include "engine/progress_figures.h"
 #include "engine/run_host.h"
+#include "engine/run_log.h"
 #include "engine/run_services.h"
 #include "engine/run_state.h"
 #include "platform/run_lock.h"
@@ -85,6 +86,13 @@ class CUpdateRun {
     void SetRateCap(uint64_t bytesPerSecond) {
         Cap = bytesPerSecond ? std::make_shared<RateCap>(bytesPerSecond) : nullptr;
     }
+    // Where the run notes its requests, installs and actions; none: nowhere. Set before StartRun.
+    void SetLog(RunLog* log) {
+        Log = log;
+        Logged.SetLog(log);
+    }
+    // The client's program directory (the state directory lies in it).
+    const std::string& ProgramDir() const { return UpdateCatalog.Directories().ProgramDir; }
     // How long a run waits for another updater on the same client directory.
     void SetLockWaitLimit(std::chrono::milliseconds limit) { LockWaitLimit = limit; }
 
@@ -149,6 +157,8 @@ class CUpdateRun {
     void EndBeforeFiles(const std::string& status, const std::string& boxText);
     // A file's transfer has ended.
     void FileEnded(QueuedTransfer& item);
+    // Notes an ended transfer in the log.
+    void LogTransfer(const QueuedTransfer& item);
     // What makes the finished front of the queue go now.
     enum class InstallTrigger { Completion, Tick };
     // Installs the finished front of the queue, in order, when `trigger` or its size says so.
@@ -178,7 +188,9 @@ class CUpdateRun {
 
     IRunHost& Host;
     IRunClock& Clock;
-    IProgramStarter& Programs;
+    LoggedPrograms Logged;
+    IProgramStarter& Programs;  // Logged
+    RunLog* Log = nullptr;
     const std::thread::id OwnThread = std::this_thread::get_id();
     RunStage CurrentStage = RunStage::Idle;
     Outcome Result = Outcome::Running;

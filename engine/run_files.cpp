@@ -34,6 +34,7 @@ uint32_t CUpdateRun::OnDownloadComplete(uint32_t wParam, ITransfer* transfer) {
     CheckThread();
     QueuedTransfer* item = Scheduler.Ended(transfer, LowWord(wParam));
     if (!item) return 0;
+    if (Log) LogTransfer(*item);
     if (item->Role == TransferRole::File) {
         FileEnded(*item);
     } else {
@@ -45,6 +46,24 @@ uint32_t CUpdateRun::OnDownloadComplete(uint32_t wParam, ITransfer* transfer) {
     // work to do, so the next tick starts it instead.
     if (MessageBoxDepth == 0) StartReady();
     return 0;
+}
+
+void CUpdateRun::LogTransfer(const QueuedTransfer& item) {
+    const TransferRequest& request = item.Transfer->Request();
+    const TransferResult& result = item.Transfer->Result();
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock.Now() - item.StartedAt);
+    std::string line = "GET " + WithoutCredentials(request.URL);
+    if (!result.AnsweredBy.empty() && result.AnsweredBy != request.URL)
+        line += " answered by " + WithoutCredentials(result.AnsweredBy);
+    line += ": result " + std::to_string(item.Code) + ", HTTP " +
+            (result.HttpStatus ? std::to_string(result.HttpStatus) : std::string("none")) + ", " +
+            std::to_string(result.FetchedBytes) + " bytes in " + std::to_string(ms.count()) + " ms";
+    if (result.NotModified) line += ", not modified";
+    if (result.Resumed) line += ", continued a partial file";
+    if (result.Patched) line += ", made by a patch";
+    if (item.Code != 0) line += " (" + result.ErrorText + ")";
+    Log->Line(line);
 }
 
 void CUpdateRun::CatalogueEnded(QueuedTransfer& item) {
@@ -235,7 +254,12 @@ void CUpdateRun::InstallOne(QueuedTransfer& item, ActionTiming timing) {
         FileFailedWith(status, FillText(kTextNetworkCause, {status}), kBoxOk);
         return;
     }
-    switch (Files->Install(file, item.ExpectedLength(), timing)) {
+    const InstallResult installed = Files->Install(file, item.ExpectedLength(), timing);
+    if (Log) {
+        Log->Line((installed == InstallResult::Installed ? "installed " : "could not install ") +
+                  file.FullPath);
+    }
+    switch (installed) {
         case InstallResult::Installed:
             item.State = FileState::Installed;
             SetStatus(FillText(kTextFileInstalled, {file.FileName}));

@@ -2,6 +2,7 @@
 // Starting other programs: detached, never waited for, never left as zombies, and always with
 // an argument vector (no shell ever sees a path or a parameter).
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,5 +61,8 @@ std::string RegistrationProgram(const std::string& path);
 // wine on Linux, a native Linux program directly; anything else is not started.
 bool StartProgram(const std::string& path, const std::vector<std::string>& args,
                   StartMark* mark = nullptr);
+
+// This process's id, as the system shows it.
+uint32_t CurrentProcessId();
 
 }  // namespace toval

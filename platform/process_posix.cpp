@@ -202,4 +202,6 @@ bool StartProgram(const std::string& path, const std::vector<std::string>& args,
     }
 }
 
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(::getpid()); }
+
 }  // namespace toval

@@ -129,4 +129,6 @@ bool StartProgram(const std::string& path, const std::vector<std::string>& args,
     return ClassifyProgram(path) == ProgramKind::Windows && StartDetached(path, args);
 }
 
+uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
+
 }  // namespace toval

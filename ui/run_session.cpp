@@ -5,6 +5,7 @@
 
 #include "platform/caller_message.h"
 #include "platform/debug_output.h"
+#include "platform/run_lock.h"
 #include "platform/termination.h"
 
 namespace toval {
@@ -23,6 +24,16 @@ RunSession::RunSession(ISessionFrontEnd& frontEnd, const StartOptions& options)
                                     : std::make_unique<CUpdateRun>(*this)) {
     UpdateRun->SetCallerWindow(options.CallerWindow);
     UpdateRun->SetRateCap(options.MaxRate);
+    Log = RunLog::Open(StateDirectory(UpdateRun->ProgramDir()));
+    if (Log) {
+        Log->Line("toval-updater " +
+                  (options.ProgramVersion.empty() ? "(no version)" : options.ProgramVersion) +
+                  (options.MaxRate
+                       ? ", rate capped at " + std::to_string(options.MaxRate) + " bytes a second"
+                       : "") +
+                  (options.Progress ? ", progress stream on" : ""));
+        UpdateRun->SetLog(Log.get());
+    }
     LastPump = LastRepaint = std::chrono::steady_clock::now();
 }
 
@@ -102,7 +113,15 @@ void RunSession::ExitAfter(Settle settle, std::optional<int> status) {
 }
 
 void RunSession::EndProgress(int exitStatus) {
-    Progress.End(UpdateRun->Snapshot(), UpdateRun->RunOutcome(), exitStatus, LastMessage);
+    if (Finished) return;
+    Finished = true;
+    const RunSnapshot run = UpdateRun->Snapshot();
+    Progress.End(run, UpdateRun->RunOutcome(), exitStatus, LastMessage);
+    if (Log) {
+        Log->Line("ended: " + std::string(OutcomeName(UpdateRun->RunOutcome(), exitStatus)) +
+                  ", exit status " + std::to_string(exitStatus) + "; status line: " +
+                  run.StatusText + (LastMessage.empty() ? "" : "; message: " + LastMessage));
+    }
 }
 
 void RunSession::EndWindow() {

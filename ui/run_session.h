@@ -116,7 +116,7 @@ class RunSession : public IRunHost {
     [[noreturn]] void ExitAfter(Settle settle, std::optional<int> status);
     void WakeUpIfWaiting();
     void CatchUpTicks();
-    // The progress stream's last line, once.
+    // The last word of the run to the launcher's stream and the log, once.
     void EndProgress(int exitStatus);
 
     ISessionFrontEnd& FrontEnd;
@@ -124,6 +124,8 @@ class RunSession : public IRunHost {
     PostedMessages Queue;
     PointerRules Pointer;
     ProgressStream Progress;
+    std::unique_ptr<RunLog> Log;
+    bool Finished = false;
     std::string LastMessage;  // the text of the last message box
     bool WindowEnded = false;
     bool QuitAsked = false;  // the run is over: nothing more is delivered

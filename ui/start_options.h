@@ -18,6 +18,8 @@ struct StartOptions {
     // Where the client lives; the system's directories when absent. Tests that open several
     // windows at once give each its own, or they would wait for one another's run lock.
     std::optional<BaseDirectories> Directories{};
+    // The program's version, for the run's log.
+    std::string ProgramVersion{};
     // The cap on the download rate, bytes a second (--max-rate); 0: none.
     uint64_t MaxRate = 0;
     // Where the progress stream goes (--progress-fd); none without one.

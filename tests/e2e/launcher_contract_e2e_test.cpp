@@ -33,8 +33,10 @@ class LauncherContract : public ::testing::Test {
     }
 
     // Runs the updater with its progress stream on descriptor 3, as a launcher's pipe would be.
-    ProcessResult Update(const std::string& catalogue, const std::string& fd = "3") {
-        const std::string arg = Web->Url(catalogue) + ",0";
+    ProcessResult Update(const std::string& catalogue, const std::string& fd = "3",
+                         const std::string& userInfo = "") {
+        std::string arg = Web->Url(catalogue) + ",0";
+        arg.insert(arg.find("//") + 2, userInfo);
         return RunProcess("/bin/sh",
                           {"-c", "exec \"$0\" --console --progress-fd " + fd + " \"$1\" 3>\"$2\"",
                            Updater, arg, Root / "work/progress.txt"},
@@ -85,14 +87,27 @@ TEST_F(LauncherContract, AnUpdateStreamsItsProgressAndEndsWithItsOutcome) {
     EXPECT_EQ(last["total"], 1024 * 1024 + 1);
 }
 
-TEST_F(LauncherContract, AFailureEndsTheStreamWithTheTextThePlayerSaw) {
-    const ProcessResult r = Update("missing.xml");
+// The stream's last line and the run's log both say what went wrong, and the log, which a player
+// sends to whoever helps, keeps the credentials out.
+TEST_F(LauncherContract, AFailureEndsTheStreamAndTheLogWithWhatThePlayerSaw) {
+    const ProcessResult r = Update("missing.xml", "3", "player:secret@");
     EXPECT_EQ(r.ExitStatus, 1) << r.Err;
     const std::vector<nlohmann::json> lines = Lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back()["outcome"], "failed");
     EXPECT_EQ(lines.back()["exit_status"], 1);
     EXPECT_NE(lines.back()["message"], "");
+
+    std::vector<fs::path> logs;
+    for (const auto& e : fs::directory_iterator(Root / "client/.toval-updater/log"))
+        logs.push_back(e.path());
+    ASSERT_EQ(logs.size(), 1u);
+    const std::string log = ReadFile(logs[0].string());
+    EXPECT_NE(log.find("GET " + Web->Url("missing.xml") + ": result 6, HTTP 404"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("ended: failed, exit status 1"), std::string::npos) << log;
+    EXPECT_EQ(log.find("secret"), std::string::npos) << log;
 }
 
 TEST_F(LauncherContract, ADescriptorThatIsNotOpenIsAUsageError) {
