@@ -58,6 +58,7 @@ int CUpdaterApp::Run(int argc, char** argv) {
     options.CallerWindow = line.CallerWindow;
     options.Progress = std::move(progress);
     options.MaxRate = line.MaxRate;
+    options.Verify = line.Verify;
     options.ProgramVersion = kVersionText;
 
     int status = -1;

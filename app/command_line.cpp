@@ -21,6 +21,7 @@ struct UpdateOption {
 };
 constexpr UpdateOption kUpdateOptions[] = {
     {"--console", false},
+    {"--verify", false},
     {"--max-rate", true},
     {"--progress-fd", true},
 };
@@ -60,6 +61,10 @@ bool Apply(const FoundOption& found, CommandLine& line) {
     const std::string_view name = found.Option->Name;
     if (name == "--console") {
         line.Console = true;
+        return true;
+    }
+    if (name == "--verify") {
+        line.Verify = true;
         return true;
     }
     if (!found.Value) return false;
@@ -148,7 +153,7 @@ constexpr const char* kCallerWindow = "X11 window id";
 
 std::string UsageText() {
     std::string text =
-        R"(Usage: toval-updater [--console] [--max-rate RATE] [--progress-fd N] [URL,HANDLE]
+        R"(Usage: toval-updater [--console] [--verify] [--max-rate RATE] [--progress-fd N] [URL,HANDLE]
 
 Brings the game client beside this program up to date from the catalogue at URL, then starts
 the game lobby when files were updated.
@@ -161,6 +166,8 @@ the game lobby when files were updated.
     text += R"(,0)
   --console    run in the terminal: status lines on standard output, messages on standard
                error (also chosen when no display can be opened)
+  --verify     check every file's bytes against the catalogue's SHA-256, not only its length
+               and time, and fetch again each one that differs
   --max-rate RATE
                download at most RATE bytes a second in all, so the connection stays usable
                (K, M, G: binary multiples, as in 500K or 2M)

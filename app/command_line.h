@@ -1,5 +1,6 @@
 #pragma once
-// The updater's command line: "[--console] [--max-rate RATE] [--progress-fd N] [URL,HANDLE]".
+// The updater's command line:
+// "[--console] [--verify] [--max-rate RATE] [--progress-fd N] [URL,HANDLE]".
 
 #include <cstdint>
 #include <optional>
@@ -17,6 +18,8 @@ struct CommandLine {
     bool Console = false;
     // Where the progress stream goes: a descriptor (a handle on Windows) the launcher passed.
     std::optional<uint64_t> ProgressFd;
+    // Check every file's bytes (--verify).
+    bool Verify = false;
     // The cap on the download rate in bytes a second; 0: none.
     uint64_t MaxRate = 0;
     // A non-empty argument string that is not "URL,HANDLE" and so gave way to the defaults; kept

@@ -39,6 +39,15 @@ class CUpdateCatalog {
     // file whose bytes differ from it needs an update too. The hashes of files read on the way
     // are kept in the cache in `stateDir` (empty: none).
     uint32_t RetainOutdated(bool signedMode = false, const std::string& stateDir = {});
+    // What a check of every file's bytes found.
+    struct Verified {
+        uint32_t Checked = 0;  // files of the right length hashed against their Sha256
+        uint32_t Damaged = 0;  // of those, the ones whose bytes differ, now marked NeedsUpdate
+    };
+    // Hashes afresh, on every core, each listed file that the catalogue gives a Sha256 for,
+    // whatever its length, time or the cache say (a changed byte shows in none of them); marks
+    // the ones whose bytes differ for an update and refreshes the cache in `stateDir`.
+    Verified VerifyBytes(const std::string& stateDir);
     // Sum of Length over the entries marked NeedsUpdate; stops at UINT64_MAX instead of wrapping.
     uint64_t OutdatedLength();
     // The front entry, handed over; null when empty.

@@ -86,6 +86,9 @@ class CUpdateRun {
     void SetRateCap(uint64_t bytesPerSecond) {
         Cap = bytesPerSecond ? std::make_shared<RateCap>(bytesPerSecond) : nullptr;
     }
+    // Checks every listed file's bytes against its Sha256, not only its length and time, and
+    // fetches again those that differ (--verify).
+    void SetVerify(bool verify) { VerifyBytes = verify; }
     // Where the run notes its requests, installs and actions; none: nowhere. Set before StartRun.
     void SetLog(RunLog* log) {
         Log = log;
@@ -150,6 +153,8 @@ class CUpdateRun {
     TransferRequest FileRequest(const CFileEntry& file) const;
     void CatalogueEnded(QueuedTransfer& item);
     void QueueFiles();
+    // The last status of a verifying run that brought its client up to date.
+    void ShowVerified();
     bool FitsOnDisk();
     void CatalogueFailed(const std::string& serverName, const std::string& errorText);
     // The run ends before any file was fetched: `status` shown, `boxText` in a system notice,
@@ -208,6 +213,8 @@ class CUpdateRun {
     ProgressFigures Figures;
     TransferFactory MakeTransfer = DefaultTransferFactory();
     std::shared_ptr<RateCap> Cap;
+    bool VerifyBytes = false;
+    CUpdateCatalog::Verified Verified;
     std::unique_ptr<RunLock> Lock;
     CServerList ServerList;
     CUpdateCatalog UpdateCatalog;

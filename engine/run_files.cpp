@@ -48,6 +48,12 @@ uint32_t CUpdateRun::OnDownloadComplete(uint32_t wParam, ITransfer* transfer) {
     return 0;
 }
 
+void CUpdateRun::ShowVerified() {
+    if (!VerifyBytes) return;
+    SetStatus(FillText(kTextVerified,
+                       {std::to_string(Verified.Checked), std::to_string(Verified.Damaged)}));
+}
+
 void CUpdateRun::LogTransfer(const QueuedTransfer& item) {
     const TransferRequest& request = item.Transfer->Request();
     const TransferResult& result = item.Transfer->Result();
@@ -85,9 +91,17 @@ void CUpdateRun::CatalogueEnded(QueuedTransfer& item) {
 }
 
 void CUpdateRun::QueueFiles() {
+    if (VerifyBytes) {
+        Verified = UpdateCatalog.VerifyBytes(StateDir());
+        if (Log) {
+            Log->Line("verified " + std::to_string(Verified.Checked) + " files, " +
+                      std::to_string(Verified.Damaged) + " not their listed bytes");
+        }
+    }
     FileCount = UpdateCatalog.RetainOutdated(Fetch.SignedMode(), StateDir());
     if (FileCount == 0) {
         SetStatus(std::string(kTextUpToDate));
+        ShowVerified();
         Result = Outcome::UpToDate;
         SendResult(0);
         PostQuit();
@@ -191,6 +205,7 @@ void CUpdateRun::FileEnded(QueuedTransfer& item) {
     InstallReady(InstallTrigger::Completion);
     if (QueuedCount() == 0 && CurrentStage == RunStage::Downloading) {
         SetStatus(std::string(kTextFinished));
+        ShowVerified();
         Result = Outcome::Finished;
         Files->SyncDirectories();  // the lobby must find the new files, even after a crash
         Programs.StartLobby();

@@ -22,6 +22,8 @@ inline constexpr std::string_view kTextDeleteFailed = "删除文件失败 [%s]";
 inline constexpr std::string_view kTextRenameFailed = "重命名文件失败 [%s]";
 inline constexpr std::string_view kTextFileInstalled = "下载文件成功 [%s]";
 inline constexpr std::string_view kTextFinished = "更新完毕";
+// --verify: how many files had their bytes checked, and how many of them were fetched again.
+inline constexpr std::string_view kTextVerified = "已校验文件 %u 个, 修复 %u 个";
 // Another updater is working on the same client directory; this one waits for it.
 inline constexpr std::string_view kTextWaitingForOtherRun = "正在等待另一个更新程序结束";
 inline constexpr std::string_view kTextOtherRunStillRunning = "另一个更新程序仍在运行, 请稍后再试";

@@ -24,6 +24,7 @@ RunSession::RunSession(ISessionFrontEnd& frontEnd, const StartOptions& options)
                                     : std::make_unique<CUpdateRun>(*this)) {
     UpdateRun->SetCallerWindow(options.CallerWindow);
     UpdateRun->SetRateCap(options.MaxRate);
+    UpdateRun->SetVerify(options.Verify);
     Log = RunLog::Open(StateDirectory(UpdateRun->ProgramDir()));
     if (Log) {
         Log->Line("toval-updater " +
@@ -31,7 +32,8 @@ RunSession::RunSession(ISessionFrontEnd& frontEnd, const StartOptions& options)
                   (options.MaxRate
                        ? ", rate capped at " + std::to_string(options.MaxRate) + " bytes a second"
                        : "") +
-                  (options.Progress ? ", progress stream on" : ""));
+                  (options.Progress ? ", progress stream on" : "") +
+                  (options.Verify ? ", verifying" : ""));
         UpdateRun->SetLog(Log.get());
     }
     LastPump = LastRepaint = std::chrono::steady_clock::now();

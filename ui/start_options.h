@@ -20,6 +20,8 @@ struct StartOptions {
     std::optional<BaseDirectories> Directories{};
     // The program's version, for the run's log.
     std::string ProgramVersion{};
+    // Check every file's bytes, and repair those that differ (--verify).
+    bool Verify = false;
     // The cap on the download rate, bytes a second (--max-rate); 0: none.
     uint64_t MaxRate = 0;
     // Where the progress stream goes (--progress-fd); none without one.

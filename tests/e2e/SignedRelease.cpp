@@ -64,9 +64,12 @@ void SignedRelease::Publish(const std::map<std::string, std::string>& files, con
                         fs::file_time_type::clock::now() + std::chrono::seconds(++Published));
 }
 
-ProcessResult SignedRelease::Update() {
+ProcessResult SignedRelease::Update(const std::vector<std::string>& options) {
     Before = Web->Requests().size();
-    return RunProcess(Updater, {"--console", Web->Url("update.xml") + ",0"},
+    std::vector<std::string> args{"--console"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back(Web->Url("update.xml") + ",0");
+    return RunProcess(Updater, args,
                       {{"PATH", (Root / "work") + ":/usr/bin:/bin"},
                        {"HOME", Root / "work"},
                        {"TMPDIR", Root / "work"},

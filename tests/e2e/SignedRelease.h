@@ -32,8 +32,8 @@ class SignedRelease : public ::testing::Test {
     // when empty) with `serial`, `extra` given to toval-catalog first.
     void Publish(const std::map<std::string, std::string>& files, const std::string& key,
                  uint64_t serial = 100, const std::vector<std::string>& extra = {});
-    // One run of the updater in the console against the published catalogue.
-    ProcessResult Update();
+    // One run of the updater in the console against the published catalogue, with `options`.
+    ProcessResult Update(const std::vector<std::string>& options = {});
     // Files fetched by the last update, the catalogue and its signature aside.
     std::vector<std::string> FilesFetched();
 

@@ -65,6 +65,37 @@ TEST_F(HashDecides, AFileDamagedAtTheSameLengthAndTimeIsFetchedAgainOnlyWhenSign
     }
 }
 
+// --verify finds what no length, time or cache shows, signed or not, and says what it did.
+TEST_F(HashDecides, VerifyRepairsADamagedFileSignedOrNot) {
+    const std::string good = "the bytes the publisher signed";
+    for (const bool signedMode : {true, false}) {
+        SCOPED_TRACE(signedMode ? "signed" : "unsigned");
+        fs::remove_all(Root / "client/.toval-updater");
+        fs::remove(Root / "client/a.dat");
+        if (signedMode) {
+            Root.Write("client/toval-updater.pub", ReadFile(Root / "keys/main.pub"));
+        } else {
+            fs::remove(Root / "client/toval-updater.pub");
+        }
+        Publish({{"a.dat", good}, {"b.dat", "another file"}}, signedMode ? "main" : "", 100);
+        ASSERT_EQ(Update().ExitStatus, 0);
+        const auto time = fs::last_write_time(Root / "client/a.dat");
+        Root.Write("client/a.dat", "the bytes the publisher signeD");
+        fs::last_write_time(Root / "client/a.dat", time);
+
+        ProcessResult r = Update({"--verify"});
+        EXPECT_EQ(r.ExitStatus, 0) << r.Out << r.Err;
+        EXPECT_EQ(ReadFile(Root / "client/a.dat"), good);
+        EXPECT_EQ(FilesFetched(), std::vector<std::string>{"/c/a.dat 200"});
+        EXPECT_NE(r.Out.find("已校验文件 2 个, 修复 1 个"), std::string::npos) << r.Out;
+
+        r = Update({"--verify"});
+        EXPECT_EQ(r.ExitStatus, 0) << r.Out << r.Err;
+        EXPECT_TRUE(FilesFetched().empty());
+        EXPECT_NE(r.Out.find("已校验文件 2 个, 修复 0 个"), std::string::npos) << r.Out;
+    }
+}
+
 TEST_F(HashDecides, ARotatedKeysFileOfTheSameLengthReplacesANewerOne) {
     // The client's keys file is newer than the catalogue's and as long as the new one: only its
     // bytes tell that it is not the publisher's.

@@ -29,7 +29,8 @@ TEST(ProgramOptions, HelpVersionAndUnknownOptions) {
         {updater,
          {"--help"},
          0,
-         "Usage: toval-updater \\[--console\\] \\[--max-rate RATE\\] \\[--progress-fd N\\] \\[URL,HANDLE\\].*",
+         "Usage: toval-updater \\[--console\\] \\[--verify\\] \\[--max-rate RATE\\] "
+         "\\[--progress-fd N\\] \\[URL,HANDLE\\].*",
          ""},
         {updater, {"--console", "http://h/u.xml,5", "-h"}, 0, "Usage: toval-updater .*", ""},
         {updater, {"--version"}, 0, "toval-updater [0-9]+\\.[0-9]+\\.[0-9]+\n", ""},
