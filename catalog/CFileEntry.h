@@ -46,6 +46,9 @@ class CFileEntry {
     std::string Sha256;
     // Patches from earlier versions, in the catalogue's order; empty when it lists none.
     std::vector<FilePatch> Patches;
+    // The publisher's copy may be run: the new copy gets execute permission wherever it may be
+    // read. It only ever adds execute bits; Windows files have none, so there it means nothing.
+    bool Executable = false;
     bool NeedsUpdate = false;
 };
 

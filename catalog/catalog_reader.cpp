@@ -36,6 +36,17 @@ struct OpenFile {
     FilePatch Patch;
 };
 
+// Whether the publisher's copy may be run. Kept apart from the fields every catalogue lists
+// and read as a flag: anything but "YES" leaves the file as it would be without the element.
+// A value this updater does not know (from a later tool, or a typo) then costs the player at
+// most an execute bit, where refusing the entry or the catalogue would stop every update.
+constexpr CatalogField kExecutableField{"Executable", &CFileEntry::Executable};
+
+const CatalogField* MatchFileChild(std::string_view name) {
+    if (const CatalogField* field = MatchCatalogField(name)) return field;
+    return EqualsIgnoringAsciiCase(name, kExecutableField.Name) ? &kExecutableField : nullptr;
+}
+
 // A file lists a patch from each of a few earlier versions; more is not a catalogue.
 constexpr size_t kMaxPatchesPerFile = 16;
 constexpr size_t kMaxPatchValueBytes = 4096;
@@ -102,7 +113,7 @@ class CatalogStream {
         InMirror = InProduct && depth == 2 && name == "Mirror" && !empty;
         MirrorText.clear();
         if (!Open.empty() && depth == Open.back().Depth + 1) {
-            if (const CatalogField* field = MatchCatalogField(name)) {
+            if (const CatalogField* field = MatchFileChild(name)) {
                 Open.back().Field = field;
                 Open.back().Text.clear();
                 if (empty) EndField(Open.back());

@@ -144,6 +144,12 @@ bool WriteCatalog(std::ostream& out, const CatalogProduct& product,
             e.Markup("</URL><Length>" + std::to_string(patch.Length) + "</Length></Patch>");
             e.Markup(kEol);
         }
+        // Last, and only when set: a catalogue without executables keeps the layout old
+        // readers know, and they skip an element they do not know.
+        if (file->Executable) {
+            e.Markup("\t\t\t<Executable>YES</Executable>");
+            e.Markup(kEol);
+        }
         e.Markup("\t\t</File>");
         e.Markup(kEol);
         if (!e.Flush()) return false;

@@ -157,6 +157,17 @@ Stop DescribeFile(const fs::path& root, const std::string& rel, const Options& o
     }
     entry->Register =
         std::find(options.Register.begin(), options.Register.end(), rel) != options.Register.end();
+#ifndef _WIN32
+    // Any execute bit makes the file a program; the updater gives the player's copy execute
+    // permission wherever it may be read, never the publisher's whole mode. Windows reports
+    // execute permission from the name alone, and a Windows updater has no use for it.
+    std::error_code ec;
+    const fs::perms perms = fs::status(PathOfUtf8(path), ec).permissions();
+    if (ec) return Failed(path + ": " + ec.message());
+    constexpr fs::perms kAnyExec =
+        fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+    entry->Executable = (perms & kAnyExec) != fs::perms::none;
+#endif
     entry->URL = options.BaseUrl + "/" + PercentEncodePath(rel);
 
     // The updater drops entries whose paths look absolute or climbing ("c:x" reads as a drive);

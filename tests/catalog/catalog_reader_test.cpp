@@ -66,12 +66,29 @@ TEST_F(CatalogReader, FlagsAreSetOnlyByYes) {
         const std::string t = text;
         auto e = ReadOne("<FileName>f</FileName><Register>" + t + "</Register><ZipFile>" + t +
                          "</ZipFile><ForceOverwrite>" + t + "</ForceOverwrite><Execute>" + t +
-                         "</Execute>");
+                         "</Execute><Executable>" + t + "</Executable>");
         ASSERT_TRUE(e);
         EXPECT_EQ(e->Register, set);
         EXPECT_EQ(e->ZipFile, set);
         EXPECT_EQ(e->ForceOverwrite, set);
         EXPECT_EQ(e->Execute, set);
+        // A value it does not know never refuses the entry: it only adds execute bits.
+        EXPECT_EQ(e->Executable, set);
+    }
+    // Like the other children: any letter case, the last one wins, and only as File's child.
+    const std::pair<const char*, bool> placed[] = {
+        {"<EXECUTABLE>yes</EXECUTABLE>", true},
+        {"<Executable>YES</Executable><Executable>1</Executable>", false},
+        {"<Executable/><Executable>YES</Executable>", true},
+        {"<Patch><Executable>YES</Executable></Patch>", false},
+        {"<x><Executable>YES</Executable></x>", false},
+    };
+    for (const auto& [children, set] : placed) {
+        SCOPED_TRACE(children);
+        auto e = ReadOne("<FileName>f</FileName>" + std::string(children));
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->Executable, set);
+        EXPECT_FALSE(e->Execute);
     }
 }
 

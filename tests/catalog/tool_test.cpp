@@ -168,6 +168,35 @@ TEST_F(CatalogTool, LinksAndSpecialFiles) {
 #endif
 }
 
+TEST_F(CatalogTool, AnyExecuteBitMarksAFileExecutable) {
+    using P = std::filesystem::perms;
+    struct Case {
+        const char* Name;
+        P Perms;
+        bool Executable;
+    };
+    const Case cases[] = {
+        {"a-plain", P(0644), false}, {"b-owner", P(0744), true},     {"c-group", P(0654), true},
+        {"d-others", P(0645), true}, {"e-game.exe", P(0600), false},
+    };
+    for (const Case& c : cases)
+        std::filesystem::permissions(FromUtf8(Client.Write(c.Name, "x")), c.Perms);
+    const ToolRun run = Run({"-o", Work / "c.xml", Client.Path(), "http://h"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    Load(Work / "c.xml");
+    const auto all = TakeAll();
+    ASSERT_EQ(all.size(), std::size(cases));
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        SCOPED_TRACE(cases[i].Name);
+#ifdef _WIN32
+        // Files there have no such bits: nothing is marked, a program's name included.
+        EXPECT_FALSE(all[i]->Executable);
+#else
+        EXPECT_EQ(all[i]->Executable, cases[i].Executable);
+#endif
+    }
+}
+
 // What it writes besides the catalogue: keys, the signature, patches; each replaced in place by
 // the next run.
 TEST_F(CatalogTool, SignsAndPatchesWhatItPublishes) {

@@ -101,6 +101,26 @@ TEST(CatalogWriter, TextsReadBackUnchanged) {
     EXPECT_EQ(f.Catalog.TakeFirst()->Sha256, e.Sha256);
 }
 
+TEST(CatalogWriter, AnExecutableFileSaysSoLastAndOnlyThen) {
+    CatalogueFixture f;
+    CFileEntry program, data;
+    program.FileName = "run.sh";
+    program.Executable = true;
+    program.Patches.push_back({std::string(64, 'b'), "p/1", 7});
+    data.FileName = "data.pak";
+    const std::string text = Write({&program, &data});
+    EXPECT_NE(text.find("</Length></Patch>\r\n\t\t\t<Executable>YES</Executable>\r\n\t\t</File>"),
+              std::string::npos);
+    EXPECT_EQ(text.find("<Executable>"), text.rfind("<Executable>"));  // none for data.pak
+    ASSERT_TRUE(f.LoadText(text));
+    ASSERT_EQ(f.Catalog.Count(), 2u);
+    auto r = f.Catalog.TakeFirst();
+    EXPECT_TRUE(r->Executable);
+    EXPECT_FALSE(r->Execute);
+    EXPECT_EQ(r->Patches.size(), 1u);
+    EXPECT_FALSE(f.Catalog.TakeFirst()->Executable);
+}
+
 TEST(CatalogWriter, RefusesTextsXmlCannotCarry) {
     const char* bad[] = {
         "a\x01"
