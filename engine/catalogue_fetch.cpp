@@ -41,6 +41,11 @@ QueuedTransfer CatalogueSide(TransferRole role, const CServerEntry& server, cons
     if (kept) item.Pending->Mirrors = kept->Mirrors;
     return item;
 }
+// The catalogue's own URL, on its server, even when a mirror was asked for it (after that
+// mirror's signature): the kept copy and the patches' base belong to the server.
+const std::string& CatalogueUrl(const TransferRequest& request, const CServerEntry* server) {
+    return server ? server->Url : request.URL;
+}
 }  // namespace
 
 CatalogueFetch::CatalogueFetch(CUpdateCatalog& catalog, StatusSink status, DebugSink debug)
@@ -74,8 +79,10 @@ QueuedTransfer CatalogueFetch::Begin(const CServerEntry& server, const std::stri
     if (!TrustedKeys) return CatalogueTransfer(server);
     // The signature comes first, small and capped: the catalogue is then checked against it
     // before anything reads it.
-    return CatalogueSide(TransferRole::Signature, server, server.Url + ".minisig", ".minisig",
-                         kSignatureMaxBytes, KeptForFallback());
+    QueuedTransfer item = CatalogueSide(TransferRole::Signature, server, server.Url + ".minisig",
+                                        ".minisig", kSignatureMaxBytes, KeptForFallback());
+    item.Pending->MirrorOnNotFound = false;
+    return item;
 }
 
 std::optional<KeptCatalogue> CatalogueFetch::KeptForFallback() const {
@@ -86,12 +93,16 @@ std::optional<KeptCatalogue> CatalogueFetch::KeptForFallback() const {
     return kept;
 }
 
-QueuedTransfer CatalogueFetch::CatalogueTransfer(const CServerEntry& server) {
+QueuedTransfer CatalogueFetch::CatalogueTransfer(const CServerEntry& server,
+                                                 const std::string& signedAt) {
     const std::optional<KeptCatalogue> kept = KeptForFallback();
-    QueuedTransfer item = CatalogueSide(TransferRole::Catalogue, server, server.Url, ".tmp",
-                                        kCatalogueMaxBytes, kept);
+    const std::string& url = signedAt.empty() ? server.Url : signedAt;
+    QueuedTransfer item =
+        CatalogueSide(TransferRole::Catalogue, server, url, ".tmp", kCatalogueMaxBytes, kept);
+    // The signature's server alone has the catalogue it signs.
+    if (!signedAt.empty()) item.Pending->Mirrors.clear();
     // With a copy kept from an earlier launch, an unchanged catalogue costs one small answer.
-    if (kept && kept->Url == server.Url) {
+    if (kept && kept->Url == url) {
         item.Pending->IfNoneMatch = kept->ETag;
         item.Pending->IfModifiedSince = kept->LastModified;
     }
@@ -150,9 +161,15 @@ CatalogueStep CatalogueFetch::SignatureCompleted(QueuedTransfer& item, const CSe
     if (!text || !server) return Refuse(item, CatalogueRefusal::SignatureMissing);
     RemoveFile(item.TargetPath());
     SignatureText = *text;
+    // The URL the signature came from, less its suffix: the server's own, or a mirror's when the
+    // server could not answer.
+    std::string signedAt = item.Transfer ? item.Transfer->Result().AnsweredBy : std::string();
+    constexpr std::string_view kSuffix = ".minisig";
+    signedAt = signedAt.ends_with(kSuffix) ? signedAt.substr(0, signedAt.size() - kSuffix.size())
+                                           : server->Url;
     CatalogueStep step;
     step.What = CatalogueStep::Kind::Next;
-    step.Transfer = CatalogueTransfer(*server);
+    step.Transfer = CatalogueTransfer(*server, signedAt);
     return step;
 }
 
@@ -186,9 +203,9 @@ CatalogueStep CatalogueFetch::CatalogueCompleted(QueuedTransfer& item, const CSe
         // Validators from a mirror would not match the server asked next time: the copy is
         // kept (in signed mode its mirrors are the fallback when that server is down), but
         // asked for afresh.
-        const bool own = result.AnsweredBy == request.URL;
+        const bool own = result.AnsweredBy == CatalogueUrl(request, server);
         KeepCatalogue(StateDir, source,
-                      {source, request.URL, own ? result.ETag : std::string(),
+                      {source, CatalogueUrl(request, server), own ? result.ETag : std::string(),
                        own ? result.LastModified : std::string(),
                        TrustedKeys ? Catalog.Mirrors() : std::vector<std::string>()});
     }
@@ -209,7 +226,7 @@ CatalogueStep CatalogueFetch::CatalogueCompleted(QueuedTransfer& item, const CSe
         if (loaded) Status(FillText(kTextCatalogueFetched, {item.ServerName}));
     }
     if (!loaded) return Refuse(item, refusal.value_or(CatalogueRefusal::Unreadable));
-    Accepted = request.URL;
+    Accepted = CatalogueUrl(request, server);
     CatalogueStep step;
     step.What = CatalogueStep::Kind::Accepted;
     return step;

@@ -76,7 +76,10 @@ class CatalogueFetch {
     const std::string& AcceptedUrl() const { return Accepted; }
 
   private:
-    QueuedTransfer CatalogueTransfer(const CServerEntry& server);
+    // The catalogue from `server`; after a signature, from the server that gave the signature
+    // (`signedAt`, the catalogue's URL there), and from no other.
+    QueuedTransfer CatalogueTransfer(const CServerEntry& server,
+                                     const std::string& signedAt = std::string());
     CatalogueStep SignatureCompleted(QueuedTransfer& item, const CServerEntry* server);
     CatalogueStep CatalogueCompleted(QueuedTransfer& item, const CServerEntry* server, bool keep);
     // Signed mode: the reason the catalogue `bytes` must be refused, or nothing; on acceptance

@@ -20,9 +20,10 @@ constexpr std::chrono::milliseconds kProgressInterval{10};
 using Clock = std::chrono::steady_clock;
 
 // A failure another server might not have: the mirrors are tried for it.
-bool MirrorCouldHelp(int32_t code, long status) {
+bool MirrorCouldHelp(int32_t code, long status, bool onNotFound) {
     return code == kResultConnect ||
-           (code == kResultHttpStatus && (status == 404 || (status >= 500 && status < 600)));
+           (code == kResultHttpStatus &&
+            ((status == 404 && onNotFound) || (status >= 500 && status < 600)));
 }
 
 }  // namespace
@@ -116,7 +117,7 @@ int32_t CInetFile::Fetch(const TransferRequest& req, const std::stop_token& stop
             mayContinue = false;
         }
         Outcome.AnsweredBy = url;
-        if (!MirrorCouldHelp(code, status) || stop.stop_requested()) break;
+        if (!MirrorCouldHelp(code, status, req.MirrorOnNotFound) || stop.stop_requested()) break;
     }
     return code;
 }

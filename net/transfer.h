@@ -31,6 +31,10 @@ struct TransferRequest {
     // Origins ("http://host[:port]") that serve the same paths as URL's server. When URL fails by
     // connection, stall, minimum rate, 404 or 5xx, the same path is tried on each, in order.
     std::vector<std::string> Mirrors;
+    // Whether a 404 from URL's server sends the request on to the mirrors. A catalogue's
+    // signature must come from the server of the catalogue it signs: a mirror's signs the
+    // mirror's catalogue, which may be another, so only a server that cannot answer gives way.
+    bool MirrorOnNotFound = true;
     // Kind 2 writes UpdateFilePath(TargetPath); other kinds overwrite TargetPath itself.
     std::string TargetPath;
     // Kind 2: the caller guarantees that no other writer touches the ".update" file (it holds the

@@ -131,5 +131,36 @@ TEST_F(ResumeMirrorE2E, AMirrorTakesOverForAMissingFileAndThenForADeadServer) {
     EXPECT_THAT(mirror.Requests(), ::testing::Contains("/files/a.dat 200"));
 }
 
+// A signature belongs to the catalogue beside it: a server that lacks its signature is not
+// helped by a mirror's, which signs another catalogue, and the player is told the signature is
+// missing rather than invalid.
+TEST_F(ResumeMirrorE2E, ASignatureIsNeverPairedWithAnotherServersCatalogue) {
+    Nginx primary(Root / "primary");
+    Nginx mirror(Root / "mirror");
+    ASSERT_TRUE(primary.Running() && mirror.Running());
+    const ProcessResult keys =
+        RunProcess(std::string(TOVAL_BIN_DIR) + "/toval-catalog", {"--keygen", Root / "work/k"},
+                   {{"PATH", "/usr/bin:/bin"}}, Root / "work");
+    ASSERT_EQ(keys.ExitStatus, 0) << keys.Err;
+    Root.Write("client/toval-updater.pub", ReadFile(Root / "work/k.pub"));
+    const auto signedBy = [&](int serial) {
+        return std::vector<std::string>{"--mirror", Origin(mirror),
+                                        "--sign",   Root / "work/k.key",
+                                        "--serial", std::to_string(serial)};
+    };
+    Publish("mirror", {{"a.dat", "a1"}}, Origin(primary), signedBy(1));
+    Publish("primary", {{"a.dat", "a1"}}, Origin(primary), signedBy(1));
+    ASSERT_EQ(Update(primary.Url("update.xml")).ExitStatus, 0);
+
+    // The second version went up without its signature; the mirror still has the first.
+    Publish("primary", {{"a.dat", "a2"}}, Origin(primary), signedBy(2));
+    fs::remove(Root / "primary/update.xml.minisig");
+    const ProcessResult r = Update(primary.Url("update.xml"));
+    EXPECT_EQ(r.ExitStatus, 1);
+    EXPECT_NE(r.Err.find("无法取得更新文件列表的签名"), std::string::npos) << r.Err;
+    EXPECT_EQ(ReadFile(Root / "client/a.dat"), "a1");
+    EXPECT_THAT(mirror.Requests(), ::testing::IsEmpty());
+}
+
 }  // namespace
 }  // namespace toval::test
