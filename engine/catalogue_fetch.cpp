@@ -109,6 +109,29 @@ QueuedTransfer CatalogueFetch::CatalogueTransfer(const CServerEntry& server,
     return item;
 }
 
+std::string_view RefusalCause(CatalogueRefusal why) {
+    switch (why) {
+        case CatalogueRefusal::TransferFailed:
+            return "the catalogue could not be fetched";
+        case CatalogueRefusal::SignatureMissing:
+            return "no signature (URL.minisig) on the catalogue's server";
+        case CatalogueRefusal::SignatureInvalid:
+            return "the signature is not the catalogue's, not by a trusted key, lacks serial or "
+                   "expiry, or names another product or channel";
+        case CatalogueRefusal::RolledBack:
+            return "its serial is lower than one already accepted under a trusted key";
+        case CatalogueRefusal::Expired:
+            return "its signature's expiry has passed: re-sign it";
+        case CatalogueRefusal::HashMissing:
+            return "signed, but a file has no Sha256";
+        case CatalogueRefusal::Unreadable:
+            return "not a catalogue (an error page, no file listed, or damaged)";
+        case CatalogueRefusal::StateNotKept:
+            return "the serial floor or the target cannot be read or saved in .toval-updater/";
+    }
+    return "unknown";
+}
+
 std::string RefusalText(const CatalogueStep& step) {
     switch (step.Why) {
         case CatalogueRefusal::TransferFailed:

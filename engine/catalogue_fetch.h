@@ -36,6 +36,10 @@ enum class CatalogueRefusal {
     StateNotKept,  // signed mode: the serial floor or the learnt target cannot be read or saved
 };
 
+// The cause in the publisher's terms, for the run's log: the player's texts send everyone to the
+// official site, whatever the publisher got wrong.
+std::string_view RefusalCause(CatalogueRefusal why);
+
 // What came of a catalogue-side transfer.
 struct CatalogueStep {
     enum class Kind {

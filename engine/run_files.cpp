@@ -82,6 +82,7 @@ void CUpdateRun::CatalogueEnded(QueuedTransfer& item) {
             Scheduler.Push(std::move(step.Transfer));
             return;
         case CatalogueStep::Kind::Refused:
+            if (Log) Log->Line("catalogue refused: " + std::string(RefusalCause(step.Why)));
             CatalogueFailed(server, RefusalText(step));
             return;
         case CatalogueStep::Kind::Accepted:

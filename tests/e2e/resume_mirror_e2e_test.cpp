@@ -160,6 +160,12 @@ TEST_F(ResumeMirrorE2E, ASignatureIsNeverPairedWithAnotherServersCatalogue) {
     EXPECT_NE(r.Err.find("无法取得更新文件列表的签名"), std::string::npos) << r.Err;
     EXPECT_EQ(ReadFile(Root / "client/a.dat"), "a1");
     EXPECT_THAT(mirror.Requests(), ::testing::IsEmpty());
+    // The run's log names the cause in the publisher's terms.
+    std::string logs;
+    for (const auto& e : fs::directory_iterator(Root / "client/.toval-updater/log"))
+        logs += ReadFile(e.path().string());
+    EXPECT_NE(logs.find("catalogue refused: no signature (URL.minisig)"), std::string::npos)
+        << logs;
 }
 
 }  // namespace
