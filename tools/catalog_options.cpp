@@ -109,8 +109,10 @@ Stop SetChannel(const std::string& name, const std::string& value, Options& o) {
 
 Stop SetCount(const std::string& name, const std::string& value, Options& o) {
     const std::optional<uint64_t> n = ParseCount(value);
-    if (!n || (name == "--expires-days" && *n > 36500))
-        return Usage(name + ": '" + value + "' is not a number it can take");
+    // A catalogue expiring today would be refused by every player before it reached them.
+    if (!n || (name == "--expires-days" && (*n < 1 || *n > 36500)))
+        return Usage(name + ": '" + value + "' is not a number it can take" +
+                     (name == "--expires-days" ? " (1 to 36500)" : ""));
     if (name == "--serial") {
         o.Serial = *n;
     } else {

@@ -42,6 +42,10 @@ struct Options {
     std::optional<std::string> KeygenBase;
 };
 
+// Below this an expiry is likely a slip: the catalogue stops working for players before the
+// next publishing round comes.
+constexpr uint64_t kShortExpiryDays = 7;
+
 // Fills `options`; a Stop with status 0 and no message means go on.
 Stop ParseOptions(const std::vector<std::string>& args, Options& options, bool& help,
                   bool& version);

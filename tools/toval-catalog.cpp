@@ -65,7 +65,8 @@ Options:
                            a client bound to one refuses a catalogue for any other
   --serial N               the signed catalogue's serial (default: the current Unix time);
                            it must grow from one published catalogue to the next
-  --expires-days D         the signed catalogue expires D days from now (default 30)
+  --expires-days D         the signed catalogue expires D days from now (default 30; at
+                           least 1, a warning under 7)
   --keygen BASE            write a new key pair, BASE.pub and BASE.key (mode 0600), in
                            minisign's formats, and do nothing else
   --help                   show this text
@@ -246,6 +247,11 @@ Stop Run(const std::vector<std::string>& args) {
         return {};
     }
     if (options.KeygenBase) return Keygen(*options.KeygenBase);
+    if (options.SignKey && options.ExpiresDays < kShortExpiryDays) {
+        std::cerr << "toval-catalog: warning: the catalogue expires in " << options.ExpiresDays
+                  << (options.ExpiresDays == 1 ? " day" : " days")
+                  << "; players are refused it unless it is published again before then\n";
+    }
     const fs::path root = PathOfUtf8(options.ClientDir);
     std::vector<std::string> files;
     if (Stop stop = ListFiles(root, files); stop.Status != kExitOk) return stop;
