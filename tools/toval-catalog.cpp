@@ -59,7 +59,8 @@ Options:
                            http://host[:port] or https://host[:port]; repeatable, tried in
                            the order given when a file cannot be had from BASE_URL's server
   --sign KEY               sign the catalogue with the secret key file KEY: the signature,
-                           in minisign's format, goes to FILE.minisig beside it (needs -o)
+                           in minisign's format, goes to FILE.minisig beside it (needs -o);
+                           without --sign, an earlier FILE.minisig is removed
   --channel NAME           the signed catalogue is for this channel of the product (default:
                            the product alone); its signature names product and channel, and
                            a client bound to one refuses a catalogue for any other
@@ -166,6 +167,15 @@ Stop WriteOutput(const Options& options, const std::vector<std::unique_ptr<CFile
     if (!RenameOver(temp, target)) {
         RemoveFile(temp);
         return Failed(target + ": cannot be written");
+    }
+    // An earlier catalogue's signature never fits this one: left on the server, it would have
+    // every player with keys refuse the catalogue as wrongly signed.
+    const std::string staleSignature = target + ".minisig";
+    if (!options.SignKey && ExaminePath(staleSignature).Kind != PathKind::Missing) {
+        if (!RemoveFile(staleSignature))
+            return Failed(staleSignature + ": an earlier catalogue's signature; cannot be removed");
+        std::cerr << "toval-catalog: removed " << staleSignature
+                  << ", the signature of an earlier catalogue\n";
     }
     return {};
 }

@@ -41,6 +41,22 @@ class CatalogToolDesk : public ::testing::Test {
     TempDir Work;
 };
 
+TEST_F(CatalogToolDesk, UnsignedCatalogueRemovesTheEarlierSignature) {
+    Client.Write("a.dat", "a");
+    ASSERT_EQ(Run({"--keygen", Work / "k"}).Status, 0);
+    const std::string out = Work / "update.xml";
+    ASSERT_EQ(Run({"--sign", Work / "k.key", "-o", out, Client.Path(), "http://h"}).Status, 0);
+    ASSERT_TRUE(fs::exists(FromUtf8(out + ".minisig")));
+
+    Client.Write("a.dat", "changed");
+    const ProgramRun run = Run({"-o", out, Client.Path(), "http://h"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_FALSE(fs::exists(FromUtf8(out + ".minisig")));
+    EXPECT_NE(run.Err.find("removed " + out + ".minisig"), std::string::npos) << run.Err;
+    // Nothing to say when there is none.
+    EXPECT_EQ(Run({"-o", out, Client.Path(), "http://h"}).Err, "");
+}
+
 TEST_F(CatalogToolDesk, ExpiryDays) {
     Client.Write("a.dat", "a");
     ASSERT_EQ(Run({"--keygen", Work / "k"}).Status, 0);
