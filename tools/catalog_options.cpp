@@ -163,8 +163,9 @@ Stop CheckCombination(Options& options, const std::vector<std::string>& position
     }
     if (options.SignKey && !options.Output) return Usage("--sign needs -o FILE");
     if (!options.Previous.empty() && !options.Output) return Usage("--previous needs -o FILE");
-    if (options.PatchDir && options.Previous.empty())
-        return Usage("--patch-dir goes with --previous");
+    if (options.PrunePatches && !options.Output) return Usage("--prune-patches needs -o FILE");
+    if (options.PatchDir && options.Previous.empty() && !options.PrunePatches)
+        return Usage("--patch-dir goes with --previous or --prune-patches");
     if (!options.SignKey && (options.Serial || options.ExpiresDays != 30 || options.Channel))
         return Usage("--serial, --expires-days and --channel go with --sign");
     if (positional.size() != 2) return Usage("expected CLIENT_DIR and BASE_URL");
@@ -201,6 +202,10 @@ Stop ParseOptions(const std::vector<std::string>& args, Options& options, bool& 
         if (arg == "--version") {
             version = true;
             return {};
+        }
+        if (arg == "--prune-patches") {
+            options.PrunePatches = true;
+            continue;
         }
         // "--name value", "--name=value", "-o value" and "-ovalue" are all accepted.
         std::string name = arg;

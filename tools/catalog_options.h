@@ -34,6 +34,7 @@ struct Options {
     std::vector<std::string> Mirrors;
     std::vector<std::string> Previous;
     std::optional<std::string> PatchDir;
+    bool PrunePatches = false;
     std::string ClientDir;
     std::string BaseUrl;
     std::optional<std::string> SignKey;

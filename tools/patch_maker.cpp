@@ -34,17 +34,14 @@ int LevelFor(uint64_t bytes) { return bytes <= (64ull << 20) ? 19 : 12; }
 
 }  // namespace
 
-bool MakePatch(std::string_view from, std::string_view to, const std::string& path,
-               std::string& error) {
+PatchMade MakePatch(std::string_view from, std::string_view to, const std::string& path,
+                    uint64_t limit, std::string& error) {
     const uint64_t reach = static_cast<uint64_t>(from.size()) + to.size();
-    if (from.size() > kMaxPatchSource) {
-        error = "too large to patch";
-        return false;
-    }
+    if (from.size() > kMaxPatchSource || limit == 0) return PatchMade::NotWorthIt;
     std::unique_ptr<ZSTD_CCtx, CCtxFree> cctx(ZSTD_createCCtx());
     if (!cctx) {
         error = "out of memory";
-        return false;
+        return PatchMade::Failed;
     }
     // The window covers the old file and the new one where zstd allows, so a match anywhere in
     // the old file can be referred to from anywhere in the new one.
@@ -59,7 +56,7 @@ bool MakePatch(std::string_view from, std::string_view to, const std::string& pa
         ZSTD_isError(ZSTD_CCtx_setPledgedSrcSize(c, to.size())) ||
         ZSTD_isError(ZSTD_CCtx_refPrefix(c, from.data(), from.size()))) {
         error = "zstd refused the patch parameters";
-        return false;
+        return PatchMade::Failed;
     }
     const std::string temp = path + ".new";
     // Read by the web server as any published file (the mode a new file gets under the umask).
@@ -68,6 +65,8 @@ bool MakePatch(std::string_view from, std::string_view to, const std::string& pa
     std::vector<char> buffer(ZSTD_CStreamOutSize());
     ZSTD_inBuffer in{to.data(), to.size(), 0};
     size_t left = 0;
+    uint64_t written = 0;
+    bool tooLong = false;
     do {
         ZSTD_outBuffer o{buffer.data(), buffer.size(), 0};
         left = ZSTD_compressStream2(c, &o, &in, ZSTD_e_end);
@@ -75,13 +74,17 @@ bool MakePatch(std::string_view from, std::string_view to, const std::string& pa
             error = ZSTD_getErrorName(left);
             break;
         }
-        ok = ok && out.WriteAll(buffer.data(), o.pos);
+        written += o.pos;
+        // A patch that would not be listed is never published, so it is not finished either.
+        tooLong = ok && written >= limit;
+        ok = ok && !tooLong && out.WriteAll(buffer.data(), o.pos);
     } while (left != 0 && ok);
     ok = out.Close() && ok;
-    if (left == 0 && ok && RenameOver(temp, path)) return true;
-    if (error.empty()) error = "cannot write " + path;
+    if (left == 0 && ok && RenameOver(temp, path)) return PatchMade::Written;
     RemoveFile(temp);
-    return false;
+    if (tooLong) return PatchMade::NotWorthIt;
+    if (error.empty()) error = "cannot write " + path;
+    return PatchMade::Failed;
 }
 
 }  // namespace toval

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,7 @@
 #include "tools/catalog_signing.h"
 #include "tools/client_scan.h"
 #include "tools/patch_maker.h"
+#include "tools/patch_prune.h"
 
 namespace fs = std::filesystem;
 
@@ -51,10 +53,12 @@ Options:
   --exclude REL            leave out REL (a file, or everything below a directory); repeatable
   --previous DIR           an earlier version of the client (repeatable, oldest first): each
                            file that changed since gets a patch from that version's file,
-                           listed when it is smaller than half of the file (needs -o)
+                           made and listed only when smaller than half of the file (needs -o)
   --patch-dir DIR          where the patches go (default: a folder 'patches' beside FILE); the
                            catalogue names them relative to itself, so publish both side by
                            side; patches already there are reused, named by content hash
+  --prune-patches          remove the patches in the patch folder that neither this catalogue
+                           nor any other *.xml catalogue beside it lists (needs -o)
   --mirror ORIGIN          another server holding the same files at the same paths,
                            http://host[:port] or https://host[:port]; repeatable, tried in
                            the order given when a file cannot be had from BASE_URL's server
@@ -230,10 +234,11 @@ Stop AddPatches(const fs::path& root, const std::vector<std::string>& files, con
                 std::string why;
                 if (!current->Ok() || !before.Ok())
                     return Failed(files[i] + ": cannot be read for its patch");
-                if (!MakePatch(before.Bytes(), current->Bytes(), Utf8OfPath(patch), why)) {
-                    if (why == "too large to patch") continue;
-                    return Failed(Utf8OfPath(patch) + ": " + why);
-                }
+                // Only a patch shorter than half of the file is listed, so only such is kept.
+                const PatchMade made = MakePatch(before.Bytes(), current->Bytes(),
+                                                 Utf8OfPath(patch), (entry.Length + 1) / 2, why);
+                if (made == PatchMade::NotWorthIt) continue;
+                if (made == PatchMade::Failed) return Failed(Utf8OfPath(patch) + ": " + why);
             }
             const uint64_t length = fs::file_size(patch, ec);
             if (ec) return Failed(Utf8OfPath(patch) + ": cannot be read");
@@ -270,7 +275,8 @@ Stop Run(const std::vector<std::string>& args) {
     // The catalogue and its patches are not files of the client, even when written inside it.
     std::vector<fs::path> written;
     if (options.Output) written.push_back(PathOfUtf8(*options.Output));
-    if (!options.Previous.empty()) written.push_back(PatchDirectory(options));
+    if (!options.Previous.empty() || options.PrunePatches)
+        written.push_back(PatchDirectory(options));
     for (const fs::path& path : written) {
         std::error_code ec;
         const fs::path out = fs::weakly_canonical(path, ec);
@@ -293,8 +299,21 @@ Stop Run(const std::vector<std::string>& args) {
             return stop;
         }
     }
+    // The other catalogues are read first: one that cannot be read stops the run before
+    // anything is written.
+    std::set<std::string> listed;
+    if (options.PrunePatches) {
+        if (Stop stop = AddPatchesListedBeside(*options.Output, listed); stop.Status != kExitOk)
+            return stop;
+    }
     if (Stop stop = AddPatches(root, files, options, entries); stop.Status != kExitOk) return stop;
-    return WriteOutput(options, entries);
+    if (options.PrunePatches) {
+        for (const auto& entry : entries)
+            for (const FilePatch& patch : entry->Patches) listed.insert(PatchFileName(patch.URL));
+    }
+    if (Stop stop = WriteOutput(options, entries); stop.Status != kExitOk) return stop;
+    if (options.PrunePatches) return PruneUnlisted(PatchDirectory(options), listed);
+    return {};
 }
 
 }  // namespace

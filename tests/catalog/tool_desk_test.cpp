@@ -41,6 +41,14 @@ class CatalogToolDesk : public ::testing::Test {
     TempDir Work;
 };
 
+// A pseudo-random file, and versions of it with a few bytes changed: patches far smaller than it.
+std::string Noise(std::size_t size, std::string_view mark = {}) {
+    std::string bytes(size, '\0');
+    uint32_t seed = 7;
+    for (char& c : bytes) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+    return bytes.replace(500, mark.size(), mark);
+}
+
 TEST_F(CatalogToolDesk, UnsignedCatalogueRemovesTheEarlierSignature) {
     Client.Write("a.dat", "a");
     ASSERT_EQ(Run({"--keygen", Work / "k"}).Status, 0);
@@ -76,6 +84,69 @@ TEST_F(CatalogToolDesk, ExpiryDays) {
             << run.Err;
         EXPECT_EQ(fs::exists(FromUtf8(out)), c.Status == 0);
     }
+}
+
+TEST_F(CatalogToolDesk, WritesOnlyThePatchesItLists) {
+    TempDir old;
+    old.Write("tiny.dat", "old bytes");
+    old.Write("big.pak", Noise(100000, "old"));
+    Client.Write("tiny.dat", "new bytes");
+    Client.Write("big.pak", Noise(100000, "new"));
+    const std::string out = Work / "update.xml";
+    const ProgramRun run = Run({"--previous", old.Path(), "-o", out, Client.Path(), "http://h"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    // The tiny file's patch would be longer than half of it: neither made nor listed.
+    EXPECT_EQ(Patches(Work / "patches").size(), 1u);
+    const std::string xml = ReadFile(out);
+    EXPECT_EQ(xml.find("<Patch>"), xml.rfind("<Patch>"));
+    EXPECT_NE(xml.find("<Patch>"), std::string::npos);
+}
+
+// Each publishing round patches from the last few versions; the patches from versions no
+// catalogue names any more are pruned, and only those.
+TEST_F(CatalogToolDesk, PrunesOnlyUnlistedPatches) {
+    TempDir v1, v2;
+    v1.Write("big.pak", Noise(100000, "v1"));
+    v2.Write("big.pak", Noise(100000, "v2"));
+    Client.Write("big.pak", Noise(100000, "v3"));
+    const std::string pub = Work / "pub";
+    const auto publish = [&](const std::string& name, const std::string& previous, bool prune) {
+        std::vector<std::string> args = {"--previous",     previous,      "-o",
+                                         pub + "/" + name, Client.Path(), "http://h"};
+        if (prune) args.insert(args.begin(), "--prune-patches");
+        return Run(args);
+    };
+    ASSERT_EQ(publish("beta.xml", v1.Path(), false).Status, 0);
+    const std::set<std::string> fromV1 = Patches(pub + "/patches");
+    ASSERT_EQ(fromV1.size(), 1u);
+    const std::string stale = std::string(64, 'f') + ".zst";
+    ASSERT_TRUE(WriteFileAt(pub + "/patches/" + stale, "stale"));
+    ASSERT_TRUE(WriteFileAt(pub + "/patches/notes.txt", "the publisher's own"));
+
+    // beta.xml still lists the patch from v1; nothing lists the stale one.
+    ProgramRun run = publish("update.xml", v2.Path(), true);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    std::set<std::string> left = Patches(pub + "/patches");
+    EXPECT_EQ(left.size(), 3u);
+    EXPECT_TRUE(left.contains(*fromV1.begin()) && left.contains("notes.txt"));
+    EXPECT_FALSE(left.contains(stale));
+    EXPECT_NE(run.Err.find(stale), std::string::npos) << run.Err;
+    EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 1) << run.Err;
+
+    // A file beside them that is no catalogue: which patches it needs cannot be told.
+    ASSERT_TRUE(WriteFileAt(pub + "/sitemap.xml", "not a catalogue"));
+    run = publish("update.xml", v2.Path(), true);
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_NE(run.Err.find("sitemap.xml"), std::string::npos) << run.Err;
+    EXPECT_EQ(Patches(pub + "/patches"), left);
+
+    // With beta.xml gone, its patch goes too.
+    fs::remove(FromUtf8(pub + "/sitemap.xml"));
+    fs::remove(FromUtf8(pub + "/beta.xml"));
+    run = publish("update.xml", v2.Path(), true);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    left.erase(*fromV1.begin());
+    EXPECT_EQ(Patches(pub + "/patches"), left);
 }
 
 }  // namespace
