@@ -13,30 +13,11 @@
 #include "platform/reserved_names.h"
 #include "platform/text.h"
 #include "platform/utf8_path.h"
+#include "tools/published_check.h"
 
 namespace fs = std::filesystem;
 
 namespace toval::catalog_tool {
-
-namespace {
-
-// The SHA-256 of the open file in hexadecimal; nothing when it cannot be read to its end.
-std::optional<std::string> HashFile(const LocalFile& file) {
-    Sha256 hash;
-    std::vector<char> buffer(1 << 20);
-    uint64_t offset = 0;
-    while (offset < file.Size()) {
-        const int64_t n = file.ReadAt(buffer.data(), buffer.size(), offset);
-        if (n <= 0) return std::nullopt;
-        hash.Update(buffer.data(), static_cast<size_t>(n));
-        offset += static_cast<uint64_t>(n);
-    }
-    const std::optional<Sha256Digest> digest = hash.Final();
-    if (!digest) return std::nullopt;
-    return ToHex(digest->data(), digest->size());
-}
-
-}  // namespace
 
 bool IsAtOrBelow(std::string_view rel, std::string_view key) {
     return rel == key ||
@@ -128,7 +109,7 @@ Stop DescribeFile(const fs::path& root, const std::string& rel, const Options& o
     entry->FileDate = file.LastWrite();
     // The version texts stay empty for a file without a version resource.
     ReadVersion(*entry, path, entry->FixedFileInfo);
-    const std::optional<std::string> hash = HashFile(file);
+    const std::optional<std::string> hash = HashOpenFile(file);
     if (!hash) return Failed(path + ": cannot be read");
     entry->Sha256 = *hash;
 

@@ -29,6 +29,7 @@
 #include "tools/client_scan.h"
 #include "tools/patch_maker.h"
 #include "tools/patch_prune.h"
+#include "tools/published_check.h"
 
 namespace fs = std::filesystem;
 
@@ -64,7 +65,8 @@ Options:
                            the order given when a file cannot be had from BASE_URL's server
   --sign KEY               sign the catalogue with the secret key file KEY: the signature,
                            in minisign's format, goes to FILE.minisig beside it (needs -o);
-                           without --sign, an earlier FILE.minisig is removed
+                           refused unless every listed file matches CLIENT_DIR by length and
+                           Sha256. Without --sign, an earlier FILE.minisig is removed
   --channel NAME           the signed catalogue is for this channel of the product (default:
                            the product alone); its signature names product and channel, and
                            a client bound to one refuses a catalogue for any other
@@ -152,9 +154,13 @@ Stop WriteOutput(const Options& options, const std::vector<std::unique_ptr<CFile
         // Signed from the very bytes that are published.
         const std::optional<std::string> bytes = ReadSmallFile(temp, kCatalogueMaxBytes);
         std::string signature;
-        Stop stop = bytes ? SignCatalogue(options, *bytes,
-                                          Utf8OfPath(PathOfUtf8(target).filename()), signature)
+        std::vector<std::string> urls;
+        for (const CFileEntry* e : files) urls.push_back(e->URL);
+        Stop stop = bytes ? CheckAgainstClient(*bytes, options, urls)
                           : Failed(temp + ": cannot be read back");
+        if (stop.Status == kExitOk)
+            stop = SignCatalogue(options, *bytes, Utf8OfPath(PathOfUtf8(target).filename()),
+                                 signature);
         const std::string sigPath = target + ".minisig";
         const std::string sigTemp = sigPath + ".new";
         RemoveFile(sigTemp);

@@ -10,6 +10,7 @@
 #include "tests/catalog/catalog_test_util.h"
 #include "tests/support/ChildProgram.h"
 #include "tests/support/Utf8Path.h"
+#include "tools/published_check.h"
 
 namespace toval::test {
 namespace {
@@ -147,6 +148,65 @@ TEST_F(CatalogToolDesk, PrunesOnlyUnlistedPatches) {
     ASSERT_EQ(run.Status, 0) << run.Err;
     left.erase(*fromV1.begin());
     EXPECT_EQ(Patches(pub + "/patches"), left);
+}
+
+// What signing holds a catalogue to: each listed file with its Sha256, and as it is in the
+// client directory. A run's own scan always passes; a hand edit or a file changed after the
+// scan does not.
+TEST_F(CatalogToolDesk, SigningChecksTheCatalogueAgainstTheClient) {
+    Client.Write("a.dat", "first file");
+    Client.Write("sub/b 1.dat", "second file");
+    const std::string out = Work / "update.xml";
+    ASSERT_EQ(Run({"-o", out, Client.Path(), "http://h/up"}).Status, 0);
+    const std::string written = ReadFile(out);
+    catalog_tool::Options options;
+    options.ClientDir = Client.Path();
+    options.BaseUrl = "http://h/up";
+    const std::vector<std::string> urls = {"http://h/up/a.dat", "http://h/up/sub/b%201.dat"};
+    ASSERT_EQ(catalog_tool::CheckAgainstClient(written, options, urls).Status, 0);
+
+    const auto cut = [&](const std::string& from, const std::string& to) {
+        std::string xml = written;
+        const auto at = xml.find(from);
+        return xml.erase(at, xml.find(to, at) + to.size() - at);
+    };
+    struct Case {
+        const char* Name;
+        std::string Xml;
+        const char* Change;  // a file of the client rewritten with this, if any
+        const char* Says;
+    };
+    const Case cases[] = {
+        {"no Sha256", cut("<Sha256>", "</Sha256>"), nullptr, "'a.dat': listed without its Sha256"},
+        {"same length, other bytes", written, "first fil!", "a.dat: its bytes are not the ones"},
+        {"other length", written, "first file, longer", "a.dat: 18 bytes, listed with 10"},
+        {"entry lost", cut("<File>", "</File>"), nullptr,
+         "http://h/up/a.dat: not among the entries the updater reads"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Client.Write("a.dat", c.Change ? c.Change : "first file");
+        const catalog_tool::Stop stop = catalog_tool::CheckAgainstClient(c.Xml, options, urls);
+        EXPECT_EQ(stop.Status, 1);
+        EXPECT_NE(stop.Message.find(c.Says), std::string::npos) << stop.Message;
+    }
+    fs::remove(FromUtf8(Client / "sub/b 1.dat"));
+    EXPECT_NE(
+        catalog_tool::CheckAgainstClient(written, options, urls).Message.find("not in CLIENT_DIR"),
+        std::string::npos);
+
+#ifndef _WIN32
+    // A name Windows reads as the updater's state directory: catalogued, but dropped by every
+    // updater, so never signed. The earlier catalogue and its signature stay.
+    ASSERT_EQ(Run({"--keygen", Work / "k"}).Status, 0);
+    ASSERT_EQ(Run({"--sign", Work / "k.key", "-o", out, Client.Path(), "http://h/up"}).Status, 0);
+    const std::string signature = ReadFile(out + ".minisig");
+    Client.Write(".toval-updater./x.dat", "x");
+    const ProgramRun run = Run({"--sign", Work / "k.key", "-o", out, Client.Path(), "http://h/up"});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_NE(run.Err.find(".toval-updater./x.dat: not among"), std::string::npos) << run.Err;
+    EXPECT_EQ(ReadFile(out + ".minisig"), signature);
+#endif
 }
 
 }  // namespace
