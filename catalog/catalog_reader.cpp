@@ -67,13 +67,6 @@ std::optional<uint64_t> PatchLength(std::string_view text) {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-// Windows drops dots and blanks from the end of a path part, so ".toval-updater. " names the
-// state directory there.
-std::string_view AsWindowsReadsIt(std::string_view part) {
-    while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.remove_suffix(1);
-    return part;
-}
-
 // True when `fullPath` names the state directory beside the program or anything in it. What
 // the updater keeps there (serial floors, the run lock, the kept catalogue) must never come
 // from a catalogue: a catalogue that could write it could lower the floors it is checked

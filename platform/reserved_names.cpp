@@ -15,4 +15,9 @@ bool IsUpdaterTemporaryName(std::string_view name) {
     return false;
 }
 
+std::string_view AsWindowsReadsIt(std::string_view part) {
+    while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.remove_suffix(1);
+    return part;
+}
+
 }  // namespace toval

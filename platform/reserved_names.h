@@ -20,6 +20,10 @@ inline constexpr std::string_view kPatchSuffix = ".toval-patch";
 inline constexpr std::array<std::string_view, 3> kReservedSuffixes = {kUpdateSuffix, kResumeSuffix,
                                                                       kPatchSuffix};
 
+// A path part as Windows reads it: without the dots and blanks at its end, so ".toval-updater. "
+// names the state directory there.
+std::string_view AsWindowsReadsIt(std::string_view part);
+
 // True when the file name (or path: only its end counts) ends with a reserved suffix, letter
 // case aside, so that both systems refuse the same names.
 bool IsUpdaterTemporaryName(std::string_view name);

@@ -49,9 +49,11 @@ Stop ListFiles(const fs::path& root, std::vector<std::string>& files) {
     fs::recursive_directory_iterator it(root, fs::directory_options::none, ec);
     for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         const fs::path& path = it->path();
-        // The updater's own records of this client, never a file to publish.
+        // The updater's own records of this client, never a file to publish, under any name
+        // Windows reads as theirs (every updater drops such entries).
         if (it.depth() == 0 &&
-            EqualsIgnoringAsciiCase(Utf8OfPath(path.filename()), ".toval-updater")) {
+            EqualsIgnoringAsciiCase(AsWindowsReadsIt(Utf8OfPath(path.filename())),
+                                    ".toval-updater")) {
             it.disable_recursion_pending();
             continue;
         }
