@@ -42,6 +42,15 @@ TEST_F(SignedCatalogue, Attacks) {
     const std::map<std::string, std::string> newRelease = {{"a.dat", "new a!"},
                                                            {run, script("ran")}};
     const std::vector<std::string> runIt = {"--execute", run};
+    // The published catalogue signed anew with the main key and `trusted`, by the minisign
+    // program, which signs whatever it is told.
+    const auto signByMinisign = [&](const std::string& trusted) {
+        const ProcessResult r = RunProcess(
+            "/usr/bin/minisign",
+            {"-S", "-s", Root / "keys/main.key", "-m", Root / "server/update.xml", "-t", trusted},
+            {{"PATH", "/usr/bin:/bin"}}, Root / "work");
+        ASSERT_EQ(r.ExitStatus, 0) << r.Err;
+    };
     struct Scenario {
         std::string Name;
         std::function<void()> Attack;  // publishes (and may run the updater) as the attack needs
@@ -95,12 +104,7 @@ TEST_F(SignedCatalogue, Attacks) {
          [&] {
              // toval-catalog refuses to sign one; minisign signs whatever it is told.
              Publish(newRelease, "main", 100, runIt);
-             const ProcessResult r =
-                 RunProcess("/usr/bin/minisign",
-                            {"-S", "-s", Root / "keys/main.key", "-m", Root / "server/update.xml",
-                             "-t", "serial:100 expires:1000000000"},
-                            {{"PATH", "/usr/bin:/bin"}}, Root / "work");
-             ASSERT_EQ(r.ExitStatus, 0) << r.Err;
+             signByMinisign("serial:100 expires:1000000000");
          },
          1, "更新文件列表已过期", 0, false},
         {"a body longer than its Length (endless data)",
@@ -123,12 +127,7 @@ TEST_F(SignedCatalogue, Attacks) {
              xml.erase(at, xml.find('\n', at) + 1 - at);
              Root.Write("server/update.xml", xml);
              // Signed as it now stands, with the same key, by the minisign program.
-             const ProcessResult r =
-                 RunProcess("/usr/bin/minisign",
-                            {"-S", "-s", Root / "keys/main.key", "-m", Root / "server/update.xml",
-                             "-t", "serial:100 expires:4102444800"},
-                            {{"PATH", "/usr/bin:/bin"}}, Root / "work");
-             ASSERT_EQ(r.ExitStatus, 0) << r.Err;
+             signByMinisign("serial:100 expires:4102444800");
          },
          1, "更新文件列表缺少文件校验值", 0, false},
     };
