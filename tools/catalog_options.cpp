@@ -145,6 +145,10 @@ const OptionRule kOptionRules[] = {
      [](const std::string&, const std::string& v, Options& o) { return o.SignKey = v, Stop{}; }},
     {"--keygen",
      [](const std::string&, const std::string& v, Options& o) { return o.KeygenBase = v, Stop{}; }},
+    {"--check",
+     [](const std::string&, const std::string& v, Options& o) { return o.Check = v, Stop{}; }},
+    {"--key",
+     [](const std::string&, const std::string& v, Options& o) { return o.CheckKey = v, Stop{}; }},
     {"--serial", SetCount},
     {"--expires-days", SetCount},
 };
@@ -157,6 +161,15 @@ const OptionRule* FindRule(const std::string& name) {
 
 // The options that only make sense together, and the two positional arguments.
 Stop CheckCombination(Options& options, const std::vector<std::string>& positional) {
+    if (options.Check) {
+        if (!positional.empty() || options.Output || options.SignKey || options.KeygenBase)
+            return Usage("--check takes a catalogue's URL and nothing to write");
+        if (!StartsWithIgnoringAsciiCase(*options.Check, "http://") &&
+            !StartsWithIgnoringAsciiCase(*options.Check, "https://"))
+            return Usage("--check needs an http:// or https:// URL");
+        return {};
+    }
+    if (options.CheckKey || options.CheckFull) return Usage("--key and --full go with --check");
     if (options.KeygenBase) {
         if (!positional.empty()) return Usage("--keygen takes no CLIENT_DIR or BASE_URL");
         return {};
@@ -205,6 +218,10 @@ Stop ParseOptions(const std::vector<std::string>& args, Options& options, bool& 
         }
         if (arg == "--prune-patches") {
             options.PrunePatches = true;
+            continue;
+        }
+        if (arg == "--full") {
+            options.CheckFull = true;
             continue;
         }
         // "--name value", "--name=value", "-o value" and "-ovalue" are all accepted.

@@ -41,6 +41,10 @@ struct Options {
     std::optional<uint64_t> Serial;
     uint64_t ExpiresDays = 30;
     std::optional<std::string> KeygenBase;
+    // --check URL: look at a published release instead of writing one.
+    std::optional<std::string> Check;
+    std::optional<std::string> CheckKey;
+    bool CheckFull = false;
 };
 
 // Below this an expiry is likely a slip: the catalogue stops working for players before the

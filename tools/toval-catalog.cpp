@@ -30,6 +30,7 @@
 #include "tools/patch_maker.h"
 #include "tools/patch_prune.h"
 #include "tools/published_check.h"
+#include "tools/release_check.h"
 
 namespace fs = std::filesystem;
 
@@ -38,6 +39,7 @@ namespace {
 
 constexpr std::string_view kUsage =
     R"(Usage: toval-catalog [options] CLIENT_DIR BASE_URL
+       toval-catalog --check URL [--key PUBFILE] [--full]
 
 Writes the update catalogue of the client in CLIENT_DIR: one entry per regular file below it,
 in byte order of the relative path, downloadable at BASE_URL/<relative path>.
@@ -74,6 +76,11 @@ Options:
                            it must grow from one published catalogue to the next
   --expires-days D         the signed catalogue expires D days from now (default 30; at
                            least 1, a warning under 7)
+  --check URL              look at the release published at URL as players meet it: the
+                           catalogue, its signature (with --key PUBFILE, the publisher's
+                           public keys), every file on its server and every mirror (its exact
+                           length; with --full, its SHA-256 too, downloading everything) and
+                           every patch; prints a report, exit status 0 clean, 1 problems
   --keygen BASE            write a new key pair, BASE.pub and BASE.key (mode 0600), in
                            minisign's formats, and do nothing else
   --help                   show this text
@@ -268,6 +275,7 @@ Stop Run(const std::vector<std::string>& args) {
         return {};
     }
     if (options.KeygenBase) return Keygen(*options.KeygenBase);
+    if (options.Check) return CheckRelease({*options.Check, options.CheckKey, options.CheckFull});
     if (options.SignKey && options.ExpiresDays < kShortExpiryDays) {
         std::cerr << "toval-catalog: warning: the catalogue expires in " << options.ExpiresDays
                   << (options.ExpiresDays == 1 ? " day" : " days")
