@@ -99,6 +99,8 @@ QueuedTransfer CatalogueFetch::CatalogueTransfer(const CServerEntry& server,
     const std::string& url = signedAt.empty() ? server.Url : signedAt;
     QueuedTransfer item =
         CatalogueSide(TransferRole::Catalogue, server, url, ".tmp", kCatalogueMaxBytes, kept);
+    // A web server with the publisher's compressed copy sends that; the cap is on the text.
+    item.Pending->AcceptCompressed = true;
     // The signature's server alone has the catalogue it signs.
     if (!signedAt.empty()) item.Pending->Mirrors.clear();
     // With a copy kept from an earlier launch, an unchanged catalogue costs one small answer.

@@ -193,7 +193,9 @@ bool CInetFile::Transfer::Configure(CURL* easy, CURLU* url, curl_slist* headers)
            set(CURLOPT_WRITEFUNCTION, &Transfer::OnBody) && set(CURLOPT_WRITEDATA, this) &&
            set(CURLOPT_PREREQFUNCTION, &Transfer::OnConnected) && set(CURLOPT_PREREQDATA, this) &&
            (!NetworkLibrary::SharedConnections() ||
-            set(CURLOPT_SHARE, NetworkLibrary::SharedConnections()));
+            set(CURLOPT_SHARE, NetworkLibrary::SharedConnections())) &&
+           (!Req.AcceptCompressed || !NetworkLibrary::DecodesGzip() ||
+            set(CURLOPT_ACCEPT_ENCODING, "gzip"));
 }
 
 int CInetFile::Transfer::OnConnected(void* self, char*, char*, int, int) {

@@ -47,4 +47,9 @@ NetworkLibrary::~NetworkLibrary() {
 
 CURLSH* NetworkLibrary::SharedConnections() { return Current.load(); }
 
+bool NetworkLibrary::DecodesGzip() {
+    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+    return info && (info->features & CURL_VERSION_LIBZ) != 0;
+}
+
 }  // namespace toval

@@ -20,6 +20,8 @@ class NetworkLibrary {
     NetworkLibrary& operator=(const NetworkLibrary&) = delete;
 
     bool Started() const { return IsStarted; }
+    // Whether the library was built with zlib and so can decode a gzip body.
+    static bool DecodesGzip();
 
     // The shared connection cache of the library now held; null when none is (a transfer then
     // uses connections of its own).

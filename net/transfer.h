@@ -46,6 +46,10 @@ struct TransferRequest {
     // The body's length when known (0: unknown, nothing is checked). A body of any other length,
     // or a Content-Length that announces one, fails with code 10.
     uint64_t ExpectedLength = 0;
+    // Asks for the body gzip-compressed and decodes it, where the network library can: for the
+    // catalogue, whose text packs tightly. A file's Length and Sha256 are of its bytes as
+    // published, so files never ask. The limits below apply to the decoded bytes.
+    bool AcceptCompressed = false;
     // A body longer than this (0: no cap) fails with code 10 as soon as it is seen to be.
     uint64_t MaxLength = 0;
     // The SHA-256 the body must have, in 64 hexadecimal digits of either case (empty: none).

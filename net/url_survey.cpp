@@ -25,7 +25,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* self) {
     auto& slot = *static_cast<Slot*>(self);
     const size_t total = size * count;
     slot.Received += total;
-    if (slot.Ask == SurveyAsk::Body) {
+    if (slot.Ask == SurveyAsk::Body || slot.Ask == SurveyAsk::CompressedBody) {
         if (slot.Received > slot.MaxBody) return 0;  // not what was asked about
         slot.Answer->Body.append(data, total);
     } else if (slot.Hash) {
@@ -57,6 +57,8 @@ bool Begin(Slot& slot, const std::string& url, SurveyAnswer& answer) {
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &slot);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, slot.ErrorText);
     curl_easy_setopt(easy, CURLOPT_PRIVATE, &slot);
+    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING,
+                     slot.Ask == SurveyAsk::CompressedBody ? "gzip" : nullptr);
     return true;
 }
 

@@ -16,6 +16,9 @@ namespace toval {
 enum class SurveyAsk {
     Length,  // a HEAD: the status and Content-Length
     Body,    // a GET: the body, up to a limit
+    // The same, asking for it gzip-compressed as the updater asks for a catalogue, and decoded:
+    // what a player gets where the server keeps a compressed copy.
+    CompressedBody,
     Digest,  // a GET: the body's length and SHA-256, the body itself dropped
 };
 

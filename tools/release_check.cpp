@@ -199,6 +199,15 @@ Stop CheckRelease(const CheckRequest& request) {
     SurveyAnswer signature = top[1];
     if (signature.Body.size() > kSignatureMaxBytes) signature.Status = 0;
     report.Note(request.Url + ": " + Describe(top[0]));
+    // A compressed copy left from an earlier catalogue is what every player's updater gets.
+    if (NetworkLibrary::DecodesGzip()) {
+        const SurveyAnswer packed =
+            Survey({request.Url}, SurveyAsk::CompressedBody, 1, kCatalogueMaxBytes)[0];
+        if (packed.Answered && packed.Status == 200 && packed.Body != top[0].Body)
+            report.Fail(request.Url +
+                        ": the compressed copy the server sends (FILE.gz beside it) is another "
+                        "catalogue; players get that one");
+    }
     CheckSignature(request, top[0].Body, signature, report);
     const bool signedRelease =
         request.KeyFile.has_value() || (signature.Answered && signature.Status == 200);

@@ -24,6 +24,7 @@
 #include "platform/text.h"
 #include "platform/unique_file.h"
 #include "platform/utf8_path.h"
+#include "tools/catalog_gzip.h"
 #include "tools/catalog_options.h"
 #include "tools/catalog_signing.h"
 #include "tools/client_scan.h"
@@ -180,6 +181,14 @@ Stop WriteOutput(const Options& options, const std::vector<std::unique_ptr<CFile
             RemoveFile(temp);
             return stop;
         }
+    }
+    // Its compressed copy first, so that the two never stand for different catalogues.
+    const std::optional<std::string> published = ReadSmallFile(temp, kCatalogueMaxBytes);
+    Stop packed = published ? WriteGzipCopy(target + ".gz", *published)
+                            : Failed(temp + ": cannot be read back");
+    if (packed.Status != kExitOk) {
+        RemoveFile(temp);
+        return packed;
     }
     if (!RenameOver(temp, target)) {
         RemoveFile(temp);

@@ -55,7 +55,7 @@ class ReleaseCheck : public ::testing::Test {
     }
 
     TempDir Root;
-    Nginx Web{Root / "server"};
+    Nginx Web{Root / "server", 0, true};
     Nginx Mirror{Root / "mirror"};
 };
 
@@ -82,6 +82,14 @@ TEST_F(ReleaseCheck, ACleanReleasePassesAndEachMistakeIsNamed) {
              Publish({"--expires-days", "3"});
          },
          "sign it again before then"},
+        {"a compressed copy of an earlier catalogue",
+         [&] {
+             const std::string old = test::ReadFile(Root / "server/update.xml.gz");
+             Root.Write("server/c/a.dat", "cccc");
+             Publish();
+             Root.Write("server/update.xml.gz", old);
+         },
+         "is another catalogue"},
         {"a stale signature",
          [&] {
              const std::string old = test::ReadFile(Root / "server/update.xml.minisig");

@@ -53,7 +53,8 @@ std::string NginxBinary() {
 
 }  // namespace
 
-Nginx::Nginx(const std::string& root, uint64_t limitRate) : LimitRate(limitRate) {
+Nginx::Nginx(const std::string& root, uint64_t limitRate, bool gzipStatic)
+    : GzipStatic(gzipStatic), LimitRate(limitRate) {
     for (int attempt = 0; attempt < 5 && !Running(); ++attempt) Start(root);
 }
 
@@ -97,7 +98,7 @@ bool Nginx::Start(const std::string& root) {
          << "  server {\n"
          << "    listen 127.0.0.1:" << ListenPort << ";\n"
          << "    root " << root << ";\n"
-         << "  }\n"
+         << (GzipStatic ? "    gzip_static on;\n    gzip_http_version 1.0;\n" : "") << "  }\n"
          << "}\n";
     conf.close();
     // Truncate the logs of an earlier attempt.

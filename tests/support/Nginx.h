@@ -17,8 +17,9 @@ class Nginx {
   public:
     // Serves `root`. Running() is false when nginx could not be started (the reason is in
     // Failure()).
-    // With `limitRate`, every answer is sent at most that many bytes per second.
-    explicit Nginx(const std::string& root, uint64_t limitRate = 0);
+    // With `limitRate`, every answer is sent at most that many bytes per second; with
+    // `gzipStatic`, FILE.gz beside FILE is sent to a client that asks for gzip.
+    explicit Nginx(const std::string& root, uint64_t limitRate = 0, bool gzipStatic = false);
     ~Nginx();
     Nginx(const Nginx&) = delete;
     Nginx& operator=(const Nginx&) = delete;
@@ -45,6 +46,7 @@ class Nginx {
     void Stop();
 
     TempDir Work;
+    bool GzipStatic = false;
     uint64_t LimitRate = 0;
     pid_t Pid = -1;
     uint16_t ListenPort = 0;
