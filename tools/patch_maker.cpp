@@ -28,9 +28,12 @@ constexpr int kMinWindowLog = 10;
 // zstd's largest window on 64-bit systems (ZSTD_WINDOWLOG_MAX_64).
 constexpr int kMaxWindowLog = 31;
 
-// Small files get zstd's strongest search; on large ones its time grows faster than the patch
-// shrinks, and long-distance matching finds the moved blocks that matter there anyway.
-int LevelFor(uint64_t bytes) { return bytes <= (64ull << 20) ? 19 : 12; }
+// Programs, which a small fix changes all over, gain from zstd's strongest search (level 19 made
+// a rebuilt 850 KB program's patch a fifth smaller than level 3 did). Data files change in blocks,
+// which long-distance matching finds at any level: a 256 MiB pack's patch came out the same size
+// at level 3 in 0.97 s as at 12 in 9.6 s, and a 48 MiB one the same at 3 in 0.13 s as at 19 in
+// 19.5 s. Level 19 costs about 0.4 s a megabyte, so it is kept for files the size of programs.
+int LevelFor(uint64_t bytes) { return bytes <= (16ull << 20) ? 19 : 3; }
 
 }  // namespace
 
