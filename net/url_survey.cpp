@@ -34,7 +34,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* self) {
     return total;
 }
 
-bool Begin(Slot& slot, const std::string& url, SurveyAnswer& answer) {
+void Begin(Slot& slot, const std::string& url, SurveyAnswer& answer) {
     CURL* easy = slot.Easy.get();
     slot.Answer = &answer;
     slot.Received = 0;
@@ -59,7 +59,6 @@ bool Begin(Slot& slot, const std::string& url, SurveyAnswer& answer) {
     curl_easy_setopt(easy, CURLOPT_PRIVATE, &slot);
     curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING,
                      slot.Ask == SurveyAsk::CompressedBody ? "gzip" : nullptr);
-    return true;
 }
 
 void Finish(Slot& slot, CURLcode result) {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <ctime>
 #include <iostream>
-#include <map>
+#include <set>
 #include <vector>
 
 #include "catalog/CUpdateCatalog.h"
@@ -122,13 +122,14 @@ std::vector<Probe> ListProbes(const CheckRequest& request, const std::string& ca
                     " entries are dropped by the updater (names it keeps for itself, or paths "
                     "that leave the client)");
     std::vector<Probe> probes;
-    std::map<std::string, std::string> targets;  // folded path -> name
+    // Paths that differ only in letter case are one file on Windows.
+    const auto foldedLess = [](const std::string& a, const std::string& b) {
+        return CompareIgnoringAsciiCase(a, b) < 0;
+    };
+    std::set<std::string, decltype(foldedLess)> targets(foldedLess);
     const std::vector<std::string>& mirrors = catalog.Mirrors();
     catalog.AllEntries([&](const CFileEntry& entry) {
-        std::string folded = entry.FullPath;
-        for (char& c : folded)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (!targets.emplace(folded, entry.FileName).second)
+        if (!targets.insert(entry.FullPath).second)
             report.Fail(entry.FileName + ": listed more than once");
         if (signedRelease && !ParseSha256Hex(entry.Sha256))
             report.Fail(entry.FileName + ": no Sha256 in a signed catalogue");

@@ -31,6 +31,20 @@ class ResumeMirrorE2E : public ::testing::Test {
         Updater = InstallUpdater(Root / "client");
     }
 
+    // A new key pair in work/, its public key trusted by the client.
+    void TrustNewKey() {
+        const ProcessResult keys =
+            RunProcess(std::string(TOVAL_BIN_DIR) + "/toval-catalog", {"--keygen", Root / "work/k"},
+                       {{"PATH", "/usr/bin:/bin"}}, Root / "work");
+        ASSERT_EQ(keys.ExitStatus, 0) << keys.Err;
+        Root.Write("client/toval-updater.pub", ReadFile(Root / "work/k.pub"));
+    }
+    // toval-catalog's options for a catalogue naming `mirror`, signed by that key with `serial`.
+    std::vector<std::string> SignedWithMirror(const Nginx& mirror, int serial) {
+        return {"--mirror",          Origin(mirror), "--sign",
+                Root / "work/k.key", "--serial",     std::to_string(serial)};
+    }
+
     // Writes the files into `dir` and their catalogue, with `options` for toval-catalog.
     void Publish(const std::string& dir, const std::map<std::string, std::string>& files,
                  const std::string& base, const std::vector<std::string>& options = {}) {
@@ -93,16 +107,8 @@ TEST_F(ResumeMirrorE2E, AMirrorTakesOverForAMissingFileAndThenForADeadServer) {
     Nginx mirror(Root / "mirror");
     ASSERT_TRUE(primary->Running() && mirror.Running());
     // Only a signed catalogue's mirrors are remembered for the catalogue itself.
-    const ProcessResult keys =
-        RunProcess(std::string(TOVAL_BIN_DIR) + "/toval-catalog", {"--keygen", Root / "work/k"},
-                   {{"PATH", "/usr/bin:/bin"}}, Root / "work");
-    ASSERT_EQ(keys.ExitStatus, 0) << keys.Err;
-    Root.Write("client/toval-updater.pub", ReadFile(Root / "work/k.pub"));
-    const auto mirrored = [&](int serial) {
-        return std::vector<std::string>{"--mirror", Origin(mirror),
-                                        "--sign",   Root / "work/k.key",
-                                        "--serial", std::to_string(serial)};
-    };
+    ASSERT_NO_FATAL_FAILURE(TrustNewKey());
+    const auto mirrored = [&](int serial) { return SignedWithMirror(mirror, serial); };
     const std::string url = primary->Url("update.xml");
 
     // The primary lacks one file of the first version.
@@ -138,16 +144,8 @@ TEST_F(ResumeMirrorE2E, ASignatureIsNeverPairedWithAnotherServersCatalogue) {
     Nginx primary(Root / "primary");
     Nginx mirror(Root / "mirror");
     ASSERT_TRUE(primary.Running() && mirror.Running());
-    const ProcessResult keys =
-        RunProcess(std::string(TOVAL_BIN_DIR) + "/toval-catalog", {"--keygen", Root / "work/k"},
-                   {{"PATH", "/usr/bin:/bin"}}, Root / "work");
-    ASSERT_EQ(keys.ExitStatus, 0) << keys.Err;
-    Root.Write("client/toval-updater.pub", ReadFile(Root / "work/k.pub"));
-    const auto signedBy = [&](int serial) {
-        return std::vector<std::string>{"--mirror", Origin(mirror),
-                                        "--sign",   Root / "work/k.key",
-                                        "--serial", std::to_string(serial)};
-    };
+    ASSERT_NO_FATAL_FAILURE(TrustNewKey());
+    const auto signedBy = [&](int serial) { return SignedWithMirror(mirror, serial); };
     Publish("mirror", {{"a.dat", "a1"}}, Origin(primary), signedBy(1));
     Publish("primary", {{"a.dat", "a1"}}, Origin(primary), signedBy(1));
     ASSERT_EQ(Update(primary.Url("update.xml")).ExitStatus, 0);
