@@ -7,6 +7,8 @@
 
 #include "net/derived_urls.h"
 #include "net/inet_file_transfer.h"
+#include "net/network_library.h"
+#include "net/network_loop.h"
 #include "net/temporary_paths.h"
 
 namespace toval {
@@ -49,7 +51,11 @@ bool CInetFile::Start() {
     return true;
 }
 
-void CInetFile::Cancel() { Worker.request_stop(); }
+void CInetFile::Cancel() {
+    Worker.request_stop();
+    // The loop looks at the stop at its next turn; this one is taken now.
+    if (NetworkLoop* loop = NetworkLibrary::Loop()) loop->Wake();
+}
 
 // Why no byte is lost between the worker (W) and the receiver (R):
 // W adds a chunk to UnreportedBytes, then (unless the interval holds it back) exchanges

@@ -40,24 +40,4 @@ class CurlSlist {
     std::unique_ptr<curl_slist, CurlSlistDeleter> List;
 };
 
-// Keeps an easy handle attached to a multi handle; detaches it before either is freed. Declare it
-// after both owners so that it is destroyed first.
-class CurlMultiAttachment {
-  public:
-    CurlMultiAttachment(CURLM* multi, CURL* easy) : Multi(multi), Easy(easy) {
-        Attached = curl_multi_add_handle(Multi, Easy) == CURLM_OK;
-    }
-    ~CurlMultiAttachment() {
-        if (Attached) curl_multi_remove_handle(Multi, Easy);
-    }
-    CurlMultiAttachment(const CurlMultiAttachment&) = delete;
-    CurlMultiAttachment& operator=(const CurlMultiAttachment&) = delete;
-    bool Ok() const { return Attached; }
-
-  private:
-    CURLM* Multi;
-    CURL* Easy;
-    bool Attached = false;
-};
-
 }  // namespace toval

@@ -8,6 +8,7 @@
 #include "net/network_library.h"
 #include "net/update_path.h"
 #include "platform/file_handle.h"
+#include "platform/system_proxy.h"
 
 namespace toval {
 
@@ -15,59 +16,59 @@ namespace {
 
 constexpr size_t kChunkBytes = 1024;  // the unit of progress and of the cancel check
 constexpr long kMaxRedirects = 20;
-// Connections kept open in the shared cache, those in use included: room for every transfer the
-// run allows at once and their idle ones, across a few servers.
-constexpr long kCachedConnections = 32;
-// How long the transfer loop waits for the network before looking at Cancel and the rate window.
-constexpr std::chrono::milliseconds kPollSlice{50};
 
 using Clock = std::chrono::steady_clock;
 
 }  // namespace
 
 int32_t CInetFile::Transfer::Perform() {
-    try {
-        Download();
-    } catch (const Failure& f) {
-        if (f.Code == kRestartFromZero) {
-            File.Discard();
-            DropPartial();
-            return f.Code;
-        }
-        // A file that could not be written out, or whose length or content is wrong, is of no use
-        // and must not be installed, nor continued. Only a file this transfer may own is removed:
-        // when an exclusive open found one already there, it belongs to another writer.
-        // A partial that a later run could not continue is not left behind either.
-        if (OwnsFile && (f.Code == kResultLocalFile || f.Code == kResultLength ||
-                         f.Code == kResultContent || !Continuable())) {
-            File.Discard();
-            DropPartial();
-        }
-        return f.Code;
+    const int32_t code = Download();
+    if (code == kRestartFromZero) {
+        File.Discard();
+        DropPartial();
+        return code;
     }
-    return kResultOk;
+    // A file that could not be written out, or whose length or content is wrong, is of no use
+    // and must not be installed, nor continued. Only a file this transfer may own is removed:
+    // when an exclusive open found one already there, it belongs to another writer.
+    // A partial that a later run could not continue is not left behind either.
+    if (code != kResultOk && OwnsFile &&
+        (code == kResultLocalFile || code == kResultLength || code == kResultContent ||
+         !Continuable())) {
+        File.Discard();
+        DropPartial();
+    }
+    return code;
 }
 
-void CInetFile::Transfer::Download() {
-    if (Url.empty()) Fail(kResultEmptyUrl);
+int32_t CInetFile::Transfer::Download() {
+    if (const int32_t code = Prepare()) return code;
+    if (const int32_t code = RunOnLoop()) return code;
+    return Conclude(EndResult);
+}
+
+int32_t CInetFile::Transfer::Prepare() {
+    if (Url.empty()) return kResultEmptyUrl;
     if (!Req.Sha256.empty()) {
         ExpectedDigest = ParseSha256Hex(Req.Sha256);
-        if (!ExpectedDigest) Fail(kResultContent);
+        if (!ExpectedDigest) return kResultContent;
     }
 
-    CurlUrl url(curl_url());
-    if (!url) Fail(kResultConnect);
+    UrlHandle.reset(curl_url());
+    CURLU* url = UrlHandle.get();
+    if (!url) return kResultConnect;
     // Spaces and non-ASCII letters in paths are escaped, as a browser would send them.
-    if (curl_url_set(url.get(), CURLUPART_URL, Url.c_str(), CURLU_URLENCODE) != CURLUE_OK)
-        Fail(kResultBadUrl);
+    if (curl_url_set(url, CURLUPART_URL, Url.c_str(), CURLU_URLENCODE) != CURLUE_OK)
+        return kResultBadUrl;
     char* scheme = nullptr;
-    if (curl_url_get(url.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) Fail(kResultBadUrl);
+    if (curl_url_get(url, CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) return kResultBadUrl;
     const bool web = std::strcmp(scheme, "http") == 0 || std::strcmp(scheme, "https") == 0;
+    Secure = std::strcmp(scheme, "https") == 0;
     curl_free(scheme);
-    if (!web) Fail(kResultBadUrl);
+    if (!web) return kResultBadUrl;
     // The updater never sends credentials, not even ones written into the URL.
-    curl_url_set(url.get(), CURLUPART_USER, nullptr, 0);
-    curl_url_set(url.get(), CURLUPART_PASSWORD, nullptr, 0);
+    curl_url_set(url, CURLUPART_USER, nullptr, 0);
+    curl_url_set(url, CURLUPART_PASSWORD, nullptr, 0);
 
     LocalPath = Req.Kind == 2 ? UpdateFilePath(Req.TargetPath) : Req.TargetPath;
     for (const uint64_t cap : {Req.ExpectedLength, Req.MaxLength}) {
@@ -75,20 +76,21 @@ void CInetFile::Transfer::Download() {
     }
     FindPartial();
 
-    CurlSlist headers;
     // libcurl replaces its own Accept by ours, so the server sees exactly one. The session agent
     // "Renewer - MFC App" is already on the request, so the agent added only where none is present
     // is not sent.
-    // The request line stays HTTP/1.0, as servers, proxies and their logs know it; keep-alive
-    // is asked for, so the next file can come over the same connection.
-    if (!headers.Append("Accept: */*") || !headers.Append("Pragma: no-cache") ||
-        !headers.Append("Cache-Control: no-cache") || !headers.Append("Connection: keep-alive"))
-        Fail(kResultConnect);
+    // Over http:// the request line stays HTTP/1.0, as servers, proxies and their logs know it;
+    // keep-alive is asked for, so the next file can come over the same connection (HTTP/2 has
+    // no such header, and libcurl leaves it out there).
+    if (!Headers.Append("Accept: */*") || !Headers.Append("Pragma: no-cache") ||
+        !Headers.Append("Cache-Control: no-cache") || !Headers.Append("Connection: keep-alive"))
+        return kResultConnect;
     // The cache-bypassing headers stay: a cache between us and the server revalidates at the
     // origin, and only the origin's answer decides whether the kept copy is current.
-    const auto add = [&headers](const std::string& name, const std::string& value) {
+    bool appended = true;
+    const auto add = [&](const std::string& name, const std::string& value) {
         if (!FitsInAHeader(value)) return false;
-        if (!headers.Append((name + ": " + value).c_str())) Fail(kResultConnect);
+        appended = Headers.Append((name + ": " + value).c_str()) && appended;
         return true;
     };
     Conditional = add("If-None-Match", Req.IfNoneMatch);
@@ -97,60 +99,81 @@ void CInetFile::Transfer::Download() {
     // answer is the whole body, which replaces the partial.
     if (Offset != 0 &&
         !(add("Range", "bytes=" + std::to_string(Offset) + "-") && add("If-Range", Validator)))
-        Fail(kRestartFromZero);
+        return kRestartFromZero;
+    if (!appended) return kResultConnect;
 
-    CurlEasy easy(curl_easy_init());
-    CurlMulti multi(curl_multi_init());
-    if (!easy || !multi) Fail(kResultConnect);
-    // The shared cache counts the connections of every running transfer; at the default limit
-    // (four per multi handle) a transfer that ends beside four others would close its idle
-    // connection instead of leaving it for the next file.
-    if (curl_multi_setopt(multi.get(), CURLMOPT_MAXCONNECTS, kCachedConnections) != CURLM_OK)
-        Fail(kResultConnect);
-    if (!Configure(easy.get(), url.get(), headers.Get())) Fail(kResultConnect);
-    CurlMultiAttachment attachment(multi.get(), easy.get());
-    if (!attachment.Ok()) Fail(kResultConnect);
+    EasyHandle.reset(curl_easy_init());
+    if (!EasyHandle || !Configure()) return kResultConnect;
+    return kResultOk;
+}
 
-    // A multi loop rather than curl_easy_perform: it wakes at least every slice, so a stop, the
-    // rate floor and the time limit act within milliseconds even while the server sends nothing.
-    const bool timed = Req.Kind == 1 && Req.TimeLimit.count() > 0;
-    const Clock::time_point ends = Clock::now() + (timed ? Req.TimeLimit : kPollSlice);
-    int running = 1;
-    while (true) {
-        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) Fail(kResultConnect);
-        if (running == 0) break;
-        if (Stop.stop_requested()) Fail(kResultCancelled);
-        // Bytes held back by the progress interval are reported even while the body stalls.
-        Owner.PostProgress(Clock::now(), false);
-        auto wait = kPollSlice;
-        const auto now = Clock::now();
-        // The server is too slow to be worth waiting for.
-        if (!AwaitingConnection) wait = std::min(wait, Floor.Left(now));
-        if (timed) wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(ends - now));
-        if (wait.count() <= 0) Fail(kResultConnect);
-        const int waitMs = std::max<int>(1, static_cast<int>(wait.count()));
-        if (curl_multi_poll(multi.get(), nullptr, 0, waitMs, nullptr) != CURLM_OK)
-            Fail(kResultConnect);
+int32_t CInetFile::Transfer::RunOnLoop() {
+    NetworkLoop* loop = NetworkLibrary::Loop();
+    if (!loop) return kResultConnect;
+    const Clock::time_point now = Clock::now();
+    if (Req.Kind == 1 && Req.TimeLimit.count() > 0) Ends = now + Req.TimeLimit;
+    if (!loop->Add(*this)) return kResultConnect;
+    std::unique_lock lock(EndLock);
+    EndSignal.wait(lock, [this] { return HasEnded; });
+    return EndCode;
+}
+
+void CInetFile::Transfer::Ended(CURLcode result, int32_t ended) {
+    // Notified under the lock: the worker may destroy this transfer as soon as it sees the end.
+    std::lock_guard guard(EndLock);
+    EndResult = result;
+    EndCode = ended;
+    HasEnded = true;
+    EndSignal.notify_one();
+}
+
+NetworkLoop::Turn CInetFile::Transfer::Check(Clock::time_point now) {
+    NetworkLoop::Turn turn;
+    if (Stop.stop_requested()) {
+        turn.End = kResultCancelled;
+        return turn;
     }
-
-    CURLcode result = CURLE_OK;
-    int left = 0;
-    while (CURLMsg* message = curl_multi_info_read(multi.get(), &left)) {
-        if (message->msg == CURLMSG_DONE) result = message->data.result;
+    // Bytes held back by the progress interval are reported even while the body stalls.
+    Owner.PostProgress(now, false);
+    // The player's cap paused receiving; it resumes once the budget allows, and the server is
+    // not measured meanwhile.
+    if (HeldSince) {
+        if (now < HoldUntil) {
+            turn.Next = HoldUntil;
+        } else {
+            Floor.Paused(std::chrono::ceil<std::chrono::milliseconds>(now - *HeldSince));
+            HeldSince.reset();
+            // Delivers what libcurl kept back, through OnBody, which may pause again.
+            curl_easy_pause(EasyHandle.get(), CURLPAUSE_CONT);
+        }
     }
-    if (PendingCode != kResultOk) Fail(PendingCode);
-    if (result != CURLE_OK) Fail(kResultConnect);
+    // The server is too slow to be worth waiting for, or the time limit has passed.
+    if (!HeldSince && !AwaitingConnection) {
+        const std::chrono::milliseconds left = Floor.Left(now);
+        if (left.count() <= 0)
+            turn.End = kResultConnect;
+        else if (left < std::chrono::hours(24 * 365))
+            turn.Next = std::min(turn.Next, now + left);
+    }
+    if (now >= Ends) turn.End = kResultConnect;
+    turn.Next = std::min(turn.Next, Ends);
+    return turn;
+}
+
+int32_t CInetFile::Transfer::Conclude(CURLcode result) {
+    if (PendingCode != kResultOk) return PendingCode;
+    if (result != CURLE_OK) return kResultConnect;
     // The copy the caller keeps is current: nothing was written, nothing is to be.
     if (Status == 304 && Conditional) {
         WasNotModified = true;
-        return;
+        return kResultOk;
     }
     // Any other final response that is not 200 or the asked-for 206 (a 304 nobody asked for, a
     // redirect without a target) fails like a 404.
-    if (Status != 200 && !(Status == 206 && Offset != 0)) Fail(kResultHttpStatus);
-    if (!OpenLocalFile()) Fail(kResultLocalFile);
+    if (Status != 200 && !(Status == 206 && Offset != 0)) return kResultHttpStatus;
+    if (!OpenLocalFile()) return kResultLocalFile;
     // A body that ended early without announcing its length ends here.
-    if (Req.ExpectedLength != 0 && BodyBytes != Req.ExpectedLength) Fail(kResultLength);
+    if (Req.ExpectedLength != 0 && BodyBytes != Req.ExpectedLength) return kResultLength;
     // Checked before the file is synced: a wrong one is removed, and need not reach the disk.
     if (ExpectedDigest) {
         const std::optional<Sha256Digest> digest =
@@ -158,14 +181,15 @@ void CInetFile::Transfer::Download() {
         // Bytes a cut-off run kept may be what spoiled it (a network that changed them before
         // the cut): the whole file is fetched once more before the file is given up.
         if (digest != ExpectedDigest)
-            Fail(Status == 206 && Offset != 0 ? kRestartFromZero : kResultContent);
+            return Status == 206 && Offset != 0 ? kRestartFromZero : kResultContent;
     }
     // An ".update" file is renamed over the installed one next; its data must be on the disk
     // before that, or a power loss could leave an empty file installed.
     const bool update = Req.Kind == 2;
-    if (!File.Close(update ? Req.FileMode : 0, update && Req.SyncOnClose)) Fail(kResultLocalFile);
+    if (!File.Close(update ? Req.FileMode : 0, update && Req.SyncOnClose)) return kResultLocalFile;
     // Complete: nothing is left to continue.
     if (Resumable) RemoveFile(ResumeInfoPath(Req.TargetPath));
+    return kResultOk;
 }
 
 int32_t CInetFile::Transfer::CheckAnnouncedLength() const {
@@ -176,14 +200,19 @@ int32_t CInetFile::Transfer::CheckAnnouncedLength() const {
     return kResultOk;
 }
 
-bool CInetFile::Transfer::Configure(CURL* easy, CURLU* url, curl_slist* headers) {
+bool CInetFile::Transfer::Configure() {
+    CURL* easy = EasyHandle.get();
     const auto set = [easy](CURLoption option, auto value) {
         return curl_easy_setopt(easy, option, value) == CURLE_OK;
     };
     const long connectMs = static_cast<long>(Req.ConnectTimeout.count());
-    return set(CURLOPT_CURLU, url) && set(CURLOPT_HTTPGET, 1L) &&
-           set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0)) &&
-           set(CURLOPT_USERAGENT, "Renewer - MFC App") && set(CURLOPT_HTTPHEADER, headers) &&
+    // HTTP/2 where the server offers it over TLS, waiting for the connection to say so rather
+    // than opening one more for every file that starts meanwhile.
+    const long version = Secure ? CURL_HTTP_VERSION_2TLS : CURL_HTTP_VERSION_1_0;
+    const std::optional<std::string> proxy = SystemProxyFor(Url);
+    return set(CURLOPT_CURLU, UrlHandle.get()) && set(CURLOPT_HTTPGET, 1L) &&
+           set(CURLOPT_HTTP_VERSION, version) && (!Secure || set(CURLOPT_PIPEWAIT, 1L)) &&
+           set(CURLOPT_USERAGENT, "Renewer - MFC App") && set(CURLOPT_HTTPHEADER, Headers.Get()) &&
            set(CURLOPT_PROTOCOLS_STR, "http,https") && set(CURLOPT_FOLLOWLOCATION, 1L) &&
            set(CURLOPT_MAXREDIRS, kMaxRedirects) &&
            set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https") && set(CURLOPT_NOSIGNAL, 1L) &&
@@ -192,8 +221,7 @@ bool CInetFile::Transfer::Configure(CURL* easy, CURLU* url, curl_slist* headers)
            set(CURLOPT_HEADERFUNCTION, &Transfer::OnHeader) && set(CURLOPT_HEADERDATA, this) &&
            set(CURLOPT_WRITEFUNCTION, &Transfer::OnBody) && set(CURLOPT_WRITEDATA, this) &&
            set(CURLOPT_PREREQFUNCTION, &Transfer::OnConnected) && set(CURLOPT_PREREQDATA, this) &&
-           (!NetworkLibrary::SharedConnections() ||
-            set(CURLOPT_SHARE, NetworkLibrary::SharedConnections())) &&
+           NetworkLibrary::TrustFrom(easy) && (!proxy || set(CURLOPT_PROXY, proxy->c_str())) &&
            (!Req.AcceptCompressed || !NetworkLibrary::DecodesGzip() ||
             set(CURLOPT_ACCEPT_ENCODING, "gzip"));
 }
@@ -255,6 +283,12 @@ size_t CInetFile::Transfer::OnBody(char* data, size_t size, size_t count, void* 
     auto& t = *static_cast<Transfer*>(self);
     const size_t total = size * count;
     const auto now = Clock::now();
+    // Over the player's cap: libcurl keeps this block, to hand it over again, and the server is
+    // told to wait (TCP's or HTTP/2's flow control) until the loop resumes the transfer.
+    if (t.Req.Cap && now < t.HoldUntil) {
+        if (!t.HeldSince) t.HeldSince = now;
+        return CURL_WRITEFUNC_PAUSE;
+    }
     t.Floor.Arrived(total, now);
     if (!t.File.IsOpen()) {
         // A body of a response that is not the one asked for is never written anywhere.
@@ -284,12 +318,7 @@ size_t CInetFile::Transfer::OnBody(char* data, size_t size, size_t count, void* 
     if (t.ExpectedDigest && !t.File.Hashing()) t.Hash.Update(data, accepted);
     if (stopped) return t.StopWith(kResultCancelled);
     if (accepted < total) return t.StopWith(kResultLength);
-    // The player's cap holds this worker back here, in the body's own pace; the server is not
-    // reading less meanwhile, TCP tells it to wait.
-    if (t.Req.Cap) {
-        t.Floor.Paused(t.Req.Cap->Take(accepted, t.Stop));
-        if (t.Stop.stop_requested()) return t.StopWith(kResultCancelled);
-    }
+    if (t.Req.Cap) t.HoldUntil = t.Req.Cap->Reserve(accepted, now);
     return total;
 }
 

@@ -2,8 +2,10 @@
 // One attempt of CInetFile on one URL. Private to net/: its members are defined apart, the
 // request and its answer in inet_file_transfer.cpp, the local file in inet_file_local.cpp.
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -12,6 +14,7 @@
 #include "net/CInetFile.h"
 #include "net/answer_headers.h"
 #include "net/curl_handles.h"
+#include "net/network_loop.h"
 #include "net/rate_floor.h"
 #include "net/result_codes.h"
 #include "platform/crypto.h"
@@ -24,7 +27,9 @@ inline constexpr size_t kWriteBufferBytes = 256 * 1024;
 // the same URL is asked again for the whole body.
 inline constexpr int32_t kRestartFromZero = -1;
 
-class CInetFile::Transfer {
+// The worker prepares the request and concludes it; the network loop's thread runs it
+// meanwhile, calling the header and body callbacks and Check.
+class CInetFile::Transfer final : private NetworkLoop::Job {
   public:
     // `created` says whether an earlier attempt of the same request made its ".update" file (a
     // later one may then overwrite it); this attempt sets it when it makes the file. Without
@@ -53,11 +58,19 @@ class CInetFile::Transfer {
     uint64_t Fetched() const { return Continued() ? BodyBytes - Offset : BodyBytes; }
 
   private:
-    struct Failure {
-        int32_t Code;
-    };
+    // The result code of the attempt (kResultOk or kRestartFromZero included).
+    int32_t Download();
+    // Everything up to the request going out: the URL, the headers, a partial to continue.
+    int32_t Prepare();
+    // Hands the request to the network loop and waits until it has ended there.
+    int32_t RunOnLoop();
+    // What the answer that came means for the file.
+    int32_t Conclude(CURLcode result);
 
-    void Download();
+    CURL* Easy() override { return EasyHandle.get(); }
+    NetworkLoop::Turn Check(NetworkLoop::Clock::time_point now) override;
+    void Ended(CURLcode result, int32_t ended) override;
+
     // Looks for a partial ".update" file that this request may continue; sets Offset.
     void FindPartial();
     void DropPartial();
@@ -72,7 +85,7 @@ class CInetFile::Transfer {
     size_t HeadersComplete(size_t total);
 
     // False when libcurl refuses an option, so that no restriction is silently dropped.
-    bool Configure(CURL* easy, CURLU* url, curl_slist* headers);
+    bool Configure();
     // libcurl callbacks cannot throw; they stop the transfer and leave the code here.
     size_t StopWith(int32_t code) {
         PendingCode = code;
@@ -85,7 +98,6 @@ class CInetFile::Transfer {
     // The code that the announced length of a final response fails with; kResultOk when it has
     // none or it is acceptable.
     int32_t CheckAnnouncedLength() const;
-    [[noreturn]] static void Fail(int32_t code) { throw Failure{code}; }
 
     CInetFile& Owner;
     const TransferRequest& Req;
@@ -102,6 +114,7 @@ class CInetFile::Transfer {
     std::optional<ContentRange> Range;      // of that response, when it gave one
     std::string ETag, LastModified;         // of that response
     bool Conditional = false;               // validators were sent: a 304 is an answer
+    bool Secure = false;                    // an https:// URL
     bool WasNotModified = false;
     bool AwaitingConnection = true;  // until the first connection; ConnectTimeout governs it
     bool OwnsFile = false;           // the local file is this transfer's to remove
@@ -115,6 +128,20 @@ class CInetFile::Transfer {
     toval::Sha256 Hash;                          // of the bytes written, when there is one
     // Every byte from the server counts towards the rate, headers included.
     RateFloor Floor{Req.MinimumRate, Req.RateWindow, Req.RateGrace};
+    // Set by the player's cap: receiving waits until then.
+    NetworkLoop::Clock::time_point HoldUntil{};
+    std::optional<NetworkLoop::Clock::time_point> HeldSince;
+    NetworkLoop::Clock::time_point Ends = NetworkLoop::Clock::time_point::max();  // a time limit
+
+    CurlUrl UrlHandle;
+    CurlSlist Headers;
+    CurlEasy EasyHandle;
+    // Set once by the loop's thread, waited for by the worker.
+    std::mutex EndLock;
+    std::condition_variable EndSignal;
+    bool HasEnded = false;
+    CURLcode EndResult = CURLE_OK;
+    int32_t EndCode = kResultOk;
 };
 
 }  // namespace toval

@@ -3,22 +3,36 @@
 #include <curl/curl.h>
 
 #include <atomic>
-#include <mutex>
+#include <cstdlib>
+
+#include "net/network_loop.h"
 
 namespace toval {
 
 namespace {
 
-// One lock per kind of shared data, as libcurl asks for; transfers run on threads of their own.
-std::mutex ShareLocks[CURL_LOCK_DATA_LAST];
-std::atomic<CURLSH*> Current{nullptr};
+std::atomic<NetworkLoop*> Current{nullptr};
 
-void LockShare(CURL*, curl_lock_data data, curl_lock_access, void*) {
-    if (data >= 0 && data < CURL_LOCK_DATA_LAST) ShareLocks[data].lock();
+// Read once, at the start: the environment of a process with threads is not to be read again.
+// Held in a function so that a library started by another file's static object finds it made.
+struct Certificates {
+    std::string File;
+    std::string Directory;
+};
+Certificates& Trust() {
+    static Certificates trust;
+    return trust;
 }
 
-void UnlockShare(CURL*, curl_lock_data data, void*) {
-    if (data >= 0 && data < CURL_LOCK_DATA_LAST) ShareLocks[data].unlock();
+std::string Variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// A TLS library with no directory store (Windows' own) leaves the directory unused.
+bool DirectorySet(CURL* easy) {
+    const CURLcode set = curl_easy_setopt(easy, CURLOPT_CAPATH, Trust().Directory.c_str());
+    return set == CURLE_OK || set == CURLE_NOT_BUILT_IN || set == CURLE_UNKNOWN_OPTION;
 }
 
 }  // namespace
@@ -26,26 +40,26 @@ void UnlockShare(CURL*, curl_lock_data data, void*) {
 // On Windows the default start includes Winsock's (WSAStartup), whose failure is the start's.
 NetworkLibrary::NetworkLibrary() : IsStarted(curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK) {
     if (!IsStarted) return;
-    Share = curl_share_init();
-    const bool configured =
-        Share && curl_share_setopt(Share, CURLSHOPT_LOCKFUNC, LockShare) == CURLSHE_OK &&
-        curl_share_setopt(Share, CURLSHOPT_UNLOCKFUNC, UnlockShare) == CURLSHE_OK &&
-        curl_share_setopt(Share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT) == CURLSHE_OK &&
-        curl_share_setopt(Share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) == CURLSHE_OK;
-    if (!configured && Share) {
-        curl_share_cleanup(Share);
-        Share = nullptr;
-    }
-    Current.store(Share);
+    Trust() = {Variable("SSL_CERT_FILE"), Variable("SSL_CERT_DIR")};
+    OwnLoop = std::make_unique<NetworkLoop>();
+    Current.store(OwnLoop.get());
 }
 
 NetworkLibrary::~NetworkLibrary() {
-    if (Current.load() == Share) Current.store(nullptr);
-    if (Share) curl_share_cleanup(Share);
+    NetworkLoop* own = OwnLoop.get();
+    Current.compare_exchange_strong(own, nullptr);
+    OwnLoop.reset();
     if (IsStarted) curl_global_cleanup();
 }
 
-CURLSH* NetworkLibrary::SharedConnections() { return Current.load(); }
+NetworkLoop* NetworkLibrary::Loop() { return Current.load(); }
+
+bool NetworkLibrary::TrustFrom(CURL* easy) {
+    const Certificates& trust = Trust();
+    return (trust.File.empty() ||
+            curl_easy_setopt(easy, CURLOPT_CAINFO, trust.File.c_str()) == CURLE_OK) &&
+           (trust.Directory.empty() || DirectorySet(easy));
+}
 
 bool NetworkLibrary::DecodesGzip() {
     const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);

@@ -3,18 +3,23 @@
 // a benchmark) holds a NetworkLibrary for as long as transfers may run, created before any other
 // thread starts, as libcurl requires. Transfers never start it themselves.
 //
-// It also holds the connection cache that transfers share: consecutive transfers to one server
-// reuse one connection instead of paying a connect (and, far from the server, its round trips)
-// for every file.
+// It also holds the network loop that drives every transfer, so consecutive files from one
+// server share its connections instead of paying a connect (and, far from the server, its round
+// trips) for every file.
 
-typedef void CURLSH;
+#include <memory>
+#include <string>
+
+typedef void CURL;
 
 namespace toval {
+
+class NetworkLoop;
 
 class NetworkLibrary {
   public:
     NetworkLibrary();
-    // Cleans up when the start succeeded.
+    // Stops the loop, then cleans up when the start succeeded.
     ~NetworkLibrary();
     NetworkLibrary(const NetworkLibrary&) = delete;
     NetworkLibrary& operator=(const NetworkLibrary&) = delete;
@@ -23,13 +28,16 @@ class NetworkLibrary {
     // Whether the library was built with zlib and so can decode a gzip body.
     static bool DecodesGzip();
 
-    // The shared connection cache of the library now held; null when none is (a transfer then
-    // uses connections of its own).
-    static CURLSH* SharedConnections();
+    // The loop of the library now held; null when none is (transfers then cannot run).
+    static NetworkLoop* Loop();
+    // Points `easy` at the certificates SSL_CERT_FILE and SSL_CERT_DIR name, as the curl tool
+    // and OpenSSL's own programs honour them (the system's store otherwise); false when libcurl
+    // refuses. Verification itself is never turned off.
+    static bool TrustFrom(CURL* easy);
 
   private:
     bool IsStarted = false;
-    CURLSH* Share = nullptr;
+    std::unique_ptr<NetworkLoop> OwnLoop;
 };
 
 }  // namespace toval

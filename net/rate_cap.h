@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
-#include <stop_token>
 
 namespace toval {
 
@@ -17,10 +16,11 @@ class RateCap {
 
     uint64_t BytesPerSecond() const { return Rate; }
 
-    // A transfer has received `bytes`: waits, on the transfer's own worker thread, until the
-    // whole updater is back within its rate; returns at once when `stop` is requested. Returns
-    // how long it waited, which the minimum-rate watch does not count against the server.
-    std::chrono::milliseconds Take(uint64_t bytes, const std::stop_token& stop);
+    // A transfer has received `bytes` at `now`: when the whole updater is back within its rate.
+    // The transfer holds its receiving until then (never blocking the thread that receives for
+    // every transfer); the minimum-rate watch does not count that time against the server.
+    std::chrono::steady_clock::time_point Reserve(uint64_t bytes,
+                                                  std::chrono::steady_clock::time_point now);
 
   private:
     const uint64_t Rate;
