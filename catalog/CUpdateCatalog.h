@@ -6,12 +6,14 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "catalog/CFileEntry.h"
 #include "catalog/install_path.h"
+#include "platform/crypto.h"
 
 namespace toval {
 
@@ -34,6 +36,11 @@ class CUpdateCatalog {
     // The same for a catalogue already in memory: the bytes whose signature was checked are the
     // bytes read.
     bool LoadBytes(std::string_view bytes);
+    // Load and LoadBytes for the updater's run: the records are taken from what the state
+    // directory `stateDir` keeps for these very bytes when it has it, and kept there after a
+    // parse otherwise.
+    bool Load(const std::string& path, const std::string& stateDir);
+    bool LoadBytes(std::string_view bytes, const std::string& stateDir);
     // Keeps the entries whose files need an update, in order; returns how many. Length and
     // version or time decide; in signed mode, where the signature pins every entry's Sha256, a
     // file whose bytes differ from it needs an update too. The hashes of files read on the way
@@ -61,6 +68,10 @@ class CUpdateCatalog {
     const std::vector<std::string>& Mirrors() const { return MirrorOrigins; }
 
   private:
+    // The rest of Load and LoadBytes with a state directory, once the bytes' hash is known.
+    bool LoadKept(const std::string& stateDir, const std::optional<Sha256Digest>& key,
+                  const std::function<bool()>& parse);
+
     std::vector<std::string> MirrorOrigins;
     std::list<std::unique_ptr<CFileEntry>> Entries;
     BaseDirectories Dirs;

@@ -57,9 +57,12 @@ int32_t ReadVersion(CFileEntry& entry, const std::string& path, VS_FIXEDFILEINFO
     return status;
 }
 
+bool OlderByTime(const CFileEntry& entry, FILETIME lastWrite) {
+    return FileTimeToU64(lastWrite) < FileTimeToU64(entry.FileDate);
+}
+
 bool OlderThanListed(const CFileEntry& entry, const LocalFile& file) {
-    if (entry.FileVersion.empty())
-        return FileTimeToU64(file.LastWrite()) < FileTimeToU64(entry.FileDate);
+    if (entry.FileVersion.empty()) return OlderByTime(entry, file.LastWrite());
     // The local version is read only when the catalogue gives one, and its text is never stored.
     VS_FIXEDFILEINFO info;
     char text[24];

@@ -22,6 +22,10 @@ int32_t ReadVersion(CFileEntry& entry, const std::string& path, VS_FIXEDFILEINFO
 // Compares the catalogue entry with the file on disk; raises NeedsUpdate, never lowers it.
 bool CheckNeedsUpdate(CFileEntry& entry);
 
+// The decision by time alone, for an entry without a FileVersion: the file was last written
+// before the time the catalogue gives.
+bool OlderByTime(const CFileEntry& entry, FILETIME lastWrite);
+
 // What the decision says of an open file of the right length: older than the entry, by the
 // version the catalogue gives or else by time. A file without a readable version has an empty
 // version text, which sorts first.

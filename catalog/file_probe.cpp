@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform/pe_version.h"
 #include "platform/status.h"
@@ -72,6 +73,9 @@ LocalFile::LocalFile(const std::string& path, WithIdentity)
         File.Close();
     }
 }
+
+LocalFile::LocalFile(FileHandle file, const IdentifiedFile& known)
+    : File(std::move(file)), Stamp(known.Stamp), Id(known.Identity) {}
 
 int32_t LocalFile::ReadVersion(VS_FIXEDFILEINFO& out) const {
     if (!IsOpen()) return StatusFromError(0);

@@ -24,12 +24,16 @@ class LocalFile {
     explicit LocalFile(const std::string& path);
     // Learns the file's identity too, in the same look at the handle.
     LocalFile(const std::string& path, WithIdentity);
+    // A file already looked at and then opened: what the look found stands for the handle's.
+    LocalFile(FileHandle file, const IdentifiedFile& known);
 
     bool IsOpen() const { return File.IsOpen(); }
     uint64_t Size() const { return Stamp.Size; }
     FILETIME LastWrite() const { return Stamp.LastWrite; }
-    // Zero unless opened WithIdentity.
+    // Zero unless opened WithIdentity or from a look.
     const FileIdentity& Identity() const { return Id; }
+    // The handle's stamp and identity as they are now; nothing when it is closed.
+    std::optional<IdentifiedFile> IdentifyNow() const { return IdentifyFile(File); }
     // The version resource of the open file: 0 and `out` filled, or a negative status.
     int32_t ReadVersion(VS_FIXEDFILEINFO& out) const;
     // Positioned reads of the open file, for hashing it; see FileHandle::ReadAt.

@@ -218,7 +218,7 @@ CatalogueStep CatalogueFetch::CatalogueCompleted(QueuedTransfer& item, const CSe
         refusal = bytes ? CheckSigned(*bytes) : CatalogueRefusal::Unreadable;
         loaded = !refusal;
     } else {
-        loaded = Catalog.Load(source);
+        loaded = Catalog.Load(source, StateDir);
     }
     // A catalogue lists every file of the client, so one that lists none is not a catalogue but,
     // say, a well-formed error page. Either way the run ends as a failed download does, rather

@@ -38,7 +38,8 @@ std::optional<CatalogueRefusal> CatalogueFetch::CheckSigned(const std::string& b
         case Freshness::Ok:
             break;
     }
-    if (!Catalog.LoadBytes(bytes) || Catalog.Count() == 0) return CatalogueRefusal::Unreadable;
+    if (!Catalog.LoadBytes(bytes, StateDir) || Catalog.Count() == 0)
+        return CatalogueRefusal::Unreadable;
     // Every file's bytes must be pinned by the signature, or one file could be anything.
     if (!Catalog.AllEntries(
             [](const CFileEntry& e) { return ParseSha256Hex(e.Sha256).has_value(); })) {

@@ -59,6 +59,8 @@ class FileHandle {
     intptr_t NativeHandle() const { return Native; }
 
   private:
+    // Opens files relative to a directory it holds.
+    friend class DirectoryLook;
     static constexpr intptr_t kClosed = -1;
     explicit FileHandle(intptr_t native) : Native(native) {}
     intptr_t Native = kClosed;

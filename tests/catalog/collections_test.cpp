@@ -42,6 +42,30 @@ TEST_F(Catalogue, RetainOutdatedKeepsTheOutdatedInOrder) {
     EXPECT_EQ(Catalog.Count(), 0u);
 }
 
+// A check opens each directory once and keeps a bounded number open: a catalogue that moves
+// between more directories than that, back and forth, still decides every file by its own.
+TEST_F(Catalogue, RetainOutdatedAcrossManyDirectoriesInAnyOrder) {
+    constexpr int kDirectories = 300, kFiles = 900;
+    std::string files;
+    std::vector<std::string> outdated;
+    for (int i = 0; i < kFiles; ++i) {
+        // Appended rather than "d" + ...: GCC 12 warns falsely (-Wrestrict) on the sum.
+        std::string dir = "d", name = "f";
+        dir += std::to_string(i % kDirectories);
+        name += std::to_string(i);
+        // Every third file is missing and every fifth of another length.
+        if (i % 3 != 0) Temp.Write("prog/" + dir + "/" + name, "abc");
+        if (i % 3 == 0 || i % 5 == 0) outdated.push_back(name);
+        files += "<File><FileName>" + name + "</FileName><Length>" + (i % 5 == 0 ? "4" : "3") +
+                 "</Length><LocalPath>" + dir + "</LocalPath></File>";
+    }
+    ASSERT_TRUE(LoadText(CatalogueText(files)));
+    EXPECT_EQ(Catalog.RetainOutdated(), outdated.size());
+    std::vector<std::string> names;
+    while (auto e = Catalog.TakeFirst()) names.push_back(e->FileName);
+    EXPECT_EQ(names, outdated);
+}
+
 TEST_F(Catalogue, OutdatedLengthIsSixtyFourBitAndNeverWraps) {
     constexpr uint64_t kGiB = uint64_t{1} << 30;
     ASSERT_TRUE(LoadText(CatalogueText(Entry("a", 3 * kGiB) + Entry("b", 2 * kGiB))));

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <vector>
@@ -127,6 +128,41 @@ TEST_F(HashDecides, InstalledFilesAreRecordedAndAFileChangedSinceIsReadAgain) {
     Temp.Write("prog/f", "INSTALLED BYTEZ");
     std::filesystem::last_write_time(Temp / "prog/f", time);
     EXPECT_TRUE(Outdated(published, true));
+}
+
+// A file changed behind the updater's back after its hash was learnt, each way that leaves its
+// length alone: its old hash must not answer for it.
+TEST_F(HashDecides, AFileChangedBehindTheUpdatersBackIsReadAgain) {
+    const std::string published = "published bytes";
+    const std::string path = Temp / "prog/f";
+    struct Case {
+        const char* name;
+        void (*change)(const std::string& path);
+    };
+    const Case cases[] = {
+        {"same length, a new time",
+         [](const std::string& p) {
+             std::filesystem::last_write_time(
+                 p, std::filesystem::last_write_time(p) + std::chrono::seconds(10));
+         }},
+        {"same length and time, a new file in its place",
+         [](const std::string& p) {
+             const auto time = std::filesystem::last_write_time(p);
+             ASSERT_TRUE(WriteFileAt(p + ".new", ReadFileAt(p)));
+             std::filesystem::last_write_time(p + ".new", time);
+             std::filesystem::rename(p + ".new", p);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(State() + "/hashes");
+        // Other bytes, recorded as if they were the published ones: believed while unchanged.
+        Temp.Write("prog/f", "PUBLISHED BYTES");
+        ASSERT_TRUE(RecordInstalledHash(State(), path, HexOf(published)));
+        EXPECT_FALSE(Outdated(published, true));
+        c.change(path);
+        EXPECT_TRUE(Outdated(published, true));
+    }
 }
 
 TEST_F(HashDecides, TheCacheFindsHashesInAnyOrderAndKeepsTheOrderAskedFor) {

@@ -6,6 +6,7 @@
 #include "catalog/CFileEntry.h"
 #include "catalog/entry_probe.h"
 #include "catalog/file_probe.h"
+#include "catalog/outdated_check.h"
 #include "tests/catalog/catalog_test_util.h"
 #include "tests/support/PeBuilder.h"
 #include "tests/support/TempDir.h"
@@ -44,6 +45,14 @@ std::string Plain(const test::TempDir& dir, std::size_t length) {
 }
 
 uint64_t Length(const std::string& path) { return std::filesystem::file_size(path); }
+
+// The decision a whole check takes, from one look at the file: it must agree with the one taken
+// on the file's own handle.
+bool OutdatedInACheck(const CFileEntry& entry) {
+    ClientFiles files;
+    std::vector<uint8_t> buffer;
+    return ListedFileOutdated(entry, files, nullptr, buffer);
+}
 
 TEST(CheckNeedsUpdate, DecidesFromVersionTimeAndLength) {
     struct Case {
@@ -95,6 +104,7 @@ TEST(CheckNeedsUpdate, DecidesFromVersionTimeAndLength) {
         entry.FileDate = FileTimeFromU64(kTime + c.timeDelta);
         const bool exists = std::filesystem::exists(path);
         entry.Length = (exists ? Length(path) : 0) + c.lengthDelta;
+        EXPECT_EQ(OutdatedInACheck(entry), c.needs) << c.name;
         EXPECT_EQ(CheckNeedsUpdate(entry), c.needs) << c.name;
         EXPECT_EQ(entry.NeedsUpdate, c.needs) << c.name;
     }
@@ -148,6 +158,7 @@ TEST(CheckNeedsUpdate, ThingsThatAreNotFilesNeedAnUpdate) {
         CFileEntry entry(c.path);
         entry.FileDate = FileTimeFromU64(kTime);
         entry.Length = 3;
+        EXPECT_EQ(OutdatedInACheck(entry), !c.exists) << c.path;
         EXPECT_EQ(CheckNeedsUpdate(entry), !c.exists) << c.path;
         CFileEntry probe(c.path);
         EXPECT_EQ(Probe(probe), c.exists) << c.path;
@@ -178,7 +189,10 @@ TEST(CheckNeedsUpdate, UnreadableFileForAnOrdinaryUser) {
         entry.FileDate = FileTimeFromU64(kTime);
         entry.Length = 3;
         CFileEntry probe(path);
-        _exit(!FileExists(path) && CheckNeedsUpdate(entry) && !Probe(probe) ? 0 : 1);
+        _exit(!FileExists(path) && OutdatedInACheck(entry) && CheckNeedsUpdate(entry) &&
+                      !Probe(probe)
+                  ? 0
+                  : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
