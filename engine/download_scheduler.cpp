@@ -1,8 +1,10 @@
 #include "engine/download_scheduler.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "net/update_path.h"
+#include "platform/text.h"
 #include "platform/utf8_path.h"
 
 namespace toval {
@@ -34,9 +36,18 @@ QueuedTransfer& DownloadScheduler::Push(QueuedTransfer item) {
     return queued;
 }
 
+uint32_t DownloadScheduler::LimitFor(const QueuedTransfer& item) const {
+    const std::string* url = item.Entry     ? &item.Entry->URL
+                             : item.Pending ? &item.Pending->URL
+                                            : nullptr;
+    const bool secure = url && StartsWithIgnoringAsciiCase(*url, "https://");
+    return Multiplexing && secure ? std::max(Limit, kMultiplexedTransfers) : Limit;
+}
+
 QueuedTransfer* DownloadScheduler::NextToStart() {
-    if (RunningCount >= Limit) return nullptr;
+    if (RunningCount >= std::max(Limit, kMultiplexedTransfers)) return nullptr;
     QueuedTransfer* next = Items.NextUnstarted();
+    if (next && RunningCount >= LimitFor(*next)) return nullptr;
     const QueuedTransfer* front = Items.Front();
     // Finished files wait on the disk until the ones before them are in; how far ahead the
     // downloads may run is bounded, so their ".update" files never pile up without end.
@@ -60,6 +71,7 @@ QueuedTransfer* DownloadScheduler::Ended(const ITransfer* transfer, uint32_t cod
     item->Code = code;
     item->State = code == 0 ? FileState::Fetched : FileState::Failed;
     if (RunningCount > 0) --RunningCount;
+    if (item->Transfer && item->Transfer->Result().Multiplexed) Multiplexing = true;
     return item;
 }
 

@@ -14,6 +14,9 @@ namespace toval {
 
 // How far past the first file not yet installed the downloads may start.
 inline constexpr uint64_t kStartWindow = 256;
+// Transfers at once over https:// once a server has answered over HTTP/2: they share one
+// connection there, where over HTTP/1 each running file holds a connection of its own.
+inline constexpr uint32_t kMultiplexedTransfers = 100;
 
 // The files ready to install at the front of the queue.
 struct ReadyFront {
@@ -29,6 +32,7 @@ class DownloadScheduler {
     CDownloadQueue& Queue() { return Items; }
     const CDownloadQueue& Queue() const { return Items; }
 
+    // The limit of transfers at once over HTTP/1 (all of them, until a server multiplexes).
     void SetTransferLimit(uint32_t limit) { Limit = limit == 0 ? 1 : limit; }
     uint32_t TransferLimit() const { return Limit; }
     uint32_t Running() const { return RunningCount; }
@@ -62,8 +66,12 @@ class DownloadScheduler {
     static std::string TargetKey(const std::string& path);
 
     CDownloadQueue Items;
+    // How many transfers may run once `item` starts.
+    uint32_t LimitFor(const QueuedTransfer& item) const;
+
     uint32_t Limit = 5;
     uint32_t RunningCount = 0;
+    bool Multiplexing = false;          // a transfer of the run was answered over HTTP/2
     std::optional<uint64_t> FirstFile;  // the sequence of the run's first file
     std::unordered_map<std::string, uint64_t> LastOfTarget;
     const QueuedTransfer* ShownItem = nullptr;

@@ -114,6 +114,7 @@ int32_t CInetFile::Fetch(const TransferRequest& req, const std::stop_token& stop
             Outcome.HttpStatus = static_cast<int32_t>(status);
             Outcome.FetchedBytes += attempt.Fetched();
             Outcome.Resumed = attempt.Continued();
+            Outcome.Multiplexed = attempt.Multiplexed();
             if (code == kResultOk) {
                 Outcome.NotModified = attempt.NotModified();
                 Outcome.ETag = attempt.ETagSeen();

@@ -161,6 +161,9 @@ NetworkLoop::Turn CInetFile::Transfer::Check(Clock::time_point now) {
 }
 
 int32_t CInetFile::Transfer::Conclude(CURLcode result) {
+    long version = 0;
+    OverHttp2 = curl_easy_getinfo(EasyHandle.get(), CURLINFO_HTTP_VERSION, &version) == CURLE_OK &&
+                version == CURL_HTTP_VERSION_2_0;
     if (PendingCode != kResultOk) return PendingCode;
     if (result != CURLE_OK) return kResultConnect;
     // The copy the caller keeps is current: nothing was written, nothing is to be.

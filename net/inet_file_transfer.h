@@ -56,6 +56,7 @@ class CInetFile::Transfer final : private NetworkLoop::Job {
     // Whether the answer continued a partial file, and the body bytes this attempt brought.
     bool Continued() const { return Status == 206 && Offset != 0; }
     uint64_t Fetched() const { return Continued() ? BodyBytes - Offset : BodyBytes; }
+    bool Multiplexed() const { return OverHttp2; }
 
   private:
     // The result code of the attempt (kResultOk or kRestartFromZero included).
@@ -115,6 +116,7 @@ class CInetFile::Transfer final : private NetworkLoop::Job {
     std::string ETag, LastModified;         // of that response
     bool Conditional = false;               // validators were sent: a 304 is an answer
     bool Secure = false;                    // an https:// URL
+    bool OverHttp2 = false;                 // the answer came over HTTP/2
     bool WasNotModified = false;
     bool AwaitingConnection = true;  // until the first connection; ConnectTimeout governs it
     bool OwnsFile = false;           // the local file is this transfer's to remove

@@ -104,6 +104,8 @@ struct TransferResult {
     uint64_t FetchedBytes = 0;
     bool Resumed = false;
     bool Patched = false;
+    // The final answer came over HTTP/2, where many transfers share one connection.
+    bool Multiplexed = false;
 };
 
 class ITransfer {

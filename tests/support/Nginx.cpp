@@ -58,10 +58,15 @@ Nginx::Nginx(const std::string& root, uint64_t limitRate, bool gzipStatic)
     for (int attempt = 0; attempt < 5 && !Running(); ++attempt) Start(root);
 }
 
+Nginx::Nginx(const std::string& root, NginxTls tls) : Tls(std::move(tls)) {
+    for (int attempt = 0; attempt < 5 && !Running(); ++attempt) Start(root);
+}
+
 Nginx::~Nginx() { Stop(); }
 
 std::string Nginx::Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(ListenPort) + "/" + path;
+    return (Tls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(ListenPort) + "/" +
+           path;
 }
 
 bool Nginx::Start(const std::string& root) {
@@ -86,6 +91,8 @@ bool Nginx::Start(const std::string& root) {
          << "  log_format sent escape=none '$uri $status $bytes_sent';\n"
          << "  access_log " << prefix << "/connections.log connections;\n"
          << "  access_log " << prefix << "/sent.log sent;\n"
+         << "  log_format protocols escape=none '$server_protocol $uri';\n"
+         << "  access_log " << prefix << "/protocols.log protocols;\n"
          << "  client_body_temp_path " << prefix << "/body;\n"
          << "  proxy_temp_path " << prefix << "/proxy;\n"
          << "  fastcgi_temp_path " << prefix << "/fastcgi;\n"
@@ -96,7 +103,14 @@ bool Nginx::Start(const std::string& root) {
          << "  sendfile on;\n"
          << "  limit_rate " << LimitRate << ";\n"
          << "  server {\n"
-         << "    listen 127.0.0.1:" << ListenPort << ";\n"
+         << "    listen 127.0.0.1:" << ListenPort
+         << (!Tls         ? ""
+             : Tls->Http2 ? " ssl http2"
+                          : " ssl")
+         << ";\n"
+         << (Tls ? "    ssl_certificate " + Tls->Certificate + ";\n    ssl_certificate_key " +
+                       Tls->Key + ";\n"
+                 : "")
          << "    root " << root << ";\n"
          << (GzipStatic ? "    gzip_static on;\n    gzip_http_version 1.0;\n" : "") << "  }\n"
          << "}\n";
@@ -156,6 +170,8 @@ void Nginx::Stop() {
 std::vector<std::string> Nginx::Requests() const { return Log("access.log"); }
 
 std::vector<std::string> Nginx::Connections() const { return Log("connections.log"); }
+
+std::vector<std::string> Nginx::Protocols() const { return Log("protocols.log"); }
 
 uint64_t Nginx::BytesSent(const std::string& path) const {
     uint64_t total = 0;

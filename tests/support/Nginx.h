@@ -6,12 +6,21 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tests/support/TempDir.h"
 
 namespace toval::test {
+
+// Serving over TLS with a certificate and its key (PEM files); HTTP/2 is offered by ALPN unless
+// turned off, so a server that speaks only HTTP/1.1 can be had too.
+struct NginxTls {
+    std::string Certificate;
+    std::string Key;
+    bool Http2 = true;
+};
 
 class Nginx {
   public:
@@ -20,6 +29,7 @@ class Nginx {
     // With `limitRate`, every answer is sent at most that many bytes per second; with
     // `gzipStatic`, FILE.gz beside FILE is sent to a client that asks for gzip.
     explicit Nginx(const std::string& root, uint64_t limitRate = 0, bool gzipStatic = false);
+    Nginx(const std::string& root, NginxTls tls);
     ~Nginx();
     Nginx(const Nginx&) = delete;
     Nginx& operator=(const Nginx&) = delete;
@@ -27,7 +37,7 @@ class Nginx {
     bool Running() const { return Pid > 0; }
     const std::string& Failure() const { return Reason; }
     uint16_t Port() const { return ListenPort; }
-    // "http://127.0.0.1:PORT/" followed by `path`.
+    // "http://127.0.0.1:PORT/" (https:// over TLS) followed by `path`.
     std::string Url(const std::string& path) const;
     // The decoded paths of the requests logged so far, each with its status: "/a.dat 200";
     // taken once the log has stopped growing, since nginx logs just after it has answered.
@@ -35,6 +45,8 @@ class Nginx {
     // The same requests as "CONNECTION PATH", CONNECTION being nginx's serial number of the
     // connection that carried it: requests over one kept-alive connection share it.
     std::vector<std::string> Connections() const;
+    // The same requests as "PROTOCOL PATH": "HTTP/1.0 /a.dat", "HTTP/2.0 /a.dat".
+    std::vector<std::string> Protocols() const;
     // Bytes sent in answers to `path` ("/a.dat"), headers included, over every request so far.
     uint64_t BytesSent(const std::string& path) const;
     // The directory that holds the configuration, logs and nginx's own temporary files.
@@ -47,6 +59,7 @@ class Nginx {
 
     TempDir Work;
     bool GzipStatic = false;
+    std::optional<NginxTls> Tls;
     uint64_t LimitRate = 0;
     pid_t Pid = -1;
     uint16_t ListenPort = 0;
