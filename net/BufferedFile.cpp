@@ -56,11 +56,20 @@ uint64_t BufferedFile::ReadBack(uint64_t bytes,
 
 bool BufferedFile::Append(const char* data, size_t size) {
     if (Failed || !IsOpen()) return false;
-    if (Used + size > Capacity && !Flush()) return false;
-    // A block this large is as good a write as a full buffer: it goes out without a copy.
-    if (Used == 0 && size >= Capacity / 4) return WriteAll(data, size);
-    std::memcpy(Buffer.get() + Used, data, size);
-    Used += size;
+    // A block this large is as good a write as a full buffer: it goes out without a copy, unless
+    // the hash is to read it from the buffer after the write.
+    if (!Trailing) {
+        if (Used + size > Capacity && !Flush()) return false;
+        if (Used == 0 && size >= Capacity / 4) return WriteAll(data, size);
+    }
+    while (size > 0) {
+        if (Used == Capacity && !Flush()) return false;
+        const size_t n = std::min(size, Capacity - Used);
+        std::memcpy(Buffer.get() + Used, data, n);
+        Used += n;
+        data += n;
+        size -= n;
+    }
     return true;
 }
 
@@ -77,12 +86,14 @@ bool BufferedFile::Close(uint32_t mode, bool sync) {
 
 bool BufferedFile::HashWhileWriting() {
     if (!IsOpen()) return false;
-    Trailing = std::make_unique<TrailingHash>(File);
+    // What the file holds already (a continued download's start) is read back once; every byte
+    // written from now on is hashed from the buffer it was written from.
+    if (!Flush()) return false;
+    Trailing = std::make_unique<TrailingHash>(File, Written, Capacity);
     if (!Trailing->Started()) {
         Trailing.reset();
         return false;
     }
-    Trailing->Advance(Written);
     return true;
 }
 
@@ -100,7 +111,10 @@ void BufferedFile::Discard() {
 bool BufferedFile::Flush() {
     const size_t pending = Used;
     Used = 0;
-    return pending == 0 || WriteAll(Buffer.get(), pending);
+    if (pending == 0) return true;
+    if (!WriteAll(Buffer.get(), pending)) return false;
+    if (Trailing) Buffer = Trailing->Hand(std::move(Buffer), pending);
+    return true;
 }
 
 bool BufferedFile::WriteAll(const char* data, size_t size) {
@@ -111,7 +125,6 @@ bool BufferedFile::WriteAll(const char* data, size_t size) {
         return false;
     }
     Written += size;
-    if (Trailing) Trailing->Advance(Written);
     // A large file is written out while it downloads rather than all at once when it is synced
     // before its install: the kernel is asked to start, without waiting for it.
     if (Written - WritebackStarted >= kWritebackStep) {

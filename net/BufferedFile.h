@@ -40,8 +40,8 @@ class BufferedFile {
     // Closes without writing out what the buffer still holds.
     void Discard();
 
-    // From now on the file is hashed as it is written, on a thread of its own; false when no
-    // thread could be started (the caller then hashes by itself).
+    // From now on the file is hashed as it is written, on a thread of its own that takes each
+    // written buffer; false when no thread could be started (the caller then hashes by itself).
     bool HashWhileWriting();
     bool Hashing() const { return Trailing != nullptr; }
     // Writes out the buffer and gives the digest of everything written; nothing on a failure.

@@ -41,5 +41,30 @@ TEST(BufferedFile, ReadingBackNeverMovesTheNextWrite) {
     EXPECT_TRUE(ReadFile(path) == earlier.substr(0, 22) + body + body.substr(0, kCapacity));
 }
 
+// The hash of what was written, taken from the written buffers after the continued start read
+// back: pieces smaller than, as large as and larger than the buffer, more of them than the blocks
+// the hash keeps in circulation.
+TEST(BufferedFile, TheTrailingHashIsOfExactlyTheFileWritten) {
+    TempDir dir;
+    const std::string body = GeneratedBody(40 * kCapacity);
+    const std::string path = dir.Write("f.update", "a continued start, then a cut");
+    BufferedFile file(kCapacity);
+    ASSERT_TRUE(file.Continue(path, 18));
+    ASSERT_TRUE(file.HashWhileWriting());
+    const size_t pieces[] = {1, 1000, kCapacity / 2, kCapacity, kCapacity + 7, 3 * kCapacity};
+    for (size_t at = 0, i = 0; at < body.size(); ++i) {
+        const size_t n = std::min(pieces[i % std::size(pieces)], body.size() - at);
+        ASSERT_TRUE(file.Append(body.data() + at, n));
+        at += n;
+    }
+    const std::optional<Sha256Digest> digest = file.FinishHash();
+    ASSERT_TRUE(file.Close());
+    const std::string written = ReadFile(path);
+    ASSERT_TRUE(written == "a continued start," + body);
+    Sha256 whole;
+    whole.Update(written.data(), written.size());
+    EXPECT_EQ(digest, whole.Final());
+}
+
 }  // namespace
 }  // namespace toval::test
