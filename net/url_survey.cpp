@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "net/curl_handles.h"
@@ -28,6 +29,11 @@ size_t OnBody(char* data, size_t size, size_t count, void* self) {
     if (slot.Ask == SurveyAsk::Body || slot.Ask == SurveyAsk::CompressedBody) {
         if (slot.Received > slot.MaxBody) return 0;  // not what was asked about
         slot.Answer->Body.append(data, total);
+    } else if (slot.Ask == SurveyAsk::Start) {
+        std::string& body = slot.Answer->Body;
+        if (body.size() < slot.MaxBody)
+            body.append(data, static_cast<size_t>(std::min<uint64_t>(
+                                  total, slot.MaxBody - static_cast<uint64_t>(body.size()))));
     } else if (slot.Hash) {
         slot.Hash->Update(data, total);
     }

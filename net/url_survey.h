@@ -20,13 +20,14 @@ enum class SurveyAsk {
     // what a player gets where the server keeps a compressed copy.
     CompressedBody,
     Digest,  // a GET: the body's length and SHA-256, the body itself dropped
+    Start,   // a GET: the body's length and its first bytes, up to the limit, the rest dropped
 };
 
 struct SurveyAnswer {
     bool Answered = false;  // a response came (any status)
     long Status = 0;
     std::optional<uint64_t> Length;      // Content-Length, or the bytes received for a GET
-    std::string Body;                    // SurveyAsk::Body
+    std::string Body;                    // SurveyAsk::Body, CompressedBody and Start
     std::optional<Sha256Digest> Digest;  // SurveyAsk::Digest
     std::string Error;                   // when no response came: why
 };

@@ -1,5 +1,7 @@
 #include "tools/release_check.h"
 
+#include <zstd.h>
+
 #include <cstdio>
 #include <ctime>
 #include <iostream>
@@ -24,6 +26,8 @@ constexpr unsigned kParallel = 16;
 constexpr uint64_t kKeysFileMaxBytes = 64 * 1024;
 constexpr uint64_t kSignatureMaxBytes = 64 * 1024;
 constexpr uint64_t kExpiryWarningDays = 7;
+// zstd's largest frame header: all a patch's declared length needs.
+constexpr uint64_t kFrameHeaderMax = 18;
 
 // What the report says, and whether the release is fit.
 struct Report {
@@ -43,7 +47,16 @@ struct Probe {
     std::string What;     // "a.dat", "patch of a.dat"
     uint64_t Length = 0;  // 0: no length to check
     std::string Sha256;   // with --full: the body's
+    // A patch's: the length of the file it makes, which its frame must declare (with --full).
+    std::optional<uint64_t> Makes;
 };
+
+// The length a patch's zstd frame declares for what it makes; nothing when it declares none.
+std::optional<uint64_t> DeclaredLength(const std::string& start) {
+    const unsigned long long length = ZSTD_getFrameContentSize(start.data(), start.size());
+    if (length == ZSTD_CONTENTSIZE_UNKNOWN || length == ZSTD_CONTENTSIZE_ERROR) return std::nullopt;
+    return length;
+}
 
 std::string Describe(const SurveyAnswer& answer) {
     if (!answer.Answered) return "no answer (" + answer.Error + ")";
@@ -137,7 +150,8 @@ std::vector<Probe> ListProbes(const CheckRequest& request, const std::string& ca
         for (const std::string& origin : mirrors)
             if (auto url = UrlOnMirror(entry.URL, origin)) urls.push_back(*url);
         for (const std::string& url : urls)
-            probes.push_back({url, entry.FileName, entry.Length, request.Full ? entry.Sha256 : ""});
+            probes.push_back({url, entry.FileName, entry.Length, request.Full ? entry.Sha256 : "",
+                              std::nullopt});
         for (const FilePatch& patch : entry.Patches) {
             const std::optional<std::string> resolved = ResolveUrl(request.Url, patch.URL);
             if (!resolved) {
@@ -148,7 +162,8 @@ std::vector<Probe> ListProbes(const CheckRequest& request, const std::string& ca
             for (const std::string& origin : mirrors)
                 if (auto url = UrlOnMirror(*resolved, origin)) patchUrls.push_back(*url);
             for (const std::string& url : patchUrls)
-                probes.push_back({url, "patch of " + entry.FileName, patch.Length, ""});
+                probes.push_back({url, "patch of " + entry.FileName, patch.Length, "",
+                                  request.Full ? std::optional(entry.Length) : std::nullopt});
         }
         return true;
     });
@@ -158,11 +173,24 @@ std::vector<Probe> ListProbes(const CheckRequest& request, const std::string& ca
 }
 
 void CheckProbes(const std::vector<Probe>& probes, bool full, Report& report) {
-    std::vector<std::string> urls;
-    for (const Probe& p : probes) urls.push_back(p.Url);
-    const std::vector<SurveyAnswer> answers =
-        Survey(urls, full ? SurveyAsk::Digest : SurveyAsk::Length, kParallel, 0,
-               [&](size_t done) { ShowProgress(done, urls.size()); });
+    // Files and patches are asked apart: with --full a file's whole body is hashed, while of a
+    // patch only its frame's header is kept (the rest is counted, for its length).
+    std::vector<size_t> files, patches;
+    for (size_t i = 0; i < probes.size(); ++i) (probes[i].Makes ? patches : files).push_back(i);
+    std::vector<SurveyAnswer> answers(probes.size());
+    size_t done = 0;
+    for (const auto& [group, ask] :
+         {std::pair{&files, full ? SurveyAsk::Digest : SurveyAsk::Length},
+          std::pair{&patches, SurveyAsk::Start}}) {
+        std::vector<std::string> urls;
+        for (const size_t i : *group) urls.push_back(probes[i].Url);
+        if (urls.empty()) continue;
+        std::vector<SurveyAnswer> got =
+            Survey(urls, ask, kParallel, kFrameHeaderMax,
+                   [&](size_t n) { ShowProgress(done + n, probes.size()); });
+        for (size_t k = 0; k < group->size(); ++k) answers[(*group)[k]] = std::move(got[k]);
+        done += urls.size();
+    }
     int good = 0;
     for (size_t i = 0; i < probes.size(); ++i) {
         const Probe& p = probes[i];
@@ -174,6 +202,9 @@ void CheckProbes(const std::vector<Probe>& probes, bool full, Report& report) {
             wrong = Describe(a) + ", but the catalogue says " + std::to_string(p.Length);
         } else if (!p.Sha256.empty() && a.Digest != ParseSha256Hex(p.Sha256)) {
             wrong = "its SHA-256 is not the catalogue's";
+        } else if (p.Makes && DeclaredLength(a.Body) != p.Makes) {
+            wrong = "it does not make a file of the catalogue's " + std::to_string(*p.Makes) +
+                    " bytes (a patch of another version?)";
         }
         if (wrong.empty()) {
             ++good;

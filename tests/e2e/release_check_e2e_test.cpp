@@ -50,8 +50,27 @@ class ReleaseCheck : public ::testing::Test {
         fs::copy(Root / "server", Root / "mirror", fs::copy_options::recursive);
     }
 
-    ProcessResult Check() {
-        return Tool({"--check", Web.Url("update.xml"), "--key", Root / "work/k.pub"});
+    ProcessResult Check(bool full = false) {
+        std::vector<std::string> args{"--check", Web.Url("update.xml"), "--key",
+                                      Root / "work/k.pub"};
+        if (full) args.push_back("--full");
+        return Tool(args);
+    }
+
+    // Changes the length each published patch's zstd frame declares, keeping its own length: a
+    // patch that makes some other version of the file.
+    void MisdeclarePatches() {
+        for (const char* side : {"server/patches", "mirror/patches"}) {
+            for (const auto& patch : fs::recursive_directory_iterator(Root / side)) {
+                if (!patch.is_regular_file()) continue;
+                std::string bytes = test::ReadFile(patch.path().string());
+                const auto header = static_cast<unsigned char>(bytes.at(4));
+                const size_t dictionaryBytes[] = {0, 1, 2, 4};
+                const size_t at = 5 + ((header & 0x20) ? 0 : 1) + dictionaryBytes[header & 3];
+                ++bytes.at(at);
+                Root.Write(fs::relative(patch.path(), Root.Path()).string(), bytes);
+            }
+        }
     }
 
     TempDir Root;
@@ -64,11 +83,14 @@ TEST_F(ReleaseCheck, ACleanReleasePassesAndEachMistakeIsNamed) {
     ProcessResult r = Check();
     EXPECT_EQ(r.ExitStatus, 0) << r.Out << r.Err;
     EXPECT_EQ(r.Out.find("PROBLEM"), std::string::npos) << r.Out;
+    r = Check(true);
+    EXPECT_EQ(r.ExitStatus, 0) << r.Out << r.Err;
 
     struct Mistake {
         const char* Name;
         std::function<void()> Plant;
         std::string Said;
+        bool Full = false;
     };
     const Mistake mistakes[] = {
         {"a file missing on the mirror", [&] { fs::remove(Root / "mirror/c/a.dat"); },
@@ -98,12 +120,14 @@ TEST_F(ReleaseCheck, ACleanReleasePassesAndEachMistakeIsNamed) {
              Root.Write("server/update.xml.minisig", old);
          },
          "a stale one?"},
+        {"a patch that makes another version", [&] { MisdeclarePatches(); },
+         "does not make a file of the catalogue's", true},
     };
     for (const Mistake& m : mistakes) {
         SCOPED_TRACE(m.Name);
         Publish();
         m.Plant();
-        r = Check();
+        r = Check(m.Full);
         EXPECT_EQ(r.ExitStatus, 1) << r.Out << r.Err;
         EXPECT_NE(r.Out.find(std::string("PROBLEM  ")), std::string::npos) << r.Out;
         EXPECT_NE(r.Out.find(m.Said), std::string::npos) << r.Out;
