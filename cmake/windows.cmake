@@ -15,7 +15,15 @@ endfunction()
 toval_windows_library(LIBXML2 xml2 ws2_32)
 target_include_directories(PkgConfig::LIBXML2 INTERFACE ${TOVAL_WINDOWS_DEPS}/include/libxml2)
 target_compile_definitions(PkgConfig::LIBXML2 INTERFACE LIBXML_STATIC)
-toval_windows_library(LIBCURL curl ws2_32 crypt32 secur32 bcrypt advapi32 wldap32 normaliz)
+# libcurl speaks HTTP/2 through nghttp2, a static library of its own that must follow it. A
+# cache made before scripts/windows-deps built nghttp2 has neither, and still links.
+find_library(TOVAL_NGHTTP2_FILE nghttp2)
+set(toval_nghttp2 "")
+if(TOVAL_NGHTTP2_FILE)
+    set(toval_nghttp2 ${TOVAL_NGHTTP2_FILE})
+endif()
+toval_windows_library(LIBCURL curl ${toval_nghttp2} ws2_32 crypt32 secur32 bcrypt advapi32 wldap32
+                      normaliz)
 target_compile_definitions(PkgConfig::LIBCURL INTERFACE CURL_STATICLIB)
 toval_windows_library(LIBZSTD zstd)
 toval_windows_library(LIBSODIUM sodium)
