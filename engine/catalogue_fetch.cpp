@@ -1,5 +1,7 @@
 #include "engine/catalogue_fetch.h"
 
+#include <chrono>
+
 #include "catalog/catalogue_trust.h"
 #include "engine/status_texts.h"
 #include "net/result_codes.h"
@@ -18,6 +20,9 @@ constexpr uint64_t kKeysFileMaxBytes = 64 << 10;
 // Left in the state directory once a signed catalogue has been accepted: from then on the keys
 // file going missing is a client that lost its protection, not one that never had it.
 constexpr std::string_view kSignedMarker = "signed";
+// The run waits for the catalogue before anything else: a server that has not sent it within
+// this gives way to the next mirror.
+constexpr std::chrono::milliseconds kCatalogueTimeLimit{300000};
 
 std::string MarkerPath(const std::string& stateDir) { return JoinPath(stateDir, kSignedMarker); }
 
@@ -34,6 +39,8 @@ QueuedTransfer CatalogueSide(TransferRole role, const CServerEntry& server, cons
     item.ServerName = server.Name;
     item.Pending = std::make_unique<TransferRequest>();
     item.Pending->Kind = 1;
+    item.Pending->Writes = BodyTarget::Path;
+    item.Pending->TimeLimit = kCatalogueTimeLimit;
     item.Pending->URL = url;
     item.Pending->TargetPath = CreateTempFile("Xml", suffix);
     item.Pending->MaxLength = maxBytes;

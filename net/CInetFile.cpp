@@ -132,7 +132,8 @@ int32_t CInetFile::Fetch(const TransferRequest& req, const std::stop_token& stop
 void CInetFile::Run(std::stop_token stop) {
     int32_t code = kResultOk;
     try {
-        if (Req.Kind == 2 && Req.Resume) ClearOwnPaths(Req.TargetPath, !Req.Patches.empty());
+        if (Req.Writes == BodyTarget::UpdateFile && Req.Resume)
+            ClearOwnPaths(Req.TargetPath, !Req.Patches.empty());
         // A patch that is missing, damaged or made for another file costs the player nothing
         // but its bytes: the whole file follows in the same transfer.
         const std::optional<int32_t> patched = FetchByPatch(stop);

@@ -28,7 +28,7 @@ std::optional<uint64_t> RegularFileSize(const std::string& path) {
 }  // namespace
 
 void CInetFile::Transfer::FindPartial() {
-    if (Req.Kind != 2 || !Req.Resume || !MayContinue) return;
+    if (Req.Writes != BodyTarget::UpdateFile || !Req.Resume || !MayContinue) return;
     // Most files have no partial: one look, before anything is read.
     const std::optional<uint64_t> size = RegularFileSize(LocalPath);
     if (!size || *size == 0) return;
@@ -52,7 +52,7 @@ void CInetFile::Transfer::FindPartial() {
 
 void CInetFile::Transfer::DropPartial() {
     RemoveFile(LocalPath);
-    if (Req.Kind == 2) RemoveFile(ResumeInfoPath(Req.TargetPath));
+    if (Req.Writes == BodyTarget::UpdateFile) RemoveFile(ResumeInfoPath(Req.TargetPath));
 }
 
 bool CInetFile::Transfer::OpenLocalFile() {
@@ -69,7 +69,7 @@ bool CInetFile::Transfer::OpenLocalFile() {
         // An ".update" file is only ever created, never truncated, unless the caller holds the
         // lock or an earlier attempt of this request made it: otherwise one already there is
         // another writer's.
-        const bool update = Req.Kind == 2;
+        const bool update = Req.Writes == BodyTarget::UpdateFile;
         const bool exclusive = update && !Req.Resume && !Created;
         if (!File.Open(LocalPath, exclusive)) return false;
         OwnsFile = update;

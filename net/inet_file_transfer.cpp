@@ -70,7 +70,8 @@ int32_t CInetFile::Transfer::Prepare() {
     curl_url_set(url, CURLUPART_USER, nullptr, 0);
     curl_url_set(url, CURLUPART_PASSWORD, nullptr, 0);
 
-    LocalPath = Req.Kind == 2 ? UpdateFilePath(Req.TargetPath) : Req.TargetPath;
+    LocalPath =
+        Req.Writes == BodyTarget::UpdateFile ? UpdateFilePath(Req.TargetPath) : Req.TargetPath;
     for (const uint64_t cap : {Req.ExpectedLength, Req.MaxLength}) {
         if (cap != 0) Limit = Limit == 0 ? cap : std::min(Limit, cap);
     }
@@ -111,7 +112,7 @@ int32_t CInetFile::Transfer::RunOnLoop() {
     NetworkLoop* loop = NetworkLibrary::Loop();
     if (!loop) return kResultConnect;
     const Clock::time_point now = Clock::now();
-    if (Req.Kind == 1 && Req.TimeLimit.count() > 0) Ends = now + Req.TimeLimit;
+    if (Req.TimeLimit.count() > 0) Ends = now + Req.TimeLimit;
     if (!loop->Add(*this)) return kResultConnect;
     std::unique_lock lock(EndLock);
     EndSignal.wait(lock, [this] { return HasEnded; });
@@ -188,7 +189,7 @@ int32_t CInetFile::Transfer::Conclude(CURLcode result) {
     }
     // An ".update" file is renamed over the installed one next; its data must be on the disk
     // before that, or a power loss could leave an empty file installed.
-    const bool update = Req.Kind == 2;
+    const bool update = Req.Writes == BodyTarget::UpdateFile;
     if (!File.Close(update ? Req.FileMode : 0, update && Req.SyncOnClose)) return kResultLocalFile;
     // Complete: nothing is left to continue.
     if (Resumable) RemoveFile(ResumeInfoPath(Req.TargetPath));

@@ -77,8 +77,8 @@ class CInetFile::Transfer final : private NetworkLoop::Job {
     void DropPartial();
     // What the file holds could be continued by a later run of the same request.
     bool Continuable() const {
-        return Req.Kind == 2 && Req.Resume && KeepsPartial && Resumable && BodyBytes > 0 &&
-               (Req.ExpectedLength == 0 || BodyBytes < Req.ExpectedLength);
+        return Req.Writes == BodyTarget::UpdateFile && Req.Resume && KeepsPartial && Resumable &&
+               BodyBytes > 0 && (Req.ExpectedLength == 0 || BodyBytes < Req.ExpectedLength);
     }
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     static size_t OnBody(char* data, size_t size, size_t count, void* self);

@@ -44,7 +44,7 @@ std::optional<int32_t> CInetFile::FetchByPatch(const std::stop_token& stop) {
     std::vector<const TransferPatch*> offered;
     for (const TransferPatch& p : Req.Patches)
         if (PatchWorthFetching(p.Length, Req.ExpectedLength)) offered.push_back(&p);
-    if (Req.Kind != 2 || offered.empty() || !wanted) return std::nullopt;
+    if (Req.Writes != BodyTarget::UpdateFile || offered.empty() || !wanted) return std::nullopt;
     // The installed file is hashed only now, once, and only because a patch may start from it.
     // With one patch on offer there is nothing to choose, so the hash is taken beside fetching
     // and applying it, and only checked at the end.

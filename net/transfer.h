@@ -24,9 +24,20 @@ struct TransferPatch {
     uint64_t Length = 0;
 };
 
+// Where a transfer puts the body.
+enum class BodyTarget {
+    // A client file's ".update" file beside TargetPath, which the run installs later: it may be
+    // continued (Resume), is given FileMode and is synced, and a patch may make it instead.
+    UpdateFile,
+    // TargetPath itself, overwritten (the catalogue and its signature, into temporary files).
+    Path,
+};
+
 struct TransferRequest {
-    // Posted with every notification, so the receiver can tell a catalogue (1) from a file (2).
+    // Posted with every notification, so the receiver can tell a catalogue (1) from a file (2);
+    // nothing else about the transfer depends on it.
     int32_t Kind = 2;
+    BodyTarget Writes = BodyTarget::UpdateFile;
     std::string URL;
     // Origins ("http://host[:port]") that serve the same paths as URL's server. When URL fails by
     // connection, stall, minimum rate, 404 or 5xx, the same path is tried on each, in order.
@@ -35,13 +46,12 @@ struct TransferRequest {
     // signature must come from the server of the catalogue it signs: a mirror's signs the
     // mirror's catalogue, which may be another, so only a server that cannot answer gives way.
     bool MirrorOnNotFound = true;
-    // Kind 2 writes UpdateFilePath(TargetPath); other kinds overwrite TargetPath itself.
     std::string TargetPath;
-    // Kind 2: the caller guarantees that no other writer touches the ".update" file (it holds the
-    // run lock), so a partial one left by an interrupted run is continued where it stopped, when
-    // its server still serves the same content, and anything but a regular file standing at its
-    // own paths is removed unopened. Without it the file is created exclusively, and one already
-    // there is another writer's (code 7).
+    // An update file: the caller guarantees that no other writer touches the ".update" file (it
+    // holds the run lock), so a partial one left by an interrupted run is continued where it
+    // stopped, when its server still serves the same content, and anything but a regular file
+    // standing at its own paths is removed unopened. Without it the file is created exclusively,
+    // and one already there is another writer's (code 7).
     bool Resume = false;
     // The body's length when known (0: unknown, nothing is checked). A body of any other length,
     // or a Content-Length that announces one, fails with code 10.
@@ -58,9 +68,9 @@ struct TransferRequest {
     std::string Sha256;
     // When non-zero, the mode a finished ".update" file is given.
     uint32_t FileMode = 0;
-    // Kind 2 with a Sha256: patches from earlier versions. When the file at TargetPath is one of
-    // them, its patch is fetched (with every limit of a file) and applied instead of the whole
-    // file; anything amiss with it falls back to the whole file within the same transfer.
+    // An update file with a Sha256: patches from earlier versions. When the file at TargetPath is
+    // one of them, its patch is fetched (with every limit of a file) and applied instead of the
+    // whole file; anything amiss with it falls back to the whole file within the same transfer.
     std::vector<TransferPatch> Patches;
     // A conditional request: validators of a copy the caller keeps (empty: none are sent). A 304
     // answer then completes with code 0, nothing written, and NotModified set.
@@ -79,11 +89,11 @@ struct TransferRequest {
     uint64_t MinimumRate = 2048;
     std::chrono::milliseconds RateWindow{30000};
     std::chrono::milliseconds RateGrace{30000};
-    // Kind 1 (the catalogue and its signature, which the run waits for before anything else): a
-    // server that has not finished within TimeLimit fails with code 2, and the next mirror is
-    // tried with a limit of its own. Zero: no limit. Files have none: a large one on a slow link
+    // A server that has not finished within TimeLimit fails with code 2, and the next mirror is
+    // tried with a limit of its own; zero: no limit. The catalogue and its signature, which the
+    // run waits for before anything else, have one. Files have none: a large one on a slow link
     // takes as long as it takes, at no less than the minimum rate.
-    std::chrono::milliseconds TimeLimit{300000};
+    std::chrono::milliseconds TimeLimit{0};
     // The updater's shared download budget (--max-rate); none: no cap.
     std::shared_ptr<RateCap> Cap;
 };

@@ -57,6 +57,7 @@ int main(int argc, char** argv) {
     request.URL = argv[1];
     request.TargetPath = argv[2];
     request.Kind = 1;
+    request.Writes = toval::BodyTarget::Path;
     toval::CInetFile transfer(std::move(request), &sink);
     if (!transfer.Start()) return 70;
     uint64_t bytes = 0;

@@ -56,8 +56,9 @@ void ScriptedTransfer::Progress(uint64_t bytes) {
 void ScriptedTransfer::Finish(int32_t code, const std::string& body) {
     Finished = true;
     if (code == kResultOk) {
-        std::ofstream(Req.Kind == 2 ? UpdateFilePath(Req.TargetPath) : Req.TargetPath,
-                      std::ios::binary | std::ios::trunc)
+        std::ofstream(
+            Req.Writes == BodyTarget::UpdateFile ? UpdateFilePath(Req.TargetPath) : Req.TargetPath,
+            std::ios::binary | std::ios::trunc)
             << body;
         Unreported += body.size() - std::min<uint64_t>(ReceivedBytes, body.size());
         ReceivedBytes = body.size();

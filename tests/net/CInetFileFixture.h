@@ -34,6 +34,7 @@ class CInetFileTest : public ::testing::Test {
         auto t = std::make_unique<Fetcher>();
         t->Req.URL = url;
         t->Req.Kind = kind;
+        t->Req.Writes = kind == 1 ? BodyTarget::Path : BodyTarget::UpdateFile;
         t->Req.TargetPath = Dir / name;
         t->Sink = &Sink;
         return t;
