@@ -1,7 +1,10 @@
 // The catalogue side of an update run on a client that is already current: Load of a large
 // catalogue and RetainOutdated over its files, all of which exist and match. Run by hand.
 //   catalog_bench make CLIENT_DIR FILES     a client of FILES files and CLIENT_DIR.list of paths
-//   catalog_bench load CATALOGUE CLIENT_DIR Load + RetainOutdated; prints times and peak memory
+//   catalog_bench load CATALOGUE CLIENT_DIR [STATE_DIR]
+//                                           Load + RetainOutdated; prints times and peak memory;
+//                                           with STATE_DIR, the records kept there are used
+//                                           (and kept there after a parse)
 //   catalog_bench walk LIST                 open + fstat + close of every path in LIST
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -53,11 +56,11 @@ int Make(const std::string& root, int files) {
     return list ? 0 : 1;
 }
 
-int Load(const std::string& catalogue, const std::string& client) {
+int Load(const std::string& catalogue, const std::string& client, const std::string& state) {
     if (!toval::InitXmlParser()) return 1;
     toval::CUpdateCatalog catalog(toval::BaseDirectories{client, "/nonexistent", "/nonexistent"});
     const auto t0 = Clock::now();
-    if (!catalog.Load(catalogue)) {
+    if (!(state.empty() ? catalog.Load(catalogue) : catalog.Load(catalogue, state))) {
         std::fprintf(stderr, "catalog_bench: %s does not load\n", catalogue.c_str());
         return 1;
     }
@@ -93,8 +96,10 @@ int Walk(const std::string& listPath) {
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "make" && argc == 4) return Make(argv[2], std::atoi(argv[3]));
-    if (mode == "load" && argc == 4) return Load(argv[2], argv[3]);
+    if (mode == "load" && (argc == 4 || argc == 5))
+        return Load(argv[2], argv[3], argc == 5 ? argv[4] : "");
     if (mode == "walk" && argc == 3) return Walk(argv[2]);
-    std::fprintf(stderr, "usage: catalog_bench make DIR FILES | load CATALOGUE DIR | walk LIST\n");
+    std::fprintf(stderr,
+                 "usage: catalog_bench make DIR FILES | load CATALOGUE DIR [STATE] | walk LIST\n");
     return 2;
 }
