@@ -39,22 +39,71 @@ TransferFactory DefaultTransferFactory() {
 CInetFile::CInetFile(TransferRequest request, IMessageSink* sink)
     : Req(std::move(request)), Sink(sink) {}
 
-CInetFile::~CInetFile() = default;  // the worker is stopped and joined first
+CInetFile::~CInetFile() {
+    Cancel();
+    Join();
+}
 
 bool CInetFile::Start() {
-    if (Worker.joinable()) return false;
+    if (Started) return false;
+    Started = true;
+    // A cancel before the start is forgotten, as a worker's would be.
+    StopSource = std::stop_source();
     try {
-        Worker = std::jthread([this](std::stop_token stop) { Run(std::move(stop)); });
-    } catch (const std::system_error&) {
+        if (PatchOnOffer()) {
+            Worker = std::jthread([this] { RunWithPatch(); });
+            return true;
+        }
+        if (Req.Writes == BodyTarget::UpdateFile && Req.Resume)
+            ClearOwnPaths(Req.TargetPath, false);
+        BeginFetch(Req, true, [this](int32_t code) { Complete(code); });
+    } catch (const std::system_error&) {  // no thread for the worker
+        Started = false;
         return false;
+    } catch (const std::exception&) {  // out of memory, in practice
+        Complete(kResultConnect);
     }
     return true;
 }
 
 void CInetFile::Cancel() {
-    Worker.request_stop();
+    StopSource.request_stop();
     // The loop looks at the stop at its next turn; this one is taken now.
     if (NetworkLoop* loop = NetworkLibrary::Loop()) loop->Wake();
+}
+
+void CInetFile::Join() {
+    if (Worker.joinable()) Worker.join();
+    if (!Started) return;
+    std::unique_lock lock(EndLock);
+    EndSignal.wait(lock, [this] { return Ended; });
+}
+
+void CInetFile::RunWithPatch() {
+    int32_t code = kResultOk;
+    try {
+        if (Req.Resume) ClearOwnPaths(Req.TargetPath, true);
+        // A patch that is missing, damaged or made for another file costs the player nothing
+        // but its bytes: the whole file follows in the same transfer.
+        const std::optional<int32_t> patched = FetchByPatch(StopSource.get_token());
+        code = patched ? *patched : FetchAndWait(Req, true);
+    } catch (const std::exception&) {  // out of memory, in practice
+        code = kResultConnect;
+    }
+    Complete(code);
+}
+
+void CInetFile::Complete(int32_t code) {
+    Outcome.Code = code;
+    // Connection failures and cancels keep the first text; every other failure names its cause.
+    if (code != kResultOk && code != kResultConnect && code != kResultCancelled)
+        Outcome.ErrorText = ResultCodeText(code);
+    PostProgress(Clock::now(), true);  // nothing held back behind the completion
+    if (Sink) Sink->Post(WM_DOWNLOAD_COMPLETE, MakeNotifyParam(Req.Kind, code), this);
+    // Notified under the lock: Join may return, and the transfer go, as soon as it is released.
+    std::lock_guard guard(EndLock);
+    Ended = true;
+    EndSignal.notify_all();
 }
 
 // Why no byte is lost between the worker (W) and the receiver (R):
@@ -91,62 +140,71 @@ uint64_t CInetFile::TakeProgress() {
     return UnreportedBytes.exchange(0, std::memory_order_relaxed);
 }
 
-int32_t CInetFile::Fetch(const TransferRequest& req, const std::stop_token& stop,
-                         bool keepPartial) {
-    std::vector<std::string> urls{req.URL};
+void CInetFile::BeginFetch(const TransferRequest& req, bool keepPartial,
+                           std::function<void(int32_t)> done) {
+    Current = Chain{&req, keepPartial, {req.URL}, 0, true, false, std::move(done)};
     for (const std::string& origin : req.Mirrors)
-        if (auto url = UrlOnMirror(req.URL, origin)) urls.push_back(std::move(*url));
-    int32_t code = kResultOk;
-    bool created = false;
-    for (const std::string& url : urls) {
-        // Each attempt's handles and file are released when it goes out of scope, before the
-        // completion is posted, so the receiver may rename or read the file at once. An answer
-        // that cannot continue the partial restarts once from byte 0; an attempt that continues
-        // nothing cannot ask for that.
-        bool mayContinue = true;
-        long status = 0;
-        while (true) {
-            // What a failed attempt received is no longer in the file.
-            ReceivedBytes.store(0, std::memory_order_relaxed);
-            Transfer attempt(*this, req, url, stop, mayContinue, keepPartial, created);
-            code = attempt.Perform();
-            status = attempt.LastStatus();
-            Outcome.HttpStatus = static_cast<int32_t>(status);
-            Outcome.FetchedBytes += attempt.Fetched();
-            Outcome.Resumed = attempt.Continued();
-            Outcome.Multiplexed = attempt.Multiplexed();
-            if (code == kResultOk) {
-                Outcome.NotModified = attempt.NotModified();
-                Outcome.ETag = attempt.ETagSeen();
-                Outcome.LastModified = attempt.LastModifiedSeen();
-            }
-            if (code != kRestartFromZero) break;
-            mayContinue = false;
-        }
-        Outcome.AnsweredBy = url;
-        if (!MirrorCouldHelp(code, status, req.MirrorOnNotFound) || stop.stop_requested()) break;
-    }
-    return code;
+        if (auto url = UrlOnMirror(req.URL, origin)) Current.Urls.push_back(std::move(*url));
+    StartAttempt();
 }
 
-void CInetFile::Run(std::stop_token stop) {
-    int32_t code = kResultOk;
-    try {
-        if (Req.Writes == BodyTarget::UpdateFile && Req.Resume)
-            ClearOwnPaths(Req.TargetPath, !Req.Patches.empty());
-        // A patch that is missing, damaged or made for another file costs the player nothing
-        // but its bytes: the whole file follows in the same transfer.
-        const std::optional<int32_t> patched = FetchByPatch(stop);
-        code = patched ? *patched : Fetch(Req, stop);
-    } catch (const std::exception&) {  // out of memory, in practice
-        code = kResultConnect;
+void CInetFile::StartAttempt() {
+    // What a failed attempt received is no longer in the file.
+    ReceivedBytes.store(0, std::memory_order_relaxed);
+    Retired = std::move(Attempt);
+    Attempt = std::make_unique<Transfer>(*this, *Current.Request, Current.Urls[Current.Url],
+                                         StopSource.get_token(), Current.MayContinue,
+                                         Current.KeepPartial, Current.Created);
+    // Handles and the file of an attempt are released before it reports its end, so the receiver
+    // may rename or read the file at once.
+    if (const std::optional<int32_t> code = Attempt->Begin()) AttemptEnded(*code);
+}
+
+void CInetFile::AttemptEnded(int32_t code) {
+    const Transfer& attempt = *Attempt;
+    const long status = attempt.LastStatus();
+    Outcome.HttpStatus = static_cast<int32_t>(status);
+    Outcome.FetchedBytes += attempt.Fetched();
+    Outcome.Resumed = attempt.Continued();
+    Outcome.Multiplexed = attempt.Multiplexed();
+    if (code == kResultOk) {
+        Outcome.NotModified = attempt.NotModified();
+        Outcome.ETag = attempt.ETagSeen();
+        Outcome.LastModified = attempt.LastModifiedSeen();
     }
-    Outcome.Code = code;
-    // Connection failures and cancels keep the first text; every other failure names its cause.
-    if (code != kResultOk && code != kResultConnect && code != kResultCancelled)
-        Outcome.ErrorText = ResultCodeText(code);
-    PostProgress(Clock::now(), true);  // nothing held back behind the completion
-    if (Sink) Sink->Post(WM_DOWNLOAD_COMPLETE, MakeNotifyParam(Req.Kind, code), this);
+    // An answer that cannot continue the partial restarts once from byte 0; an attempt that
+    // continues nothing cannot ask for that.
+    if (code == kRestartFromZero) {
+        Current.MayContinue = false;
+        StartAttempt();
+        return;
+    }
+    Outcome.AnsweredBy = Current.Urls[Current.Url];
+    if (MirrorCouldHelp(code, status, Current.Request->MirrorOnNotFound) &&
+        !StopSource.stop_requested() && Current.Url + 1 < Current.Urls.size()) {
+        ++Current.Url;
+        Current.MayContinue = true;
+        StartAttempt();
+        return;
+    }
+    // Taken out first: once told, a worker waiting for this end may begin another chain.
+    std::function<void(int32_t)> done = std::move(Current.Done);
+    done(code);
+}
+
+int32_t CInetFile::FetchAndWait(const TransferRequest& req, bool keepPartial) {
+    std::mutex lock;
+    std::condition_variable signal;
+    std::optional<int32_t> result;
+    BeginFetch(req, keepPartial, [&](int32_t code) {
+        // Notified under the lock: this frame may go as soon as it is released.
+        std::lock_guard guard(lock);
+        result = code;
+        signal.notify_one();
+    });
+    std::unique_lock wait(lock);
+    signal.wait(wait, [&] { return result.has_value(); });
+    return *result;
 }
 
 }  // namespace toval

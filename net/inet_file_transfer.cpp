@@ -21,8 +21,24 @@ using Clock = std::chrono::steady_clock;
 
 }  // namespace
 
-int32_t CInetFile::Transfer::Perform() {
-    const int32_t code = Download();
+std::optional<int32_t> CInetFile::Transfer::Begin() {
+    int32_t code = Prepare();
+    if (code == kResultOk) {
+        NetworkLoop* loop = NetworkLibrary::Loop();
+        if (Req.TimeLimit.count() > 0) Ends = Clock::now() + Req.TimeLimit;
+        if (loop && loop->Add(*this)) return std::nullopt;
+        code = kResultConnect;
+    }
+    return Finish(code);
+}
+
+void CInetFile::Transfer::Ended(CURLcode result, int32_t ended) {
+    const int32_t code = Finish(ended != kResultOk ? ended : Conclude(result));
+    // Last: the owner may start the next attempt, and this one may go once it has returned.
+    Owner.AttemptEnded(code);
+}
+
+int32_t CInetFile::Transfer::Finish(int32_t code) {
     if (code == kRestartFromZero) {
         File.Discard();
         DropPartial();
@@ -38,13 +54,11 @@ int32_t CInetFile::Transfer::Perform() {
         File.Discard();
         DropPartial();
     }
+    // The file closes (a partial kept to continue with what it holds) and the handles go before
+    // the owner hears of the end, so the receiver may rename or read the file at once.
+    File.Close();
+    EasyHandle.reset();
     return code;
-}
-
-int32_t CInetFile::Transfer::Download() {
-    if (const int32_t code = Prepare()) return code;
-    if (const int32_t code = RunOnLoop()) return code;
-    return Conclude(EndResult);
 }
 
 int32_t CInetFile::Transfer::Prepare() {
@@ -106,26 +120,6 @@ int32_t CInetFile::Transfer::Prepare() {
     EasyHandle.reset(curl_easy_init());
     if (!EasyHandle || !Configure()) return kResultConnect;
     return kResultOk;
-}
-
-int32_t CInetFile::Transfer::RunOnLoop() {
-    NetworkLoop* loop = NetworkLibrary::Loop();
-    if (!loop) return kResultConnect;
-    const Clock::time_point now = Clock::now();
-    if (Req.TimeLimit.count() > 0) Ends = now + Req.TimeLimit;
-    if (!loop->Add(*this)) return kResultConnect;
-    std::unique_lock lock(EndLock);
-    EndSignal.wait(lock, [this] { return HasEnded; });
-    return EndCode;
-}
-
-void CInetFile::Transfer::Ended(CURLcode result, int32_t ended) {
-    // Notified under the lock: the worker may destroy this transfer as soon as it sees the end.
-    std::lock_guard guard(EndLock);
-    EndResult = result;
-    EndCode = ended;
-    HasEnded = true;
-    EndSignal.notify_one();
 }
 
 NetworkLoop::Turn CInetFile::Transfer::Check(Clock::time_point now) {

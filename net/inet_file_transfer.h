@@ -2,10 +2,8 @@
 // One attempt of CInetFile on one URL. Private to net/: its members are defined apart, the
 // request and its answer in inet_file_transfer.cpp, the local file in inet_file_local.cpp.
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -27,8 +25,8 @@ inline constexpr size_t kWriteBufferBytes = 256 * 1024;
 // the same URL is asked again for the whole body.
 inline constexpr int32_t kRestartFromZero = -1;
 
-// The worker prepares the request and concludes it; the network loop's thread runs it
-// meanwhile, calling the header and body callbacks and Check.
+// Prepared by whoever starts it; run and concluded on the network loop's thread, which calls the
+// header and body callbacks and Check.
 class CInetFile::Transfer final : private NetworkLoop::Job {
   public:
     // `created` says whether an earlier attempt of the same request made its ".update" file (a
@@ -45,9 +43,11 @@ class CInetFile::Transfer final : private NetworkLoop::Job {
           Created(created),
           File(kWriteBufferBytes) {}
 
-    // The result code of this attempt (or kRestartFromZero); a file the attempt made and that can
-    // be of no use is gone.
-    int32_t Perform();
+    // Sends the request out on the network loop, which ends the attempt later; or, when it could
+    // not be sent, its result code at once. Either way the code is the attempt's result (or
+    // kRestartFromZero), and by the time it is known, a file the attempt made and that can be of
+    // no use is gone.
+    std::optional<int32_t> Begin();
     // The status of the last response seen; 0 when none came.
     long LastStatus() const { return Status; }
     bool NotModified() const { return WasNotModified; }
@@ -59,14 +59,12 @@ class CInetFile::Transfer final : private NetworkLoop::Job {
     bool Multiplexed() const { return OverHttp2; }
 
   private:
-    // The result code of the attempt (kResultOk or kRestartFromZero included).
-    int32_t Download();
     // Everything up to the request going out: the URL, the headers, a partial to continue.
     int32_t Prepare();
-    // Hands the request to the network loop and waits until it has ended there.
-    int32_t RunOnLoop();
     // What the answer that came means for the file.
     int32_t Conclude(CURLcode result);
+    // Removes what the attempt made when it can be of no use; `code`.
+    int32_t Finish(int32_t code);
 
     CURL* Easy() override { return EasyHandle.get(); }
     NetworkLoop::Turn Check(NetworkLoop::Clock::time_point now) override;
@@ -138,12 +136,6 @@ class CInetFile::Transfer final : private NetworkLoop::Job {
     CurlUrl UrlHandle;
     CurlSlist Headers;
     CurlEasy EasyHandle;
-    // Set once by the loop's thread, waited for by the worker.
-    std::mutex EndLock;
-    std::condition_variable EndSignal;
-    bool HasEnded = false;
-    CURLcode EndResult = CURLE_OK;
-    int32_t EndCode = kResultOk;
 };
 
 }  // namespace toval

@@ -39,6 +39,13 @@ std::optional<Sha256Digest> HashOfFile(const std::string& path, std::stop_token 
 
 }  // namespace
 
+bool CInetFile::PatchOnOffer() const {
+    if (Req.Writes != BodyTarget::UpdateFile || !ParseSha256Hex(Req.Sha256)) return false;
+    for (const TransferPatch& p : Req.Patches)
+        if (PatchWorthFetching(p.Length, Req.ExpectedLength)) return true;
+    return false;
+}
+
 std::optional<int32_t> CInetFile::FetchByPatch(const std::stop_token& stop) {
     const std::optional<Sha256Digest> wanted = ParseSha256Hex(Req.Sha256);
     std::vector<const TransferPatch*> offered;
@@ -84,7 +91,7 @@ std::optional<int32_t> CInetFile::FetchByPatch(const std::stop_token& stop) {
     fetch.MinimumRate = Req.MinimumRate;
     fetch.RateWindow = Req.RateWindow;
     fetch.RateGrace = Req.RateGrace;
-    const int32_t code = Fetch(fetch, stop, false);
+    const int32_t code = FetchAndWait(fetch, false);
     const std::string patchPath = UpdateFilePath(fetch.TargetPath);
     // A patch is small: one cut off is fetched again rather than continued, so nothing of it is
     // kept. Under the lock whatever its download left is ours; without it, a failed attempt has

@@ -32,6 +32,8 @@ ScriptedTransfer::~ScriptedTransfer() {
 }
 
 bool ScriptedTransfer::Start() {
+    if (std::find(All.Refused.begin(), All.Refused.end(), Req.URL) != All.Refused.end())
+        return false;
     Started = true;
     All.Started.push_back(Req.URL);
     return true;

@@ -29,6 +29,8 @@ class ScriptedTransfers {
     std::vector<std::string> Started;
     std::vector<std::string> Cancelled;
     int Destroyed = 0;
+    // URLs whose transfers refuse to start, as a real one does when it gets no thread.
+    std::vector<std::string> Refused;
 
   private:
     std::map<std::string, ScriptedTransfer*> Made;

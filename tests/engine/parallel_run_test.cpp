@@ -106,5 +106,23 @@ TEST_F(ParallelRunTest, TheFirstFailureInCatalogueOrderIsTheOneThatEndsTheRun) {
     EXPECT_EQ(FileLines().size(), 4u);
 }
 
+// A transfer that cannot start (the real one, when no thread can be had for a patch's work) ends
+// the run at once, and the caller is told.
+TEST_F(ParallelRunTest, ATransferThatCannotStartEndsTheRunAndTellsTheCaller) {
+    Made.Refused = {kCatalogueUrl};
+    Run = std::make_unique<CUpdateRun>(
+        Host, BaseDirectories{Client.Path(), Client.Path(), Client.Path()});
+    Run->SetTransferFactory(Made.Factory());
+    Run->SetCallerWindow(77);
+    Run->StartRun(kCatalogueUrl);
+    Run->OnTimer(WM_TIMER_PUMP);
+    Settle();
+    EXPECT_EQ(Run->RunOutcome(), CUpdateRun::Outcome::Stopped);
+    EXPECT_THAT(Host.Results, ElementsAreArray({std::make_pair(77u, 0u)}));
+    ASSERT_FALSE(Host.Events.empty());
+    EXPECT_EQ(Host.Events.back(), "quit");
+    EXPECT_EQ(Host.Boxes.size(), 1u);
+}
+
 }  // namespace
 }  // namespace toval::test

@@ -1,13 +1,8 @@
 // Runs that end early: a file that fails or has another length than listed, a catalogue that
-// cannot be fetched or read, files that cannot fit on the disk and a worker thread that cannot
-// start; none of them starts the lobby.
+// cannot be fetched or read, files that cannot fit on the disk; none of them starts the lobby.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#ifndef _WIN32
-#include <pthread.h>
-#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -150,33 +145,6 @@ TEST_F(UpdateRunTest, FilesThatCannotFitOnTheDiskAreNotFetched) {
     EXPECT_TRUE(FilesRequested().empty());
     EXPECT_TRUE(LobbyStayedAway());
 }
-
-#ifndef _WIN32
-// Linux threads only: the fault is injected through the default attributes of pthreads.
-TEST_F(UpdateRunTest, AWorkerThatCannotStartEndsTheRunAndTellsTheCaller) {
-    Publish({{"a.dat", "aaaa"}});
-    // Fault injection, not a fake: every new thread now asks for a stack no machine can map,
-    // so the transfer's worker really fails to start.
-    pthread_attr_t saved, huge;
-    ASSERT_EQ(pthread_getattr_default_np(&saved), 0);
-    pthread_attr_init(&huge);
-    pthread_attr_setstacksize(&huge, size_t{1} << 46);
-    ASSERT_EQ(pthread_setattr_default_np(&huge), 0);
-    auto run = MakeRun();
-    run->StartRun(Web->Url("update.xml"));
-    run->OnTimer(WM_TIMER_PUMP);
-    pthread_setattr_default_np(&saved);
-    pthread_attr_destroy(&huge);
-    pthread_attr_destroy(&saved);
-    EXPECT_EQ(run->RunOutcome(), CUpdateRun::Outcome::Stopped);
-    EXPECT_THAT(Host->Results, ElementsAre(std::make_pair(77u, 0u)));
-    ASSERT_FALSE(Host->Events.empty());
-    EXPECT_EQ(Host->Events.back(), "quit");
-    EXPECT_EQ(Host->Boxes.size(), 1u);
-    EXPECT_EQ(CountTempCatalogues(Tmp.Path()), 0);
-}
-
-#endif
 
 }  // namespace
 }  // namespace toval::test

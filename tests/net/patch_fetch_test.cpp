@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <pthread.h>
 #include <sys/stat.h>
 #endif
 
@@ -158,6 +159,42 @@ TEST_F(PatchFetchTest, UnderTheLockWhatIsNoRegularFileAtItsOwnPathsIsReplacedNev
             EXPECT_EQ(ReadFile(victim), "must stay");
             EXPECT_EQ(Names(), (std::vector<std::string>{"f.bin", "f.bin.update", "victim"}));
         }
+}
+#endif
+
+#ifndef _WIN32
+// Only a patch's work needs a thread of the transfer's own. Fault injection, not a fake: every
+// new thread asks for a stack no machine can map, so that worker really fails to start; the
+// transfer says so, and a file without a patch on offer starts all the same.
+TEST_F(PatchFetchTest, ATransferWhosePatchWorkerCannotStartSaysSo) {
+    Client.Write("f.bin", From);
+    Server.Route("/f.bin", Response{200, To});
+    Fetcher patched, whole, first;
+    for (Fetcher* t : {&patched, &whole, &first}) {
+        t->Req.URL = Server.Url("/f.bin");
+        t->Req.TargetPath = Client / (t == &patched ? "f.bin" : t == &whole ? "g.bin" : "h.bin");
+        t->Req.Sha256 = HexDigestOf(To);
+        t->Req.ExpectedLength = To.size();
+        t->Sink = &Sink;
+    }
+    patched.Req.Patches = {{HexDigestOf(From), Server.Url("/p.zst"), Patch.size()}};
+    // The network loop's own thread is started by the process's first transfer.
+    ASSERT_EQ(FetchToEnd(first, Sink).Code, kResultOk);
+    pthread_attr_t saved, huge;
+    ASSERT_EQ(pthread_getattr_default_np(&saved), 0);
+    pthread_attr_init(&huge);
+    pthread_attr_setstacksize(&huge, size_t{1} << 46);
+    ASSERT_EQ(pthread_setattr_default_np(&huge), 0);
+    const bool patchedStarted = patched.Start();
+    const bool wholeStarted = whole.Start();
+    pthread_setattr_default_np(&saved);
+    pthread_attr_destroy(&huge);
+    pthread_attr_destroy(&saved);
+    EXPECT_FALSE(patchedStarted);
+    ASSERT_TRUE(wholeStarted);
+    whole.Join();
+    EXPECT_EQ(whole.Result().Code, kResultOk);
+    patched.Join();  // never started: returns at once
 }
 #endif
 
