@@ -128,6 +128,11 @@ std::optional<ParsedCatalogue> LoadParsedCatalogue(const std::string& stateDir,
     const std::string_view body = bytes.substr(kHeader);
     if (bytes.substr(kMagic.size() + catalogue.size(), catalogue.size()) != View(HashOf(body)))
         return std::nullopt;
+    // The records are built while the file is read a second time, and the pages read are let go
+    // as they are left behind: what the check holds at its peak is the records, not the file too.
+    file.Forget(0, bytes.size());
+    constexpr std::size_t kForgetStep = 1 << 20;
+    std::size_t forgotten = 0;
 
     Reader read(body);
     std::string program, windows, system;
@@ -154,6 +159,11 @@ std::optional<ParsedCatalogue> LoadParsedCatalogue(const std::string& stateDir,
         for (uint32_t p = 0; read.Ok && p < patches && p < read.In.size() / 4; ++p)
             PatchFields(entry->Patches.emplace_back(), read);
         out.Entries.push_back(std::move(entry));
+        const std::size_t at = bytes.size() - read.In.size();
+        if (at - forgotten >= kForgetStep) {
+            file.Forget(forgotten, at - forgotten);
+            forgotten = at;
+        }
     }
     if (!read.Ok || !read.In.empty() || out.Entries.size() != count) return std::nullopt;
     return out;

@@ -26,6 +26,10 @@ class MappedFile {
     bool Ok() const { return Valid; }
     // The bytes; empty for an empty file.
     std::string_view Bytes() const { return {static_cast<const char*>(Data), Size}; }
+    // Lets the process's memory go of the pages of [offset, offset + size) read so far; the
+    // bytes stay readable (read again from the page cache). A hint: nothing happens where the
+    // system has no such call.
+    void Forget(size_t offset, size_t size) const;
 
   private:
     void Release();

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "platform/file_handle.h"
 
 namespace toval {
@@ -35,6 +37,16 @@ void MappedFile::Release() {
     Data = nullptr;
     Size = 0;
     Valid = false;
+}
+
+void MappedFile::Forget(size_t offset, size_t size) const {
+    // Whole pages inside the range only: a page the caller still reads from stays.
+    const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    if (!Data || offset > Size || page == 0) return;
+    size = std::min(size, Size - offset);
+    const size_t first = (offset + page - 1) / page * page;
+    const size_t end = (offset + size) / page * page;
+    if (end > first) ::madvise(static_cast<char*>(Data) + first, end - first, MADV_DONTNEED);
 }
 
 WritableMapping::WritableMapping(const FileHandle& file, uint64_t size) {

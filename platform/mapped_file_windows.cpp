@@ -41,6 +41,9 @@ void MappedFile::Release() {
     Valid = false;
 }
 
+// The system trims a view's pages from the working set by itself when memory is wanted.
+void MappedFile::Forget(size_t, size_t) const {}
+
 WritableMapping::WritableMapping(const FileHandle& file, uint64_t size) {
     if (size == 0) return;  // an empty file cannot be mapped, and needs not be
     const HANDLE mapping =
