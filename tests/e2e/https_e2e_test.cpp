@@ -76,6 +76,15 @@ TEST_P(Https, EveryFileArrivesOverHttp2OnOneConnectionOrOverHttp11AsBefore) {
         // As over http://: a few kept-alive connections, never one per file.
         EXPECT_LE(FileConnections().size(), 5u);
     }
+    // The publisher's check trusts the same authority the same way, many questions at once.
+    const ProcessResult check = RunProcess(
+        std::string(TOVAL_BIN_DIR) + "/toval-catalog", {"--check", Web->Url("update.xml")},
+        {{"PATH", "/usr/bin:/bin"}, {"SSL_CERT_FILE", Authority.AuthorityCertificate()}},
+        Root / "work");
+    EXPECT_EQ(check.ExitStatus, 0) << check.Out << check.Err;
+    EXPECT_NE(check.Out.find(std::to_string(kFiles) + " of " + std::to_string(kFiles)),
+              std::string::npos)
+        << check.Out;
 }
 
 TEST_P(Https, ACertificateNoTrustedAuthoritySignedIsRefused) {
