@@ -80,8 +80,11 @@ int DecodeCodePage936(unsigned char* out, int* outlen, const unsigned char* in, 
         const int error = errno;
         read = end - static_cast<int>(fromLeft);
         written = room - static_cast<int>(toLeft);
-        // E2BIG: the output is full and the rest waits for the next call.
-        if (rc == static_cast<std::size_t>(-1) && error != E2BIG) status = -2;
+        if (rc != static_cast<std::size_t>(-1)) continue;
+        // E2BIG: the output is full (perhaps too full for even one character) and the rest
+        // waits for the next call.
+        if (error == E2BIG) break;
+        status = -2;
     }
     *inlen = read;
     *outlen = written;

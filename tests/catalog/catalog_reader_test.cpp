@@ -2,6 +2,7 @@
 // and entries whose paths would leave their directory or reach the updater's own files.
 
 #include <gtest/gtest.h>
+#include <libxml/encoding.h>
 
 #include <limits>
 
@@ -207,6 +208,48 @@ TEST_F(CatalogReader, DecodesGb2312AsCodePage936) {
     ASSERT_TRUE(LoadText("<?xml version=\"1.0\" encoding=\"gb2312\"?><r><File><FileName>" + gbk +
                          "</FileName></File></r>"));
     EXPECT_EQ(Catalog.TakeFirst()->FileName, "镕眾臺");
+}
+
+// The decoder libxml2 calls for "GB2312", called as libxml2 calls it: with room for part of the
+// text, or for less than one character, and with a character cut off at the end of its input.
+TEST_F(CatalogReader, Gb2312DecoderTakesWholeCharactersAndStopsWhenFull) {
+    xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler("GB2312");
+    ASSERT_NE(handler, nullptr);
+    ASSERT_NE(handler->input, nullptr);
+    struct Case {
+        const char* name;
+        std::string in;
+        int room;
+        int consumed;     // bytes of `in` taken
+        std::string out;  // what they made
+        bool refused;
+    };
+    const Case cases[] = {
+        {"ASCII and characters",
+         "a\xB5\xD8"
+         "b\xE9\x46",
+         64, 6, "a地b镕", false},
+        {"a trail byte in the ASCII range is not ASCII", "\xE9\x46\xE9\x46", 64, 4, "镕镕", false},
+        {"no room for one character", "\xB5\xD8", 2, 0, "", false},
+        {"room for the first character only", "\xB5\xD8\xCD\xBC", 4, 2, "地", false},
+        {"room for part of the ASCII", "abcdef", 3, 3, "abc", false},
+        {"a lead byte waits for its trail", "ab\xB5", 64, 2, "ab", false},
+        {"no character of the code page",
+         "a\x81\x20"
+         "b",
+         64, 1, "a", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        unsigned char out[64];
+        int outlen = c.room, inlen = static_cast<int>(c.in.size());
+        const int made = handler->input(
+            out, &outlen, reinterpret_cast<const unsigned char*>(c.in.data()), &inlen);
+        EXPECT_EQ(made < 0, c.refused);
+        EXPECT_EQ(inlen, c.consumed);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(out), static_cast<std::size_t>(outlen)),
+                  c.out);
+    }
 }
 
 // The parser reads and decodes a document in pieces; a character whose two bytes fall into two
