@@ -24,7 +24,6 @@ constexpr int kFiles = 60;
 class Https : public ::testing::TestWithParam<bool> {
   protected:
     void SetUp() override {
-        if (TestingWindowsUpdater()) GTEST_SKIP() << "the Windows updater's TLS is Schannel's";
         for (const char* d : {"home", "tmp", "client", "server/c", "work", "ca"})
             fs::create_directories(Root / d);
         ASSERT_TRUE(Authority.Made()) << Authority.Failure();
@@ -42,7 +41,10 @@ class Https : public ::testing::TestWithParam<bool> {
     }
     ProcessResult Update(bool trusted) {
         auto env = UpdaterEnvironment(Root.Path());
-        if (trusted) env["SSL_CERT_FILE"] = Authority.AuthorityCertificate();
+        // Under Wine the Windows updater sees this file system as drive Z:.
+        if (trusted)
+            env["SSL_CERT_FILE"] =
+                (TestingWindowsUpdater() ? "Z:" : "") + Authority.AuthorityCertificate();
         return RunProcess(Updater, {"--console", Web->Url("update.xml") + ",0"}, env,
                           Root / "work");
     }
@@ -61,6 +63,9 @@ class Https : public ::testing::TestWithParam<bool> {
 };
 
 TEST_P(Https, EveryFileArrivesOverHttp2OnOneConnectionOrOverHttp11AsBefore) {
+    // The refusal below runs under Wine too; a server vouched for by a file of authorities does
+    // not: the Windows updater's Schannel, under Wine, reaches none with SSL_CERT_FILE set.
+    if (TestingWindowsUpdater()) GTEST_SKIP() << "Wine's Schannel does not check against a file";
     const bool http2 = GetParam();
     const ProcessResult r = Update(true);
     ASSERT_EQ(r.ExitStatus, 0) << r.Out << r.Err;
