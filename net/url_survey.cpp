@@ -14,6 +14,15 @@ namespace toval {
 namespace {
 // Streams at once on one HTTP/2 connection (nginx allows 128 by default).
 constexpr unsigned kStreamsPerConnection = 100;
+// Servers close a connection after so many requests (nginx: 1,000), and the questions in flight
+// on it die with it; libcurl asks again on a new one, but with many connections closing at once
+// some run out of its tries. Each gets this many more of ours.
+constexpr int kAsksPerUrl = 3;
+
+bool ConnectionDied(CURLcode result) {
+    return result == CURLE_SEND_ERROR || result == CURLE_RECV_ERROR ||
+           result == CURLE_GOT_NOTHING || result == CURLE_HTTP2 || result == CURLE_HTTP2_STREAM;
+}
 
 // One request in flight: its handle is reused for the next URL, and with it the connection.
 struct Slot {
@@ -123,14 +132,22 @@ std::vector<SurveyAnswer> Survey(const std::vector<std::string>& urls, SurveyAsk
         slots.back()->MaxBody = maxBody;
         if (slots.back()->Easy) idle.push_back(slots.back().get());
     }
+    std::vector<int> asked(urls.size(), 0);
+    std::vector<size_t> again;  // indexes to ask once more, before the ones not yet asked
     size_t next = 0, done = 0, running = 0;
     while (done < urls.size()) {
-        while (next < urls.size() && !idle.empty()) {
+        while ((!again.empty() || next < urls.size()) && !idle.empty()) {
             Slot* slot = idle.back();
             idle.pop_back();
-            slot->Index = next;
-            Begin(*slot, urls[next], answers[next]);
-            ++next;
+            if (!again.empty()) {
+                slot->Index = again.back();
+                again.pop_back();
+                answers[slot->Index] = SurveyAnswer{};
+            } else {
+                slot->Index = next++;
+            }
+            ++asked[slot->Index];
+            Begin(*slot, urls[slot->Index], answers[slot->Index]);
             if (curl_multi_add_handle(multi.get(), slot->Easy.get()) != CURLM_OK) {
                 answers[slot->Index].Error = "the request could not be made";
                 ++done;
@@ -151,8 +168,12 @@ std::vector<SurveyAnswer> Survey(const std::vector<std::string>& urls, SurveyAsk
             curl_multi_remove_handle(multi.get(), message->easy_handle);
             Finish(*slot, result);
             --running;
-            ++done;
             idle.push_back(slot);
+            if (ConnectionDied(result) && asked[slot->Index] < kAsksPerUrl) {
+                again.push_back(slot->Index);
+                continue;
+            }
+            ++done;
             if (progress && (done % 64 == 0 || done == urls.size())) progress(done);
         }
         if (running > 0) curl_multi_poll(multi.get(), nullptr, 0, 100, nullptr);
