@@ -62,3 +62,13 @@ make_tls() {
   openssl x509 -req -in "$dir/server.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" \
     -CAcreateserial -days 2 -extfile "$dir/server.ext" -out "$dir/server.pem" 2>/dev/null
 }
+
+# delay_proxy NAME PORT: toval-delay-proxy (from $bin) in front of PORT, its output in
+# $work/NAME.out; sets $proxy_port and adds its pid to the array $proxies.
+delay_proxy() {
+  "$bin/toval-delay-proxy" 0 127.0.0.1 "$2" >"$work/$1.out" &
+  proxies+=($!)
+  for _ in $(seq 50); do grep -q '^listening' "$work/$1.out" && break; sleep 0.1; done
+  proxy_port=$(sed -n 's/^listening 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/$1.out")
+  [ -n "$proxy_port" ] || { echo "$0: toval-delay-proxy did not start" >&2; exit 1; }
+}
