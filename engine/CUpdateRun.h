@@ -20,6 +20,7 @@
 
 #include "catalog/CServerList.h"
 #include "catalog/CUpdateCatalog.h"
+#include "catalog/hash_cache.h"
 #include "engine/catalogue_fetch.h"
 #include "engine/download_scheduler.h"
 #include "engine/installer.h"
@@ -220,6 +221,9 @@ class CUpdateRun {
     CUpdateCatalog UpdateCatalog;
     CatalogueFetch Fetch;
     std::unique_ptr<Installer> Files;
+    // The hash cache, read at the first file with a patch on offer: what it knows of an
+    // installed file spares reading it again to choose the patch.
+    mutable std::optional<HashCache> KnownHashes;
     DownloadScheduler Scheduler;  // declared last: destroyed first, joining its transfers
 };
 

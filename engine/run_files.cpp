@@ -6,6 +6,7 @@
 
 #include "engine/CUpdateRun.h"
 #include "engine/file_mode.h"
+#include "engine/known_digest.h"
 #include "engine/status_texts.h"
 #include "net/derived_urls.h"
 #include "net/patch_limits.h"
@@ -177,6 +178,10 @@ TransferRequest CUpdateRun::FileRequest(const CFileEntry& file) const {
         if (!PatchWorthFetching(patch.Length, request.ExpectedLength)) continue;
         if (std::optional<std::string> url = ResolveUrl(Fetch.AcceptedUrl(), patch.URL))
             request.Patches.push_back({patch.FromSha256, std::move(*url), patch.Length});
+    }
+    if (!request.Patches.empty()) {
+        if (!KnownHashes) KnownHashes = HashCache::Load(StateDir());
+        request.Installed = KnownDigest(*KnownHashes, file.FullPath);
     }
     request.SyncOnClose = false;  // the batch is synced at once before it is installed
     // Under the run lock no other updater writes here: a partial download that a run before

@@ -13,6 +13,7 @@
 #include "net/update_path.h"
 #include "platform/crypto.h"
 #include "platform/file_handle.h"
+#include "platform/file_identity.h"
 #include "platform/mapped_file.h"
 
 namespace toval {
@@ -22,9 +23,16 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The SHA-256 of a regular file; nothing when it cannot be read, or a stop is asked for (a
-// file of gigabytes takes seconds).
-std::optional<Sha256Digest> HashOfFile(const std::string& path, std::stop_token stop) {
+// file of gigabytes takes seconds). A file that still is the one `known` was taken of is not
+// read again.
+std::optional<Sha256Digest> HashOfFile(const std::string& path, std::stop_token stop,
+                                       std::optional<InstalledDigest> known) {
     constexpr size_t kPiece = 4 << 20;
+    if (known && ExaminePath(path).Kind == PathKind::Regular) {
+        const FileHandle handle = FileHandle::Open(path, OpenFor::Read);
+        const std::optional<IdentifiedFile> now = IdentifyFile(handle);
+        if (now && now->Identity == known->Identity) return known->Digest;
+    }
     const MappedFile file(path);
     if (!file.Ok()) return std::nullopt;
     Sha256 hash;
@@ -59,14 +67,15 @@ std::optional<int32_t> CInetFile::FetchByPatch(const std::stop_token& stop) {
     const TransferPatch* chosen = nullptr;
     if (offered.size() == 1) {
         try {
-            installed = std::async(std::launch::async, HashOfFile, Req.TargetPath, stop);
+            installed =
+                std::async(std::launch::async, HashOfFile, Req.TargetPath, stop, Req.Installed);
             chosen = offered.front();
         } catch (const std::system_error&) {
         }
     }
     if (!chosen) {
         std::promise<std::optional<Sha256Digest>> now;
-        const std::optional<Sha256Digest> hash = HashOfFile(Req.TargetPath, stop);
+        const std::optional<Sha256Digest> hash = HashOfFile(Req.TargetPath, stop, Req.Installed);
         now.set_value(hash);
         installed = now.get_future();
         for (const TransferPatch* p : offered)

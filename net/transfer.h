@@ -8,14 +8,25 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "net/messages.h"
 #include "net/rate_cap.h"
 #include "net/result_codes.h"
+#include "platform/crypto.h"
+#include "platform/file_identity.h"
 
 namespace toval {
+
+// The SHA-256 of the installed file as the caller knows it (from its hash cache), with the
+// identity of the file it was taken of: while the file keeps that identity it is not read again
+// to choose a patch.
+struct InstalledDigest {
+    FileIdentity Identity;
+    Sha256Digest Digest{};
+};
 
 // A patch that makes the requested file out of an earlier version of it.
 struct TransferPatch {
@@ -72,6 +83,7 @@ struct TransferRequest {
     // one of them, its patch is fetched (with every limit of a file) and applied instead of the
     // whole file; anything amiss with it falls back to the whole file within the same transfer.
     std::vector<TransferPatch> Patches;
+    std::optional<InstalledDigest> Installed;
     // A conditional request: validators of a copy the caller keeps (empty: none are sent). A 304
     // answer then completes with code 0, nothing written, and NotModified set.
     std::string IfNoneMatch;

@@ -12,10 +12,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/file_handle.h"
+#include "platform/file_identity.h"
 #include "tests/net/Fetcher.h"
 #include "tests/net/RecordingSink.h"
 #include "tests/net/patch_test_util.h"
@@ -47,7 +50,8 @@ class PatchFetchTest : public ::testing::Test {
     // as `patch` (none: no patch is offered) and listed at `listed` bytes (by default its own);
     // the paths the server was asked for.
     std::vector<std::string> Fetch(std::optional<Response> patch,
-                                   std::optional<uint64_t> listed = std::nullopt) {
+                                   std::optional<uint64_t> listed = std::nullopt,
+                                   const std::function<void(TransferRequest&)>& adjust = {}) {
         Client.Write("f.bin", From);
         Response whole{200, To};
         whole.Headers = {{"ETag", "\"f1\""}};
@@ -68,6 +72,7 @@ class PatchFetchTest : public ::testing::Test {
             t.Req.Patches = {{HexDigestOf(From), Server.Url("/p.zst"), listed.value_or(length)}};
         }
         t.Sink = &Sink;
+        if (adjust) adjust(t.Req);
         EXPECT_EQ(FetchToEnd(t, Sink).Code, kResultOk);
         EXPECT_TRUE(ReadFileIfAny(Client / "f.bin.update") == To);
 
@@ -121,6 +126,28 @@ TEST_F(PatchFetchTest, APatchThatCannotGiveTheFileGivesWayToTheWholeFileAndLeave
         // Neither the patch's download nor a record to continue it stays behind.
         EXPECT_EQ(Names(), (std::vector<std::string>{"f.bin", "f.bin.update"}));
     }
+}
+
+// The installed file's hash as the caller's cache keeps it is believed while the file has the
+// identity it was taken of, and read afresh otherwise. (A kept hash that lies shows which: the
+// patch it points to cannot make the file, and the whole file follows.)
+TEST_F(PatchFetchTest, AKeptHashOfTheInstalledFileIsUsedOnlyWhileTheFileIsTheSame) {
+    const auto kept = [&](bool sameFile, const std::string& of) {
+        return [&, sameFile, of](TransferRequest& req) {
+            const std::optional<IdentifiedFile> now =
+                IdentifyFile(FileHandle::Open(Client / "f.bin", OpenFor::Read));
+            ASSERT_TRUE(now);
+            InstalledDigest known{now->Identity, *ParseSha256Hex(HexDigestOf(of))};
+            if (!sameFile) ++known.Identity.Size;
+            req.Installed = known;
+        };
+    };
+    Clear();
+    EXPECT_EQ(Fetch(Response{200, Patch}, std::nullopt, kept(true, To)),
+              (std::vector<std::string>{"/p.zst", "/f.bin"}));
+    Clear();
+    EXPECT_EQ(Fetch(Response{200, Patch}, std::nullopt, kept(false, To)),
+              (std::vector<std::string>{"/p.zst"}));
 }
 
 TEST_F(PatchFetchTest, APatchListedLongerThanItsFileOrWithoutALengthIsNeverFetched) {
