@@ -162,30 +162,52 @@ bool HashCache::Save() {
     return ReplaceFileWith(CachePath(StateDir), bytes, Durability::Unsynced);
 }
 
-bool RecordInstalledHash(const std::string& stateDir, const std::string& path,
-                         std::string_view sha256Hex) {
-    const std::optional<Sha256Digest> digest = ParseSha256Hex(sha256Hex);
-    if (stateDir.empty() || !digest) return false;
-    const std::optional<IdentifiedFile> installed =
-        IdentifyFile(FileHandle::Open(path, OpenFor::Read));
-    if (!installed) return false;
-    const std::string cachePath = CachePath(stateDir);
-    FileHandle cache = FileHandle::Open(cachePath, OpenFor::Update);
-    if (cache.IsOpen()) {
+bool InstalledHashes::OpenCache() {
+    if (Cache.IsOpen()) return true;
+    if (Unusable || StateDir.empty()) return false;
+    Unusable = true;
+    const std::string cachePath = CachePath(StateDir);
+    Cache = FileHandle::Open(cachePath, OpenFor::Update);
+    if (Cache.IsOpen()) {
         // Appended only to a cache that looks whole; the next check rebuilds any other.
-        const std::optional<uint64_t> size = cache.RegularSize();
+        const std::optional<uint64_t> size = Cache.RegularSize();
         char head[sizeof kMagic];
         if (!size || !LooksWhole(*size) ||
-            cache.ReadAt(head, sizeof head, 0) != static_cast<int64_t>(sizeof head) ||
-            std::memcmp(head, kMagic, sizeof kMagic) != 0 || !cache.Resize(*size))
+            Cache.ReadAt(head, sizeof head, 0) != static_cast<int64_t>(sizeof head) ||
+            std::memcmp(head, kMagic, sizeof kMagic) != 0 || !Cache.Resize(*size)) {
+            Cache.Close();
             return false;
+        }
     } else {
-        cache = FileHandle::Open(cachePath, OpenFor::CreateNew, 0644);
-        if (!cache.WriteAll(kMagic, sizeof kMagic)) return false;
+        Cache = FileHandle::Open(cachePath, OpenFor::CreateNew, 0644);
+        if (!Cache.WriteAll(kMagic, sizeof kMagic)) {
+            Cache.Close();
+            return false;
+        }
     }
+    Unusable = false;
+    return true;
+}
+
+bool InstalledHashes::Record(const std::string& path, std::string_view sha256Hex) {
+    const std::optional<Sha256Digest> digest = ParseSha256Hex(sha256Hex);
+    if (!digest) return false;
+    const std::optional<IdentifiedFile> installed =
+        IdentifyFile(FileHandle::Open(path, OpenFor::Read));
+    if (!installed || !OpenCache()) return false;
     std::string record;
     AppendRecord(record, installed->Identity, *digest);
-    return cache.WriteAll(record.data(), record.size()) && cache.Close();
+    if (Cache.WriteAll(record.data(), record.size())) return true;
+    // A record written in part would make the file look damaged: the next check rebuilds it.
+    Cache.Close();
+    Unusable = true;
+    return false;
+}
+
+bool RecordInstalledHash(const std::string& stateDir, const std::string& path,
+                         std::string_view sha256Hex) {
+    InstalledHashes hashes(stateDir);
+    return hashes.Record(path, sha256Hex);
 }
 
 }  // namespace toval

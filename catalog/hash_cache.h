@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/crypto.h"
+#include "platform/file_handle.h"
 #include "platform/file_identity.h"
 
 namespace toval {
@@ -55,10 +56,26 @@ class HashCache {
     bool Changed = false;  // added to, or what was on disk was damaged
 };
 
-// Adds the hash of the file just installed at `path` to the cache in `stateDir`, so that the
-// next check need not read it: `sha256Hex` is what its download was verified against. Nothing
-// happens without a hash, or when the file or the cache cannot be had (the next check hashes
-// the file itself). False in those cases.
+// Adds the hashes of files just installed to the cache in `stateDir`, so that the next check
+// need not read them; the cache stays open from one file to the next (a run installs many).
+class InstalledHashes {
+  public:
+    explicit InstalledHashes(std::string stateDir) : StateDir(std::move(stateDir)) {}
+
+    // `sha256Hex` is what the download of the file now at `path` was verified against. Nothing
+    // happens without a hash, or when the file or the cache cannot be had (the next check
+    // hashes the file itself). False in those cases.
+    bool Record(const std::string& path, std::string_view sha256Hex);
+
+  private:
+    bool OpenCache();
+
+    std::string StateDir;
+    FileHandle Cache;
+    bool Unusable = false;  // the cache could not be opened or looked damaged: left alone
+};
+
+// One file's hash, as InstalledHashes records it.
 bool RecordInstalledHash(const std::string& stateDir, const std::string& path,
                          std::string_view sha256Hex);
 

@@ -21,7 +21,7 @@ std::string StampText(const std::string& path) {
 }  // namespace
 
 Installer::Installer(IProgramStarter& programs, std::string stateDir)
-    : Programs(programs), Journal(stateDir), StateDir(std::move(stateDir)) {}
+    : Programs(programs), Journal(stateDir), Hashes(std::move(stateDir)) {}
 
 Installer::~Installer() { SyncDirectories(); }
 
@@ -67,7 +67,7 @@ InstallResult Installer::Install(const CFileEntry& file, uint64_t length, Action
     // A partial's description outlives a complete download that was kept for the next run.
     RemoveFile(ResumeInfoPath(target));
     // Its download was checked against this hash: the next check need not read the file again.
-    RecordInstalledHash(StateDir, target, file.Sha256);
+    if (!file.Sha256.empty()) Hashes.Record(target, file.Sha256);
     Directories.insert(ParentDirectory(target));
     if (timing == ActionTiming::Now)
         for (const JournalAction& action : actions) Perform(action);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "catalog/CFileEntry.h"
+#include "catalog/hash_cache.h"
 #include "engine/action_journal.h"
 #include "engine/run_services.h"
 
@@ -50,7 +51,7 @@ class Installer {
     IProgramStarter& Programs;
     ActionJournal Journal;
     std::set<std::string> Directories;  // where renames wait to be made durable
-    std::string StateDir;               // where installed files' hashes are recorded
+    InstalledHashes Hashes;             // of the files installed, for the next check
 };
 
 }  // namespace toval
