@@ -32,12 +32,12 @@ bool MirrorCouldHelp(int32_t code, long status, bool onNotFound) {
 
 TransferFactory DefaultTransferFactory() {
     return [](TransferRequest request, IMessageSink& sink) -> std::unique_ptr<ITransfer> {
-        return std::make_unique<CInetFile>(std::move(request), &sink);
+        return std::make_unique<CInetFile>(std::move(request), &sink, NetworkLibrary::Loop());
     };
 }
 
-CInetFile::CInetFile(TransferRequest request, IMessageSink* sink)
-    : Req(std::move(request)), Sink(sink) {}
+CInetFile::CInetFile(TransferRequest request, IMessageSink* sink, NetworkLoop* loop)
+    : Req(std::move(request)), Sink(sink), Loop(loop) {}
 
 CInetFile::~CInetFile() {
     Cancel();
@@ -69,7 +69,7 @@ bool CInetFile::Start() {
 void CInetFile::Cancel() {
     StopSource.request_stop();
     // The loop looks at the stop at its next turn; this one is taken now.
-    if (NetworkLoop* loop = NetworkLibrary::Loop()) loop->Wake();
+    if (Loop) Loop->Wake();
 }
 
 void CInetFile::Join() {
@@ -157,24 +157,25 @@ void CInetFile::StartAttempt() {
                                          Current.KeepPartial, Current.Created);
     // Handles and the file of an attempt are released before it reports its end, so the receiver
     // may rename or read the file at once.
-    if (const std::optional<int32_t> code = Attempt->Begin()) AttemptEnded(*code);
+    if (const std::optional<AttemptEnd> end = Attempt->Begin()) AttemptEnded(*end);
 }
 
-void CInetFile::AttemptEnded(int32_t code) {
+void CInetFile::AttemptEnded(const AttemptEnd& end) {
+    const int32_t code = end.Code;
     const Transfer& attempt = *Attempt;
     const long status = attempt.LastStatus();
     Outcome.HttpStatus = static_cast<int32_t>(status);
     Outcome.FetchedBytes += attempt.Fetched();
     Outcome.Resumed = attempt.Continued();
     Outcome.Multiplexed = attempt.Multiplexed();
-    if (code == kResultOk) {
+    if (!end.Failed()) {
         Outcome.NotModified = attempt.NotModified();
         Outcome.ETag = attempt.ETagSeen();
         Outcome.LastModified = attempt.LastModifiedSeen();
     }
     // An answer that cannot continue the partial restarts once from byte 0; an attempt that
     // continues nothing cannot ask for that.
-    if (code == kRestartFromZero) {
+    if (end.FromZeroAgain) {
         Current.MayContinue = false;
         StartAttempt();
         return;

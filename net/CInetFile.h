@@ -21,11 +21,15 @@
 
 namespace toval {
 
+struct AttemptEnd;  // how one attempt ended
+class NetworkLoop;
+
 class CInetFile final : public ITransfer {
   public:
     // Notifications go to `sink` (none when null): WM_DOWNLOAD_PROGRESS while bytes arrive,
-    // WM_DOWNLOAD_COMPLETE once, at the end.
-    CInetFile(TransferRequest request, IMessageSink* sink);
+    // WM_DOWNLOAD_COMPLETE once, at the end. The attempts run on `loop`, which outlives the
+    // transfer (without one, each fails as a connection would).
+    CInetFile(TransferRequest request, IMessageSink* sink, NetworkLoop* loop);
     // Cancels what still runs and waits for its end.
     ~CInetFile() override;
 
@@ -58,8 +62,8 @@ class CInetFile final : public ITransfer {
     void BeginFetch(const TransferRequest& req, bool keepPartial,
                     std::function<void(int32_t)> done);
     void StartAttempt();
-    // The attempt running ended with `code`: the next one, or the chain's end.
-    void AttemptEnded(int32_t code);
+    // The attempt running ended: the next one, or the chain's end.
+    void AttemptEnded(const AttemptEnd& end);
     // The same as BeginFetch, waiting for the end: on the worker only.
     int32_t FetchAndWait(const TransferRequest& req, bool keepPartial);
     // Whether a patch may make the file, which then needs the worker.
@@ -78,6 +82,7 @@ class CInetFile final : public ITransfer {
 
     const TransferRequest Req;
     IMessageSink* const Sink;
+    NetworkLoop* const Loop;
     std::stop_source StopSource;
     TransferResult Outcome;  // the transfer's until the completion is posted
     std::atomic<uint64_t> ReceivedBytes{0};

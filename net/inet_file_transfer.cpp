@@ -21,28 +21,28 @@ using Clock = std::chrono::steady_clock;
 
 }  // namespace
 
-std::optional<int32_t> CInetFile::Transfer::Begin() {
-    int32_t code = Prepare();
-    if (code == kResultOk) {
-        NetworkLoop* loop = NetworkLibrary::Loop();
+std::optional<AttemptEnd> CInetFile::Transfer::Begin() {
+    AttemptEnd end = Prepare();
+    if (!end.Failed()) {
         if (Req.TimeLimit.count() > 0) Ends = Clock::now() + Req.TimeLimit;
-        if (loop && loop->Add(*this)) return std::nullopt;
-        code = kResultConnect;
+        if (Owner.Loop && Owner.Loop->Add(*this)) return std::nullopt;
+        end = AttemptEnd::With(kResultConnect);
     }
-    return Finish(code);
+    return Finish(end);
 }
 
 void CInetFile::Transfer::Ended(CURLcode result, int32_t ended) {
-    const int32_t code = Finish(ended != kResultOk ? ended : Conclude(result));
+    const AttemptEnd end = Finish(ended != kResultOk ? AttemptEnd::With(ended) : Conclude(result));
     // Last: the owner may start the next attempt, and this one may go once it has returned.
-    Owner.AttemptEnded(code);
+    Owner.AttemptEnded(end);
 }
 
-int32_t CInetFile::Transfer::Finish(int32_t code) {
-    if (code == kRestartFromZero) {
+AttemptEnd CInetFile::Transfer::Finish(AttemptEnd end) {
+    const int32_t code = end.Code;
+    if (end.FromZeroAgain) {
         File.Discard();
         DropPartial();
-        return code;
+        return end;
     }
     // A file that could not be written out, or whose length or content is wrong, is of no use
     // and must not be installed, nor continued. Only a file this transfer may own is removed:
@@ -58,28 +58,29 @@ int32_t CInetFile::Transfer::Finish(int32_t code) {
     // the owner hears of the end, so the receiver may rename or read the file at once.
     File.Close();
     EasyHandle.reset();
-    return code;
+    return end;
 }
 
-int32_t CInetFile::Transfer::Prepare() {
-    if (Url.empty()) return kResultEmptyUrl;
+AttemptEnd CInetFile::Transfer::Prepare() {
+    if (Url.empty()) return AttemptEnd::With(kResultEmptyUrl);
     if (!Req.Sha256.empty()) {
         ExpectedDigest = ParseSha256Hex(Req.Sha256);
-        if (!ExpectedDigest) return kResultContent;
+        if (!ExpectedDigest) return AttemptEnd::With(kResultContent);
     }
 
     UrlHandle.reset(curl_url());
     CURLU* url = UrlHandle.get();
-    if (!url) return kResultConnect;
+    if (!url) return AttemptEnd::With(kResultConnect);
     // Spaces and non-ASCII letters in paths are escaped, as a browser would send them.
     if (curl_url_set(url, CURLUPART_URL, Url.c_str(), CURLU_URLENCODE) != CURLUE_OK)
-        return kResultBadUrl;
+        return AttemptEnd::With(kResultBadUrl);
     char* scheme = nullptr;
-    if (curl_url_get(url, CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) return kResultBadUrl;
+    if (curl_url_get(url, CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK)
+        return AttemptEnd::With(kResultBadUrl);
     const bool web = std::strcmp(scheme, "http") == 0 || std::strcmp(scheme, "https") == 0;
     Secure = std::strcmp(scheme, "https") == 0;
     curl_free(scheme);
-    if (!web) return kResultBadUrl;
+    if (!web) return AttemptEnd::With(kResultBadUrl);
     // The updater never sends credentials, not even ones written into the URL.
     curl_url_set(url, CURLUPART_USER, nullptr, 0);
     curl_url_set(url, CURLUPART_PASSWORD, nullptr, 0);
@@ -99,7 +100,7 @@ int32_t CInetFile::Transfer::Prepare() {
     // no such header, and libcurl leaves it out there).
     if (!Headers.Append("Accept: */*") || !Headers.Append("Pragma: no-cache") ||
         !Headers.Append("Cache-Control: no-cache") || !Headers.Append("Connection: keep-alive"))
-        return kResultConnect;
+        return AttemptEnd::With(kResultConnect);
     // The cache-bypassing headers stay: a cache between us and the server revalidates at the
     // origin, and only the origin's answer decides whether the kept copy is current.
     bool appended = true;
@@ -114,12 +115,12 @@ int32_t CInetFile::Transfer::Prepare() {
     // answer is the whole body, which replaces the partial.
     if (Offset != 0 &&
         !(add("Range", "bytes=" + std::to_string(Offset) + "-") && add("If-Range", Validator)))
-        return kRestartFromZero;
-    if (!appended) return kResultConnect;
+        return AttemptEnd::Restart();
+    if (!appended) return AttemptEnd::With(kResultConnect);
 
     EasyHandle.reset(curl_easy_init());
-    if (!EasyHandle || !Configure()) return kResultConnect;
-    return kResultOk;
+    if (!EasyHandle || !Configure()) return AttemptEnd::With(kResultConnect);
+    return {};
 }
 
 NetworkLoop::Turn CInetFile::Transfer::Check(Clock::time_point now) {
@@ -155,23 +156,25 @@ NetworkLoop::Turn CInetFile::Transfer::Check(Clock::time_point now) {
     return turn;
 }
 
-int32_t CInetFile::Transfer::Conclude(CURLcode result) {
+AttemptEnd CInetFile::Transfer::Conclude(CURLcode result) {
     long version = 0;
     OverHttp2 = curl_easy_getinfo(EasyHandle.get(), CURLINFO_HTTP_VERSION, &version) == CURLE_OK &&
                 version == CURL_HTTP_VERSION_2_0;
-    if (PendingCode != kResultOk) return PendingCode;
-    if (result != CURLE_OK) return kResultConnect;
+    if (Pending) return *Pending;
+    if (result != CURLE_OK) return AttemptEnd::With(kResultConnect);
     // The copy the caller keeps is current: nothing was written, nothing is to be.
     if (Status == 304 && Conditional) {
         WasNotModified = true;
-        return kResultOk;
+        return {};
     }
     // Any other final response that is not 200 or the asked-for 206 (a 304 nobody asked for, a
     // redirect without a target) fails like a 404.
-    if (Status != 200 && !(Status == 206 && Offset != 0)) return kResultHttpStatus;
-    if (!OpenLocalFile()) return kResultLocalFile;
+    if (Status != 200 && !(Status == 206 && Offset != 0))
+        return AttemptEnd::With(kResultHttpStatus);
+    if (!OpenLocalFile()) return AttemptEnd::With(kResultLocalFile);
     // A body that ended early without announcing its length ends here.
-    if (Req.ExpectedLength != 0 && BodyBytes != Req.ExpectedLength) return kResultLength;
+    if (Req.ExpectedLength != 0 && BodyBytes != Req.ExpectedLength)
+        return AttemptEnd::With(kResultLength);
     // Checked before the file is synced: a wrong one is removed, and need not reach the disk.
     if (ExpectedDigest) {
         const std::optional<Sha256Digest> digest =
@@ -179,15 +182,17 @@ int32_t CInetFile::Transfer::Conclude(CURLcode result) {
         // Bytes a cut-off run kept may be what spoiled it (a network that changed them before
         // the cut): the whole file is fetched once more before the file is given up.
         if (digest != ExpectedDigest)
-            return Status == 206 && Offset != 0 ? kRestartFromZero : kResultContent;
+            return Status == 206 && Offset != 0 ? AttemptEnd::Restart()
+                                                : AttemptEnd::With(kResultContent);
     }
     // An ".update" file is renamed over the installed one next; its data must be on the disk
     // before that, or a power loss could leave an empty file installed.
     const bool update = Req.Writes == BodyTarget::UpdateFile;
-    if (!File.Close(update ? Req.FileMode : 0, update && Req.SyncOnClose)) return kResultLocalFile;
+    if (!File.Close(update ? Req.FileMode : 0, update && Req.SyncOnClose))
+        return AttemptEnd::With(kResultLocalFile);
     // Complete: nothing is left to continue.
     if (Resumable) RemoveFile(ResumeInfoPath(Req.TargetPath));
-    return kResultOk;
+    return {};
 }
 
 int32_t CInetFile::Transfer::CheckAnnouncedLength() const {
@@ -259,22 +264,22 @@ size_t CInetFile::Transfer::HeadersComplete(size_t total) {
         const bool joins = Range && Range->First == Offset && Range->Total > Offset &&
                            Range->Last == Range->Total - 1 &&
                            (Req.ExpectedLength == 0 || Range->Total == Req.ExpectedLength);
-        if (!joins) return StopWith(kRestartFromZero);
+        if (!joins) return StopWith(AttemptEnd::Restart());
     }
     if (Status == 200 || (Status == 206 && Offset != 0)) {
         // A body announced at the wrong length is refused before anything is written.
-        if (const int32_t code = CheckAnnouncedLength()) return StopWith(code);
+        if (const int32_t code = CheckAnnouncedLength()) return StopWith(AttemptEnd::With(code));
         // The file is created here, not at the first body byte, so an empty body still makes one.
-        return OpenLocalFile() ? total : StopWith(kResultLocalFile);
+        return OpenLocalFile() ? total : StopWith(AttemptEnd::With(kResultLocalFile));
     }
     // The partial is longer than what the server now has, or it refuses ranges: start again.
-    if (Status == 416 && Offset != 0) return StopWith(kRestartFromZero);
+    if (Status == 416 && Offset != 0) return StopWith(AttemptEnd::Restart());
     // A redirect is followed by libcurl (a final one fails after the transfer); the rate window,
     // which its header lines fill, also bounds the connection to the new location.
     if (Status == 304 && Conditional) return total;
     if (Status >= 300 && Status < 400) return total;
     if (Status >= 100 && Status < 200) return total;  // an interim response
-    return StopWith(kResultHttpStatus);
+    return StopWith(AttemptEnd::With(kResultHttpStatus));
 }
 
 size_t CInetFile::Transfer::OnBody(char* data, size_t size, size_t count, void* self) {
@@ -291,8 +296,8 @@ size_t CInetFile::Transfer::OnBody(char* data, size_t size, size_t count, void* 
     if (!t.File.IsOpen()) {
         // A body of a response that is not the one asked for is never written anywhere.
         if (t.Status != 200 && !(t.Status == 206 && t.Offset != 0))
-            return t.StopWith(kResultHttpStatus);
-        if (!t.OpenLocalFile()) return t.StopWith(kResultLocalFile);
+            return t.StopWith(AttemptEnd::With(kResultHttpStatus));
+        if (!t.OpenLocalFile()) return t.StopWith(AttemptEnd::With(kResultLocalFile));
     }
     // Bytes past the limit are neither written nor reported: the body is already known to be
     // wrong, and a server that sends without end must not fill the disk.
@@ -312,10 +317,10 @@ size_t CInetFile::Transfer::OnBody(char* data, size_t size, size_t count, void* 
         stopped = t.Stop.stop_requested();
     }
     t.BodyBytes += accepted;
-    if (!t.File.Append(data, accepted)) return t.StopWith(kResultLocalFile);
+    if (!t.File.Append(data, accepted)) return t.StopWith(AttemptEnd::With(kResultLocalFile));
     if (t.ExpectedDigest && !t.File.Hashing()) t.Hash.Update(data, accepted);
-    if (stopped) return t.StopWith(kResultCancelled);
-    if (accepted < total) return t.StopWith(kResultLength);
+    if (stopped) return t.StopWith(AttemptEnd::With(kResultCancelled));
+    if (accepted < total) return t.StopWith(AttemptEnd::With(kResultLength));
     if (t.Req.Cap) t.HoldUntil = t.Req.Cap->Reserve(accepted, now);
     return total;
 }

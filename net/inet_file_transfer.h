@@ -21,9 +21,16 @@ namespace toval {
 
 inline constexpr size_t kWriteBufferBytes = 256 * 1024;
 
-// An attempt whose Range request could not continue the partial file: it has been dropped, and
-// the same URL is asked again for the whole body.
-inline constexpr int32_t kRestartFromZero = -1;
+// How one attempt ended: with the transfer's result code, or, when its Range request could not
+// continue the partial file (which is then dropped), asking for the same URL again from byte 0.
+struct AttemptEnd {
+    int32_t Code = kResultOk;
+    bool FromZeroAgain = false;
+
+    static AttemptEnd With(int32_t code) { return {code, false}; }
+    static AttemptEnd Restart() { return {kResultOk, true}; }
+    bool Failed() const { return Code != kResultOk || FromZeroAgain; }
+};
 
 // Prepared by whoever starts it; run and concluded on the network loop's thread, which calls the
 // header and body callbacks and Check.
@@ -44,10 +51,9 @@ class CInetFile::Transfer final : private NetworkLoop::Job {
           File(kWriteBufferBytes) {}
 
     // Sends the request out on the network loop, which ends the attempt later; or, when it could
-    // not be sent, its result code at once. Either way the code is the attempt's result (or
-    // kRestartFromZero), and by the time it is known, a file the attempt made and that can be of
-    // no use is gone.
-    std::optional<int32_t> Begin();
+    // not be sent, how it ended, at once. By the time the end is known, a file the attempt made
+    // and that can be of no use is gone.
+    std::optional<AttemptEnd> Begin();
     // The status of the last response seen; 0 when none came.
     long LastStatus() const { return Status; }
     bool NotModified() const { return WasNotModified; }
@@ -60,11 +66,11 @@ class CInetFile::Transfer final : private NetworkLoop::Job {
 
   private:
     // Everything up to the request going out: the URL, the headers, a partial to continue.
-    int32_t Prepare();
+    AttemptEnd Prepare();
     // What the answer that came means for the file.
-    int32_t Conclude(CURLcode result);
-    // Removes what the attempt made when it can be of no use; `code`.
-    int32_t Finish(int32_t code);
+    AttemptEnd Conclude(CURLcode result);
+    // Removes what the attempt made when it can be of no use; `end`.
+    AttemptEnd Finish(AttemptEnd end);
 
     CURL* Easy() override { return EasyHandle.get(); }
     NetworkLoop::Turn Check(NetworkLoop::Clock::time_point now) override;
@@ -86,8 +92,8 @@ class CInetFile::Transfer final : private NetworkLoop::Job {
     // False when libcurl refuses an option, so that no restriction is silently dropped.
     bool Configure();
     // libcurl callbacks cannot throw; they stop the transfer and leave the code here.
-    size_t StopWith(int32_t code) {
-        PendingCode = code;
+    size_t StopWith(AttemptEnd end) {
+        Pending = end;
         return 0;
     }
     // A transfer without a target has nowhere to write; it must not fall back to the current
@@ -107,7 +113,7 @@ class CInetFile::Transfer final : private NetworkLoop::Job {
     bool& Created;
     std::string LocalPath;
     BufferedFile File;
-    int32_t PendingCode = kResultOk;
+    std::optional<AttemptEnd> Pending;  // set by a callback that stopped the transfer
     long Status = 0;  // of the response whose headers are being read or were read last
     std::optional<uint64_t> ContentLength;  // of that response, when it announced one
     std::optional<ContentRange> Range;      // of that response, when it gave one

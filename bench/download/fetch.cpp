@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     request.TargetPath = argv[2];
     request.Kind = 1;
     request.Writes = toval::BodyTarget::Path;
-    toval::CInetFile transfer(std::move(request), &sink);
+    toval::CInetFile transfer(std::move(request), &sink, toval::NetworkLibrary::Loop());
     if (!transfer.Start()) return 70;
     uint64_t bytes = 0;
     uint64_t messages = 0;

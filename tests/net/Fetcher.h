@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "net/CInetFile.h"
+#include "net/network_library.h"
 #include "tests/net/RecordingSink.h"
 
 namespace toval::test {
@@ -17,7 +18,7 @@ class Fetcher {
     IMessageSink* Sink = nullptr;
 
     CInetFile& Get() {
-        if (!Transfer) Transfer = std::make_unique<CInetFile>(Req, Sink);
+        if (!Transfer) Transfer = std::make_unique<CInetFile>(Req, Sink, NetworkLibrary::Loop());
         return *Transfer;
     }
     bool Start() { return Get().Start(); }
