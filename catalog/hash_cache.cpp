@@ -204,10 +204,4 @@ bool InstalledHashes::Record(const std::string& path, std::string_view sha256Hex
     return false;
 }
 
-bool RecordInstalledHash(const std::string& stateDir, const std::string& path,
-                         std::string_view sha256Hex) {
-    InstalledHashes hashes(stateDir);
-    return hashes.Record(path, sha256Hex);
-}
-
 }  // namespace toval

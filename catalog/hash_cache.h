@@ -75,8 +75,4 @@ class InstalledHashes {
     bool Unusable = false;  // the cache could not be opened or looked damaged: left alone
 };
 
-// One file's hash, as InstalledHashes records it.
-bool RecordInstalledHash(const std::string& stateDir, const std::string& path,
-                         std::string_view sha256Hex);
-
 }  // namespace toval

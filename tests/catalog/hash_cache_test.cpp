@@ -115,11 +115,11 @@ TEST_F(HashDecides, TheCacheAnswersForAFileItKnowsAndADamagedOneIsRebuilt) {
 TEST_F(HashDecides, InstalledFilesAreRecordedAndAFileChangedSinceIsReadAgain) {
     const std::string published = "installed bytes";
     Temp.Write("prog/g", "another installed file");
-    ASSERT_TRUE(RecordInstalledHash(State(), Temp / "prog/g", HexOf("another installed file")));
+    ASSERT_TRUE(InstalledHashes(State()).Record(Temp / "prog/g", HexOf("another installed file")));
     Temp.Write("prog/f", "INSTALLED BYTES");
     // Recorded as if the download had been checked against the published hash: the check
     // believes the record and reads nothing.
-    ASSERT_TRUE(RecordInstalledHash(State(), Temp / "prog/f", HexOf(published)));
+    ASSERT_TRUE(InstalledHashes(State()).Record(Temp / "prog/f", HexOf(published)));
     EXPECT_EQ(HashCache::Load(State()).Size(), 2u);
     EXPECT_FALSE(Outdated(published, true));
 
@@ -158,7 +158,7 @@ TEST_F(HashDecides, AFileChangedBehindTheUpdatersBackIsReadAgain) {
         std::filesystem::remove(State() + "/hashes");
         // Other bytes, recorded as if they were the published ones: believed while unchanged.
         Temp.Write("prog/f", "PUBLISHED BYTES");
-        ASSERT_TRUE(RecordInstalledHash(State(), path, HexOf(published)));
+        ASSERT_TRUE(InstalledHashes(State()).Record(path, HexOf(published)));
         EXPECT_FALSE(Outdated(published, true));
         c.change(path);
         EXPECT_TRUE(Outdated(published, true));
@@ -171,7 +171,7 @@ TEST_F(HashDecides, TheCacheFindsHashesInAnyOrderAndKeepsTheOrderAskedFor) {
     for (const char* name : names) {
         Temp.Write(std::string("prog/") + name, name);
         ASSERT_TRUE(
-            RecordInstalledHash(State(), Temp / (std::string("prog/") + name), HexOf(name)));
+            InstalledHashes(State()).Record(Temp / (std::string("prog/") + name), HexOf(name)));
         ids.push_back(
             LocalFile(Temp / (std::string("prog/") + name), LocalFile::WithIdentity{}).Identity());
     }
