@@ -152,8 +152,11 @@ TEST_F(SignedCatalogue, Attacks) {
         if (fs::exists(Root / "client/toval-updater.pub"))
             expected["toval-updater.pub"] = ReadFile(Root / "client/toval-updater.pub");
         if (s.Updated == static_cast<int>(newRelease.size())) {
-            ASSERT_TRUE(WaitForFile(Root / "client/ran.txt"));
-            ASSERT_TRUE(WaitForFile(Root / "client/lobby.txt"));
+            // The started programs write their lines in more than one piece (Windows' echo
+            // writes the line end apart): wait for the whole line, not for the file.
+            ASSERT_TRUE(WaitFor([&] { return ReadFile(Root / "client/ran.txt") == ran; }));
+            ASSERT_TRUE(
+                WaitFor([&] { return ReadFile(Root / "client/lobby.txt") == "gameToval\n"; }));
             expected["ran.txt"] = ran;
             expected["lobby.txt"] = "gameToval\n";
         }
