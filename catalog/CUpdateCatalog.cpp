@@ -21,6 +21,7 @@ CUpdateCatalog::CUpdateCatalog(BaseDirectories dirs) : Dirs(std::move(dirs)) {}
 void CUpdateCatalog::Clear() {
     MirrorOrigins.clear();
     Entries.clear();
+    Hashed.reset();
 }
 
 bool CUpdateCatalog::Load(const std::string& path) {
@@ -41,27 +42,49 @@ bool CUpdateCatalog::Load(const std::string& path, const std::string& stateDir) 
     // Hashed as it is read, a piece at a time: a catalogue runs to tens of megabytes.
     std::vector<uint8_t> buffer;
     const LocalFile file(path);
-    return LoadKept(stateDir, HashLocalFile(file, buffer), [&] { return Load(path); });
+    const std::optional<Sha256Digest> key = HashLocalFile(file, buffer);
+    return TakeKept(stateDir, key) || ParseThenKeep(stateDir, key, [&] { return Load(path); });
 }
 
 bool CUpdateCatalog::LoadBytes(std::string_view bytes, const std::string& stateDir) {
-    Sha256 hash;
-    hash.Update(bytes);
-    return LoadKept(stateDir, hash.Final(), [&] { return LoadBytes(bytes); });
+    const KeptRecords kept = LoadKeptRecords(bytes, stateDir);
+    return kept.Loaded || ParseAndKeep(bytes, stateDir, kept);
 }
 
-bool CUpdateCatalog::LoadKept(const std::string& stateDir, const std::optional<Sha256Digest>& key,
-                              const std::function<bool()>& parse) {
+CUpdateCatalog::KeptRecords CUpdateCatalog::LoadKeptRecords(std::string_view bytes,
+                                                            const std::string& stateDir) {
+    Sha256 hash;
+    hash.Update(bytes);
+    KeptRecords kept;
+    kept.Key = hash.Final();
+    kept.Loaded = TakeKept(stateDir, kept.Key);
+    return kept;
+}
+
+bool CUpdateCatalog::ParseAndKeep(std::string_view bytes, const std::string& stateDir,
+                                  const KeptRecords& kept) {
+    return ParseThenKeep(stateDir, kept.Key, [&] { return LoadBytes(bytes); });
+}
+
+bool CUpdateCatalog::TakeKept(const std::string& stateDir,
+                              const std::optional<Sha256Digest>& key) {
     Clear();
-    if (key && !stateDir.empty()) {
-        if (std::optional<ParsedCatalogue> kept = LoadParsedCatalogue(stateDir, *key, Dirs)) {
-            Entries = std::move(kept->Entries);
-            MirrorOrigins = std::move(kept->Mirrors);
-            return true;
-        }
-    }
+    if (!key || stateDir.empty()) return false;
+    std::optional<ParsedCatalogue> kept = LoadParsedCatalogue(stateDir, *key, Dirs);
+    if (!kept) return false;
+    Entries = std::move(kept->Entries);
+    MirrorOrigins = std::move(kept->Mirrors);
+    Hashed = kept->EveryEntryHashed;
+    return true;
+}
+
+bool CUpdateCatalog::ParseThenKeep(const std::string& stateDir,
+                                   const std::optional<Sha256Digest>& key,
+                                   const std::function<bool()>& parse) {
     if (!parse()) return false;
-    if (key && !stateDir.empty()) KeepParsedCatalogue(stateDir, *key, Dirs, Entries, MirrorOrigins);
+    if (!key || stateDir.empty()) return true;
+    Hashed = EveryEntryHashed();
+    KeepParsedCatalogue(stateDir, *key, Dirs, Entries, MirrorOrigins, *Hashed);
     return true;
 }
 
@@ -115,6 +138,11 @@ bool CUpdateCatalog::AllEntries(const std::function<bool(const CFileEntry&)>& te
     for (const auto& entry : Entries)
         if (!test(*entry)) return false;
     return true;
+}
+
+bool CUpdateCatalog::EveryEntryHashed() const {
+    if (Hashed) return *Hashed;
+    return AllEntries([](const CFileEntry& e) { return ParseSha256Hex(e.Sha256).has_value(); });
 }
 
 uint32_t CUpdateCatalog::Count() { return static_cast<uint32_t>(Entries.size()); }

@@ -41,6 +41,17 @@ class CUpdateCatalog {
     // parse otherwise.
     bool Load(const std::string& path, const std::string& stateDir);
     bool LoadBytes(std::string_view bytes, const std::string& stateDir);
+    // LoadBytes with a state directory in two steps, for bytes that must be checked before
+    // anything is parsed from them: the records kept for exactly these bytes, when the state
+    // directory has them (Loaded), and the key to keep a parse under otherwise.
+    struct KeptRecords {
+        std::optional<Sha256Digest> Key;  // the bytes' SHA-256; none when it could not be had
+        bool Loaded = false;
+    };
+    KeptRecords LoadKeptRecords(std::string_view bytes, const std::string& stateDir);
+    // Parses the bytes and keeps their records under `kept.Key`.
+    bool ParseAndKeep(std::string_view bytes, const std::string& stateDir,
+                      const KeptRecords& kept);
     // Keeps the entries whose files need an update, in order; returns how many. Length and
     // version or time decide; in signed mode, where the signature pins every entry's Sha256, a
     // file whose bytes differ from it needs an update too. The hashes of files read on the way
@@ -62,6 +73,9 @@ class CUpdateCatalog {
     uint32_t Count();
     // True when `test` holds for every entry.
     bool AllEntries(const std::function<bool(const CFileEntry&)>& test) const;
+    // True when every entry gives a well-formed Sha256; known without a look at the entries
+    // when they are the records kept from the parse.
+    bool EveryEntryHashed() const;
 
     const BaseDirectories& Directories() const { return Dirs; }
     // The servers the catalogue read last names as mirrors of its files, in its order.
@@ -69,11 +83,13 @@ class CUpdateCatalog {
 
   private:
     // The rest of Load and LoadBytes with a state directory, once the bytes' hash is known.
-    bool LoadKept(const std::string& stateDir, const std::optional<Sha256Digest>& key,
-                  const std::function<bool()>& parse);
+    bool TakeKept(const std::string& stateDir, const std::optional<Sha256Digest>& key);
+    bool ParseThenKeep(const std::string& stateDir, const std::optional<Sha256Digest>& key,
+                       const std::function<bool()>& parse);
 
     std::vector<std::string> MirrorOrigins;
     std::list<std::unique_ptr<CFileEntry>> Entries;
+    std::optional<bool> Hashed;  // EveryEntryHashed, when the kept records or a parse told
     BaseDirectories Dirs;
 };
 

@@ -11,7 +11,7 @@ namespace toval {
 namespace {
 
 // A new layout takes a new magic: an older updater's file is then simply not used.
-constexpr std::string_view kMagic = "TVPARSE1";
+constexpr std::string_view kMagic = "TVPARSE2";
 constexpr std::size_t kHeader = kMagic.size() + 2 * sizeof(Sha256Digest);
 
 std::string PathIn(const std::string& stateDir) { return stateDir + "/catalogue.parsed"; }
@@ -143,6 +143,7 @@ std::optional<ParsedCatalogue> LoadParsedCatalogue(const std::string& stateDir,
         system != dirs.SystemDir)
         return std::nullopt;
     ParsedCatalogue out;
+    read(out.EveryEntryHashed);
     uint32_t count = 0;
     read(count);
     // Each string takes at least its length's four bytes: a count past what the rest could hold
@@ -172,12 +173,13 @@ std::optional<ParsedCatalogue> LoadParsedCatalogue(const std::string& stateDir,
 bool KeepParsedCatalogue(const std::string& stateDir, const Sha256Digest& catalogue,
                          const BaseDirectories& dirs,
                          const std::list<std::unique_ptr<CFileEntry>>& entries,
-                         const std::vector<std::string>& mirrors) {
+                         const std::vector<std::string>& mirrors, bool everyEntryHashed) {
     Writer write;
     write.Out.assign(kHeader, '\0');
     write(dirs.ProgramDir);
     write(dirs.WindowsDir);
     write(dirs.SystemDir);
+    write(everyEntryHashed);
     write(static_cast<uint32_t>(mirrors.size()));
     for (const std::string& m : mirrors) write(m);
     write(static_cast<uint32_t>(entries.size()));

@@ -20,6 +20,8 @@ namespace toval {
 struct ParsedCatalogue {
     std::list<std::unique_ptr<CFileEntry>> Entries;
     std::vector<std::string> Mirrors;
+    // Every entry gives a well-formed Sha256, as signed mode requires: found once, at the parse.
+    bool EveryEntryHashed = false;
 };
 
 // The records kept in `stateDir` for the catalogue whose bytes hash to `catalogue`, read with
@@ -33,6 +35,6 @@ std::optional<ParsedCatalogue> LoadParsedCatalogue(const std::string& stateDir,
 bool KeepParsedCatalogue(const std::string& stateDir, const Sha256Digest& catalogue,
                          const BaseDirectories& dirs,
                          const std::list<std::unique_ptr<CFileEntry>>& entries,
-                         const std::vector<std::string>& mirrors);
+                         const std::vector<std::string>& mirrors, bool everyEntryHashed);
 
 }  // namespace toval

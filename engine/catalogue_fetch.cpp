@@ -7,6 +7,7 @@
 #include "net/result_codes.h"
 #include "platform/file_handle.h"
 #include "platform/file_read.h"
+#include "platform/mapped_file.h"
 #include "platform/path_join.h"
 #include "platform/run_lock.h"
 #include "platform/temp_file.h"
@@ -221,8 +222,11 @@ CatalogueStep CatalogueFetch::CatalogueCompleted(QueuedTransfer& item, const CSe
     if (result.NotModified && !kept) {
         loaded = false;  // the copy went missing meanwhile
     } else if (TrustedKeys) {
-        const std::optional<std::string> bytes = ReadSmallFile(source, kCatalogueMaxBytes);
-        refusal = bytes ? CheckSigned(*bytes) : CatalogueRefusal::Unreadable;
+        // Mapped, not read: the catalogue runs to tens of megabytes and is read through twice.
+        const MappedFile bytes(source);
+        refusal = bytes.Ok() && bytes.Bytes().size() <= kCatalogueMaxBytes
+                      ? CheckSigned(bytes.Bytes())
+                      : CatalogueRefusal::Unreadable;
         loaded = !refusal;
     } else {
         loaded = Catalog.Load(source, StateDir);

@@ -88,7 +88,11 @@ class CatalogueFetch {
     CatalogueStep CatalogueCompleted(QueuedTransfer& item, const CServerEntry* server, bool keep);
     // Signed mode: the reason the catalogue `bytes` must be refused, or nothing; on acceptance
     // the catalogue is loaded and its serial kept as the key's new floor.
-    std::optional<CatalogueRefusal> CheckSigned(const std::string& bytes);
+    std::optional<CatalogueRefusal> CheckSigned(std::string_view bytes);
+    // The rest of the check once the signature holds; `records` are those kept for the bytes.
+    std::optional<CatalogueRefusal> CheckSignedValues(const minisign::Verification& verified,
+                                                      std::string_view bytes,
+                                                      const CUpdateCatalog::KeptRecords& records);
     static CatalogueStep Refuse(QueuedTransfer& item, CatalogueRefusal why);
     // The kept catalogue, with its mirrors only when they may serve a fetch of the catalogue.
     std::optional<KeptCatalogue> KeptForFallback() const;

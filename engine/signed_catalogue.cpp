@@ -7,15 +7,35 @@
 #include "catalog/catalogue_trust.h"
 #include "engine/catalogue_fetch.h"
 #include "platform/crypto.h"
-#include "platform/file_handle.h"
-#include "platform/file_read.h"
+#include "platform/work_beside.h"
 
 namespace toval {
 
-std::optional<CatalogueRefusal> CatalogueFetch::CheckSigned(const std::string& bytes) {
-    const minisign::Verification verified =
-        minisign::VerifyCatalogueSignature(*TrustedKeys, bytes, SignatureText);
-    if (verified.Result != minisign::VerifyResult::Ok) return CatalogueRefusal::SignatureInvalid;
+std::optional<CatalogueRefusal> CatalogueFetch::CheckSigned(std::string_view bytes) {
+    // The signature's hash and the look for the records kept for these bytes each read the
+    // whole catalogue, and neither needs the other: on two cores a launch waits for one of them.
+    // Only records this updater parsed itself are loaded before the signature holds; the bytes
+    // are parsed after.
+    minisign::Verification verified;
+    CUpdateCatalog::KeptRecords kept;
+    {
+        WorkBeside check([&] {
+            verified = minisign::VerifyCatalogueSignature(*TrustedKeys, bytes, SignatureText);
+        });
+        kept = Catalog.LoadKeptRecords(bytes, StateDir);
+    }
+    if (verified.Result != minisign::VerifyResult::Ok) {
+        Catalog.Clear();
+        return CatalogueRefusal::SignatureInvalid;
+    }
+    const std::optional<CatalogueRefusal> refusal = CheckSignedValues(verified, bytes, kept);
+    if (refusal) Catalog.Clear();
+    return refusal;
+}
+
+std::optional<CatalogueRefusal> CatalogueFetch::CheckSignedValues(
+    const minisign::Verification& verified, std::string_view bytes,
+    const CUpdateCatalog::KeptRecords& records) {
     const TrustedCommentValues values = ParseTrustedComment(verified.TrustedComment);
     if (values.Status != TrustedCommentStatus::Ok) return CatalogueRefusal::SignatureInvalid;
 
@@ -38,24 +58,18 @@ std::optional<CatalogueRefusal> CatalogueFetch::CheckSigned(const std::string& b
         case Freshness::Ok:
             break;
     }
-    if (!Catalog.LoadBytes(bytes, StateDir) || Catalog.Count() == 0)
+    if (!records.Loaded && !Catalog.ParseAndKeep(bytes, StateDir, records))
         return CatalogueRefusal::Unreadable;
+    if (Catalog.Count() == 0) return CatalogueRefusal::Unreadable;
     // Every file's bytes must be pinned by the signature, or one file could be anything.
-    if (!Catalog.AllEntries(
-            [](const CFileEntry& e) { return ParseSha256Hex(e.Sha256).has_value(); })) {
-        Catalog.Clear();
-        return CatalogueRefusal::HashMissing;
-    }
+    if (!Catalog.EveryEntryHashed()) return CatalogueRefusal::HashMissing;
     // A client that cannot keep its floor would accept any older catalogue next time, and one
     // that cannot keep what it learnt would accept any product: neither goes on.
     floor->Raise(verified.Id, values.Serial);
     bool kept = floor->Save(StateDir);
     if (kept && expected.From == ExpectedTarget::Source::Nothing && !values.For.empty())
         kept = SaveLearntTarget(StateDir, values.For);
-    if (!kept) {
-        Catalog.Clear();
-        return CatalogueRefusal::StateNotKept;
-    }
+    if (!kept) return CatalogueRefusal::StateNotKept;
     return std::nullopt;
 }
 

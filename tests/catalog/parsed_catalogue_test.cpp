@@ -41,7 +41,7 @@ class KeptParse : public ::testing::Test, public CatalogueFixture {
         std::list<std::unique_ptr<CFileEntry>> entries;
         for (const std::string& n : names) entries.push_back(std::make_unique<CFileEntry>(n));
         for (auto& e : entries) e->FileName = e->FullPath;
-        ASSERT_TRUE(KeepParsedCatalogue(State(), key, dirs, entries, {}));
+        ASSERT_TRUE(KeepParsedCatalogue(State(), key, dirs, entries, {}, false));
     }
 };
 
@@ -128,6 +128,36 @@ TEST_F(KeptParse, GivesTheRecordsAParseGives) {
     }
     EXPECT_TRUE(runs[0][0]->Executable);
     EXPECT_EQ(runs[0][0]->Patches.size(), 1u);
+}
+
+// Signed mode refuses a catalogue with a file it does not pin by hash: a launch that reads the
+// kept records must reach the same verdict as the parse did.
+TEST_F(KeptParse, KeepsWhetherEveryFileIsHashed) {
+    const std::string hash = "<Sha256>" + std::string(64, 'c') + "</Sha256>";
+    const auto hashed = [&](const std::string& name, const std::string& sha) {
+        return "<File><FileName>" + name + "</FileName><Length>1</Length>" + sha + "</File>";
+    };
+    const struct {
+        const char* name;
+        std::string files;
+        bool everyHashed;
+    } cases[] = {
+        {"all", hashed("a", hash) + hashed("b", hash), true},
+        {"one without", hashed("a", hash) + File("b"), false},
+        {"one of 63 digits", hashed("a", hash) + hashed("b", "<Sha256>" + std::string(63, 'c') +
+                                                              "</Sha256>"),
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string text = CatalogueText(c.files);
+        for (const char* run : {"parsed", "kept"}) {
+            SCOPED_TRACE(run);
+            ASSERT_TRUE(Catalog.LoadBytes(text, State()));
+            EXPECT_EQ(Catalog.EveryEntryHashed(), c.everyHashed);
+            ASSERT_TRUE(LoadParsedCatalogue(State(), HashOf(text), Dirs()).has_value());
+        }
+    }
 }
 
 }  // namespace
