@@ -66,8 +66,7 @@ bool CUpdateCatalog::ParseAndKeep(std::string_view bytes, const std::string& sta
     return ParseThenKeep(stateDir, kept.Key, [&] { return LoadBytes(bytes); });
 }
 
-bool CUpdateCatalog::TakeKept(const std::string& stateDir,
-                              const std::optional<Sha256Digest>& key) {
+bool CUpdateCatalog::TakeKept(const std::string& stateDir, const std::optional<Sha256Digest>& key) {
     Clear();
     if (!key || stateDir.empty()) return false;
     std::optional<ParsedCatalogue> kept = LoadParsedCatalogue(stateDir, *key, Dirs);

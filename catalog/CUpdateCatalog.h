@@ -50,8 +50,7 @@ class CUpdateCatalog {
     };
     KeptRecords LoadKeptRecords(std::string_view bytes, const std::string& stateDir);
     // Parses the bytes and keeps their records under `kept.Key`.
-    bool ParseAndKeep(std::string_view bytes, const std::string& stateDir,
-                      const KeptRecords& kept);
+    bool ParseAndKeep(std::string_view bytes, const std::string& stateDir, const KeptRecords& kept);
     // Keeps the entries whose files need an update, in order; returns how many. Length and
     // version or time decide; in signed mode, where the signature pins every entry's Sha256, a
     // file whose bytes differ from it needs an update too. The hashes of files read on the way

@@ -144,9 +144,8 @@ TEST_F(KeptParse, KeepsWhetherEveryFileIsHashed) {
     } cases[] = {
         {"all", hashed("a", hash) + hashed("b", hash), true},
         {"one without", hashed("a", hash) + File("b"), false},
-        {"one of 63 digits", hashed("a", hash) + hashed("b", "<Sha256>" + std::string(63, 'c') +
-                                                              "</Sha256>"),
-         false},
+        {"one of 63 digits",
+         hashed("a", hash) + hashed("b", "<Sha256>" + std::string(63, 'c') + "</Sha256>"), false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
