@@ -1,8 +1,6 @@
 #include <chrono>
-#include <future>
 #include <optional>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "net/CInetFile.h"
@@ -22,17 +20,20 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The installed file's hash as the caller's cache keeps it, while the file at `path` still is the
+// one it was taken of; nothing otherwise.
+std::optional<Sha256Digest> KeptHashOf(const std::string& path,
+                                       const std::optional<InstalledDigest>& known) {
+    if (!known) return std::nullopt;
+    const std::optional<IdentifiedFile> now = IdentifyFile(FileHandle::Open(path, OpenFor::Read));
+    if (!now || now->Identity != known->Identity) return std::nullopt;
+    return known->Digest;
+}
+
 // The SHA-256 of a regular file; nothing when it cannot be read, or a stop is asked for (a
-// file of gigabytes takes seconds). A file that still is the one `known` was taken of is not
-// read again.
-std::optional<Sha256Digest> HashOfFile(const std::string& path, std::stop_token stop,
-                                       std::optional<InstalledDigest> known) {
+// file of gigabytes takes seconds).
+std::optional<Sha256Digest> HashOfFile(const std::string& path, std::stop_token stop) {
     constexpr size_t kPiece = 4 << 20;
-    if (known && ExaminePath(path).Kind == PathKind::Regular) {
-        const FileHandle handle = FileHandle::Open(path, OpenFor::Read);
-        const std::optional<IdentifiedFile> now = IdentifyFile(handle);
-        if (now && now->Identity == known->Identity) return known->Digest;
-    }
     const MappedFile file(path);
     if (!file.Ok()) return std::nullopt;
     Sha256 hash;
@@ -59,33 +60,20 @@ std::optional<int32_t> CInetFile::FetchByPatch(const std::stop_token& stop) {
     std::vector<const TransferPatch*> offered;
     for (const TransferPatch& p : Req.Patches)
         if (PatchWorthFetching(p.Length, Req.ExpectedLength)) offered.push_back(&p);
-    if (Req.Writes != BodyTarget::UpdateFile || offered.empty() || !wanted) return std::nullopt;
-    // The installed file is hashed only now, once, and only because a patch may start from it.
-    // With one patch on offer there is nothing to choose, so the hash is taken beside fetching
-    // and applying it, and only checked at the end.
-    std::future<std::optional<Sha256Digest>> installed;
-    const TransferPatch* chosen = nullptr;
-    if (offered.size() == 1) {
-        try {
-            installed =
-                std::async(std::launch::async, HashOfFile, Req.TargetPath, stop, Req.Installed);
-            chosen = offered.front();
-        } catch (const std::system_error&) {
-        }
-    }
-    if (!chosen) {
-        std::promise<std::optional<Sha256Digest>> now;
-        const std::optional<Sha256Digest> hash = HashOfFile(Req.TargetPath, stop, Req.Installed);
-        now.set_value(hash);
-        installed = now.get_future();
-        for (const TransferPatch* p : offered)
-            if (!chosen && hash && ParseSha256Hex(p->FromSha256) == hash) chosen = p;
-        if (!chosen) return std::nullopt;
-    }
-    const auto fromInstalled = [&] {
-        const std::optional<Sha256Digest> hash = installed.get();
-        return hash && ParseSha256Hex(chosen->FromSha256) == hash;
-    };
+    if (Req.Writes != BodyTarget::UpdateFile || offered.empty() || !wanted ||
+        ExaminePath(Req.TargetPath).Kind != PathKind::Regular)
+        return std::nullopt;
+    // The patch made from the installed version. Its hash kept from the install decides without
+    // a read; with one patch on offer and no hash kept, that patch is applied unread, since the
+    // result's own hash shows whether it was made from this file (reading a file of gigabytes
+    // first would cost more than the patch saves on a fast link). Only a choice between patches
+    // reads the installed file.
+    std::optional<Sha256Digest> installed = KeptHashOf(Req.TargetPath, Req.Installed);
+    if (!installed && offered.size() > 1) installed = HashOfFile(Req.TargetPath, stop);
+    const TransferPatch* chosen = offered.size() == 1 && !installed ? offered.front() : nullptr;
+    for (const TransferPatch* p : offered)
+        if (!chosen && installed && ParseSha256Hex(p->FromSha256) == installed) chosen = p;
+    if (!chosen) return std::nullopt;
 
     // The patch is fetched like a file of its own beside the target, with every limit of one.
     TransferRequest fetch;
@@ -114,9 +102,7 @@ std::optional<int32_t> CInetFile::FetchByPatch(const std::stop_token& stop) {
                           Req.FileMode, Req.SyncOnClose};
     const std::optional<Sha256Digest> made = ApplyPatch(Req.TargetPath, patchPath, out);
     RemoveFile(patchPath);
-    // A result of the right hash from another source cannot happen, but the patch is used only
-    // for the file it was made from, as the catalogue says.
-    if (made != wanted || !fromInstalled()) {
+    if (made != wanted) {
         if (made) RemoveFile(out.Path);
         return std::nullopt;
     }

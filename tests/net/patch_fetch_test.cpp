@@ -112,25 +112,43 @@ TEST_F(PatchFetchTest, APatchThatCannotGiveTheFileGivesWayToTheWholeFileAndLeave
         const char* Name;
         Response Served;
         std::vector<std::string> Asked;
+        std::optional<std::string> Installed = std::nullopt;  // none: the patch's source
+        bool NothingInstalled = false;
     };
+    // The patch is applied without reading the installed file first: only the result's hash
+    // tells a file of another version, and the whole file must follow then too.
+    std::string edited = From;
+    edited[1000] ^= 1;  // in the part the new version shares
     const Case cases[] = {
         {"applies", Response{200, Patch}, {"/p.zst"}},
         {"makes other bytes", Response{200, wrong}, {"/p.zst", "/f.bin"}},
         {"cut off", Response{.Body = Patch, .CloseAfter = Patch.size() / 2}, {"/p.zst", "/f.bin"}},
         {"missing", Response{404}, {"/p.zst", "/f.bin"}},
+        {"installed is another version", Response{200, Patch}, {"/p.zst", "/f.bin"}, edited},
+        {"installed is shorter", Response{200, Patch}, {"/p.zst", "/f.bin"}, From.substr(9)},
+        {"nothing installed", Response{200, Patch}, {"/f.bin"}, std::nullopt, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         Clear();
-        EXPECT_EQ(Fetch(c.Served), c.Asked);
+        EXPECT_EQ(Fetch(c.Served, std::nullopt,
+                        [&](TransferRequest&) {
+                            if (c.Installed) Client.Write("f.bin", *c.Installed);
+                            if (c.NothingInstalled) fs::remove(FromUtf8(Client / "f.bin"));
+                        }),
+                  c.Asked);
         // Neither the patch's download nor a record to continue it stays behind.
-        EXPECT_EQ(Names(), (std::vector<std::string>{"f.bin", "f.bin.update"}));
+        const std::vector<std::string> left =
+            c.NothingInstalled ? std::vector<std::string>{"f.bin.update"}
+                               : std::vector<std::string>{"f.bin", "f.bin.update"};
+        EXPECT_EQ(Names(), left);
     }
 }
 
 // The installed file's hash as the caller's cache keeps it is believed while the file has the
-// identity it was taken of, and read afresh otherwise. (A kept hash that lies shows which: the
-// patch it points to cannot make the file, and the whole file follows.)
+// identity it was taken of, and not otherwise. (A kept hash that lies shows which: believed, it
+// names no patch on offer and the whole file is fetched; not believed, the one patch is applied
+// and makes the file.)
 TEST_F(PatchFetchTest, AKeptHashOfTheInstalledFileIsUsedOnlyWhileTheFileIsTheSame) {
     const auto kept = [&](bool sameFile, const std::string& of) {
         return [&, sameFile, of](TransferRequest& req) {
@@ -144,7 +162,7 @@ TEST_F(PatchFetchTest, AKeptHashOfTheInstalledFileIsUsedOnlyWhileTheFileIsTheSam
     };
     Clear();
     EXPECT_EQ(Fetch(Response{200, Patch}, std::nullopt, kept(true, To)),
-              (std::vector<std::string>{"/p.zst", "/f.bin"}));
+              (std::vector<std::string>{"/f.bin"}));
     Clear();
     EXPECT_EQ(Fetch(Response{200, Patch}, std::nullopt, kept(false, To)),
               (std::vector<std::string>{"/p.zst"}));
