@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/file_handle.h"
 #include "platform/file_identity.h"
@@ -22,12 +21,6 @@ struct LookedFile {
 
 class DirectoryLook {
   public:
-    // Whom the system checks a file's permission bits for (Linux).
-    struct Reader {
-        uint32_t User = 0;
-        std::vector<uint32_t> Groups;
-    };
-
     explicit DirectoryLook(const std::string& path);
     ~DirectoryLook();
     DirectoryLook(DirectoryLook&& other) noexcept;
@@ -46,7 +39,6 @@ class DirectoryLook {
   private:
     std::string Path;
     intptr_t Native = -1;
-    Reader Who;
 };
 
 }  // namespace toval

@@ -9,6 +9,10 @@
 #include "platform/file_handle.h"
 #include "platform/file_stamp.h"
 
+#ifndef _WIN32
+struct stat;
+#endif
+
 namespace toval {
 
 struct FileIdentity {
@@ -29,5 +33,10 @@ struct IdentifiedFile {
 // The stamp and the identity of an open regular file, read in one look where the system allows;
 // nothing when the handle is closed, is not a regular file, or cannot be examined.
 std::optional<IdentifiedFile> IdentifyFile(const FileHandle& file);
+
+#ifndef _WIN32
+// The same from what stat(2) told of a file, for callers that looked at it by name.
+IdentifiedFile IdentifiedFromStat(const struct stat& st);
+#endif
 
 }  // namespace toval
