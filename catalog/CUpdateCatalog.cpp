@@ -53,10 +53,8 @@ bool CUpdateCatalog::LoadBytes(std::string_view bytes, const std::string& stateD
 
 CUpdateCatalog::KeptRecords CUpdateCatalog::LoadKeptRecords(std::string_view bytes,
                                                             const std::string& stateDir) {
-    Sha256 hash;
-    hash.Update(bytes);
     KeptRecords kept;
-    kept.Key = hash.Final();
+    kept.Key = Sha256Of(bytes);
     kept.Loaded = TakeKept(stateDir, kept.Key);
     return kept;
 }

@@ -104,11 +104,7 @@ void PatchFields(Patch& p, Visit& v) {
     v(p.Length);
 }
 
-Sha256Digest HashOf(std::string_view bytes) {
-    Sha256 hash;
-    hash.Update(bytes);
-    return hash.Final().value_or(Sha256Digest{});
-}
+Sha256Digest HashOf(std::string_view bytes) { return Sha256Of(bytes).value_or(Sha256Digest{}); }
 
 std::string_view View(const Sha256Digest& d) {
     return {reinterpret_cast<const char*>(d.data()), d.size()};

@@ -46,6 +46,8 @@ std::optional<Sha256Digest> ParseSha256Hex(std::string_view hex);
 // Lower-case hexadecimal of `size` bytes.
 std::string ToHex(const uint8_t* data, size_t size);
 
+// The SHA-256 of bytes all in memory; nothing when the library fails.
+std::optional<Sha256Digest> Sha256Of(std::string_view data);
 std::optional<Blake2b512Digest> Blake2b512(std::string_view data);
 // BLAKE2b with a 32-byte output, which is a hash of its own (the output length is hashed in),
 // not a truncation of the 64-byte one.

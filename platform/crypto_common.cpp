@@ -128,6 +128,12 @@ int Base64Value(char c) {
 
 }  // namespace
 
+std::optional<Sha256Digest> Sha256Of(std::string_view data) {
+    Sha256 hash;
+    hash.Update(data);
+    return hash.Final();
+}
+
 std::optional<Sha256Digest> ParseSha256Hex(std::string_view hex) {
     Sha256Digest digest{};
     if (hex.size() != 2 * digest.size()) return std::nullopt;

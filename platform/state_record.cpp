@@ -13,9 +13,7 @@ constexpr std::string_view kSumPrefix = "sum ";
 constexpr std::size_t kSumLineBytes = kSumPrefix.size() + 64 + 1;
 
 std::string SumOf(std::string_view body) {
-    Sha256 hash;
-    hash.Update(body);
-    const std::optional<Sha256Digest> digest = hash.Final();
+    const std::optional<Sha256Digest> digest = Sha256Of(body);
     // Without a sum the record is written all the same, and refused when read.
     return digest ? ToHex(digest->data(), digest->size()) : std::string();
 }

@@ -238,9 +238,7 @@ Stop AddPatches(const fs::path& root, const std::vector<std::string>& files, con
             // Mapped once: hashed, and read again only when a patch is made from it.
             const MappedFile before(old);
             if (!before.Ok()) return Failed(old + ": cannot be read");
-            Sha256 hash;
-            hash.Update(before.Bytes());
-            const std::optional<Sha256Digest> digest = hash.Final();
+            const std::optional<Sha256Digest> digest = Sha256Of(before.Bytes());
             if (!digest) return Failed(old + ": cannot be read");
             const std::optional<std::string> from = ToHex(digest->data(), digest->size());
             if (*from == entry.Sha256 ||
