@@ -67,7 +67,7 @@ InstallResult Installer::Install(const CFileEntry& file, uint64_t length, Action
     // A partial's description outlives a complete download that was kept for the next run.
     RemoveFile(ResumeInfoPath(target));
     // Its download was checked against this hash: the next check need not read the file again.
-    if (!file.Sha256.empty()) Hashes.Record(target, file.Sha256);
+    Hashes.Record(target, file.Sha256);
     Directories.insert(ParentDirectory(target));
     if (timing == ActionTiming::Now)
         for (const JournalAction& action : actions) Perform(action);
