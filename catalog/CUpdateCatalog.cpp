@@ -85,10 +85,8 @@ bool CUpdateCatalog::ParseThenKeep(const std::string& stateDir,
     return true;
 }
 
-uint32_t CUpdateCatalog::RetainOutdated(bool signedMode, const std::string& stateDir) {
-    std::optional<HashCache> cache;
+uint32_t CUpdateCatalog::RetainOutdated(HashCache* signedHashes) {
     std::vector<uint8_t> buffer;
-    if (signedMode) cache = HashCache::Load(stateDir);
     // One look per file, each directory opened once for all of its files.
     ClientFiles files;
     uint32_t kept = 0;
@@ -98,9 +96,9 @@ uint32_t CUpdateCatalog::RetainOutdated(bool signedMode, const std::string& stat
         // signed hash is the bytes, so a damaged file, or a client's newer copy of a file the
         // publisher replaced (a rotated keys file), is replaced too. An entry without a local
         // path has no file to bring up to date.
-        entry.NeedsUpdate = entry.NeedsUpdate ||
-                            (!entry.FullPath.empty() &&
-                             ListedFileOutdated(entry, files, cache ? &*cache : nullptr, buffer));
+        entry.NeedsUpdate =
+            entry.NeedsUpdate ||
+            (!entry.FullPath.empty() && ListedFileOutdated(entry, files, signedHashes, buffer));
         if (entry.NeedsUpdate) {
             ++kept;
             ++it;
@@ -108,7 +106,6 @@ uint32_t CUpdateCatalog::RetainOutdated(bool signedMode, const std::string& stat
         }
         it = Entries.erase(it);
     }
-    if (cache) cache->Save();
     return kept;
 }
 

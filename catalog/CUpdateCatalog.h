@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "catalog/CFileEntry.h"
+#include "catalog/hash_cache.h"
 #include "catalog/install_path.h"
 #include "platform/crypto.h"
 
@@ -53,9 +54,10 @@ class CUpdateCatalog {
     bool ParseAndKeep(std::string_view bytes, const std::string& stateDir, const KeptRecords& kept);
     // Keeps the entries whose files need an update, in order; returns how many. Length and
     // version or time decide; in signed mode, where the signature pins every entry's Sha256, a
-    // file whose bytes differ from it needs an update too. The hashes of files read on the way
-    // are kept in the cache in `stateDir` (empty: none).
-    uint32_t RetainOutdated(bool signedMode = false, const std::string& stateDir = {});
+    // file whose bytes differ from it needs an update too: signed mode is given the run's hash
+    // cache, which answers for files it knows and learns the hashes of files read on the way
+    // (the caller saves it).
+    uint32_t RetainOutdated(HashCache* signedHashes = nullptr);
     // What a check of every file's bytes found.
     struct Verified {
         uint32_t Checked = 0;  // files of the right length hashed against their Sha256
@@ -63,8 +65,8 @@ class CUpdateCatalog {
     };
     // Hashes afresh, on every core, each listed file that the catalogue gives a Sha256 for,
     // whatever its length, time or the cache say (a changed byte shows in none of them); marks
-    // the ones whose bytes differ for an update and refreshes the cache in `stateDir`.
-    Verified VerifyBytes(const std::string& stateDir);
+    // the ones whose bytes differ for an update and refreshes `hashes` with what it read.
+    Verified VerifyBytes(HashCache& hashes);
     // Sum of Length over the entries marked NeedsUpdate; stops at UINT64_MAX instead of wrapping.
     uint64_t OutdatedLength();
     // The front entry, handed over; null when empty.

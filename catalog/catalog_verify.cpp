@@ -45,7 +45,7 @@ void HashAll(std::vector<Candidate>& candidates) {
 }
 }  // namespace
 
-CUpdateCatalog::Verified CUpdateCatalog::VerifyBytes(const std::string& stateDir) {
+CUpdateCatalog::Verified CUpdateCatalog::VerifyBytes(HashCache& hashes) {
     std::vector<Candidate> candidates;
     for (const auto& entry : Entries) {
         if (entry->FullPath.empty()) continue;
@@ -53,19 +53,17 @@ CUpdateCatalog::Verified CUpdateCatalog::VerifyBytes(const std::string& stateDir
             candidates.push_back({entry.get(), *wanted, {}, std::nullopt});
     }
     HashAll(candidates);
-    HashCache cache = HashCache::Load(stateDir);
     Verified result;
     for (const Candidate& c : candidates) {
         // A missing file or one of another length is out of date by the everyday rule.
         if (!c.Actual) continue;
         ++result.Checked;
-        cache.Add(c.Identity, *c.Actual);
+        hashes.Add(c.Identity, *c.Actual);
         if (*c.Actual != c.Wanted) {
             ++result.Damaged;
             c.Entry->NeedsUpdate = true;
         }
     }
-    cache.Save();
     return result;
 }
 

@@ -221,8 +221,9 @@ class CUpdateRun {
     CUpdateCatalog UpdateCatalog;
     CatalogueFetch Fetch;
     std::unique_ptr<Installer> Files;
-    // The hash cache, read at the first file with a patch on offer: what it knows of an
-    // installed file spares reading it again to choose the patch.
+    // The hash cache, read once a run when first wanted (a check of the files' bytes, signed
+    // mode, or a file with a patch on offer, whose installed file it spares reading again).
+    HashCache& Hashes() const;
     mutable std::optional<HashCache> KnownHashes;
     DownloadScheduler Scheduler;  // declared last: destroyed first, joining its transfers
 };

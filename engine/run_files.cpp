@@ -94,13 +94,15 @@ void CUpdateRun::CatalogueEnded(QueuedTransfer& item) {
 
 void CUpdateRun::QueueFiles() {
     if (VerifyBytes) {
-        Verified = UpdateCatalog.VerifyBytes(StateDir());
+        Verified = UpdateCatalog.VerifyBytes(Hashes());
         if (Log) {
             Log->Line("verified " + std::to_string(Verified.Checked) + " files, " +
                       std::to_string(Verified.Damaged) + " not their listed bytes");
         }
     }
-    FileCount = UpdateCatalog.RetainOutdated(Fetch.SignedMode(), StateDir());
+    FileCount = UpdateCatalog.RetainOutdated(Fetch.SignedMode() ? &Hashes() : nullptr);
+    // Written before any install, as installs append to the file what they learn.
+    if (KnownHashes) KnownHashes->Save();
     if (FileCount == 0) {
         SetStatus(std::string(kTextUpToDate));
         ShowVerified();
@@ -164,6 +166,11 @@ void CUpdateRun::EndBeforeFiles(const std::string& status, const std::string& bo
     PostQuit();
 }
 
+HashCache& CUpdateRun::Hashes() const {
+    if (!KnownHashes) KnownHashes = HashCache::Load(StateDir());
+    return *KnownHashes;
+}
+
 TransferRequest CUpdateRun::FileRequest(const CFileEntry& file) const {
     TransferRequest request;
     request.Kind = 2;
@@ -179,10 +186,7 @@ TransferRequest CUpdateRun::FileRequest(const CFileEntry& file) const {
         if (std::optional<std::string> url = ResolveUrl(Fetch.AcceptedUrl(), patch.URL))
             request.Patches.push_back({patch.FromSha256, std::move(*url), patch.Length});
     }
-    if (!request.Patches.empty()) {
-        if (!KnownHashes) KnownHashes = HashCache::Load(StateDir());
-        request.Installed = KnownDigest(*KnownHashes, file.FullPath);
-    }
+    if (!request.Patches.empty()) request.Installed = KnownDigest(Hashes(), file.FullPath);
     request.SyncOnClose = false;  // the batch is synced at once before it is installed
     // Under the run lock no other updater writes here: a partial download that a run before
     // left is this updater's to continue or replace.

@@ -40,7 +40,11 @@ class HashDecides : public ::testing::Test, public CatalogueFixture {
     // Whether "f" is out of date against `published`.
     bool Outdated(const std::string& published, bool signedMode, bool later = false) {
         EXPECT_TRUE(LoadFor(published, later));
-        return Catalog.RetainOutdated(signedMode, State()) == 1;
+        std::optional<HashCache> hashes;
+        if (signedMode) hashes = HashCache::Load(State());
+        const bool outdated = Catalog.RetainOutdated(hashes ? &*hashes : nullptr) == 1;
+        if (hashes) hashes->Save();
+        return outdated;
     }
 
     FileIdentity IdentityOfF() const {
