@@ -3,11 +3,12 @@
 // trusted, an expiry still ahead, and a hash for every file.
 
 #include <ctime>
+#include <future>
+#include <system_error>
 
 #include "catalog/catalogue_trust.h"
 #include "engine/catalogue_fetch.h"
 #include "platform/crypto.h"
-#include "platform/work_beside.h"
 
 namespace toval {
 
@@ -16,14 +17,16 @@ std::optional<CatalogueRefusal> CatalogueFetch::CheckSigned(std::string_view byt
     // whole catalogue, and neither needs the other: on two cores a launch waits for one of them.
     // Only records this updater parsed itself are loaded before the signature holds; the bytes
     // are parsed after.
-    minisign::Verification verified;
-    CUpdateCatalog::KeptRecords kept;
-    {
-        WorkBeside check([&] {
-            verified = minisign::VerifyCatalogueSignature(*TrustedKeys, bytes, SignatureText);
-        });
-        kept = Catalog.LoadKeptRecords(bytes, StateDir);
+    const auto verify = [&] {
+        return minisign::VerifyCatalogueSignature(*TrustedKeys, bytes, SignatureText);
+    };
+    std::future<minisign::Verification> beside;
+    try {
+        beside = std::async(std::launch::async, verify);
+    } catch (const std::system_error&) {  // no second thread: one after the other
     }
+    const CUpdateCatalog::KeptRecords kept = Catalog.LoadKeptRecords(bytes, StateDir);
+    const minisign::Verification verified = beside.valid() ? beside.get() : verify();
     if (verified.Result != minisign::VerifyResult::Ok) {
         Catalog.Clear();
         return CatalogueRefusal::SignatureInvalid;
