@@ -66,13 +66,6 @@ class PipelineE2E : public ::testing::Test {
     }
 
     // How many answers for `path` nginx has finished.
-    long Served(const std::string& path) {
-        const std::vector<std::string> log = Web->Requests();
-        return std::count_if(log.begin(), log.end(), [&](const std::string& line) {
-            return line.rfind(path + " ", 0) == 0;
-        });
-    }
-
     TempDir Root;
     std::string Updater;
     std::unique_ptr<Nginx> Web;
@@ -105,7 +98,7 @@ TEST_F(PipelineE2E, ASignalInstallsTheFinishedFrontAndKeepsAFinishedFileBehindAS
     const Listed c{"c.dat", "/c.dat", Pattern('c', 64 << 10)};
     Serve({a, b, c}, 256 << 10);
     auto updater = Start();
-    ASSERT_TRUE(WaitFor([&] { return Served("/a.dat") == 1 && Served("/c.dat") == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return Web->Served("/a.dat") == 1 && Web->Served("/c.dat") == 1; }));
     ASSERT_EQ(::kill(updater->Pid(), SIGTERM), 0);
     const ProcessResult r = updater->Wait(10s);
     EXPECT_EQ(r.ExitStatus, 128 + SIGTERM) << r.Err;
@@ -117,7 +110,7 @@ TEST_F(PipelineE2E, ASignalInstallsTheFinishedFrontAndKeepsAFinishedFileBehindAS
     EXPECT_TRUE(ReadFile(Root / "client/c.dat.update") == c.Body);
     const uint64_t sentBefore = Web->BytesSent("/c.dat");
     auto next = Start();
-    ASSERT_TRUE(WaitFor([&] { return Served("/c.dat") == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return Web->Served("/c.dat") == 2; }));
     ::kill(next->Pid(), SIGTERM);
     next->Wait(10s);
     EXPECT_THAT(Web->Requests(), ::testing::Contains("/c.dat 206"));

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fstream>
@@ -168,6 +169,13 @@ void Nginx::Stop() {
 }
 
 std::vector<std::string> Nginx::Requests() const { return Log("access.log"); }
+
+size_t Nginx::Served(const std::string& path) const {
+    const std::vector<std::string> log = Requests();
+    return static_cast<size_t>(std::count_if(log.begin(), log.end(), [&](const std::string& line) {
+        return line.starts_with(path + " ");
+    }));
+}
 
 std::vector<std::string> Nginx::Connections() const { return Log("connections.log"); }
 

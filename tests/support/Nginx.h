@@ -42,6 +42,8 @@ class Nginx {
     // The decoded paths of the requests logged so far, each with its status: "/a.dat 200";
     // taken once the log has stopped growing, since nginx logs just after it has answered.
     std::vector<std::string> Requests() const;
+    // How many of those requests asked for `path` ("/a.dat"), whatever their status.
+    size_t Served(const std::string& path) const;
     // The same requests as "CONNECTION PATH", CONNECTION being nginx's serial number of the
     // connection that carried it: requests over one kept-alive connection share it.
     std::vector<std::string> Connections() const;
