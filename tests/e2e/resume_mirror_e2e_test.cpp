@@ -91,23 +91,21 @@ TEST_F(ResumeMirrorE2E, ARunKilledHalfWayIsContinuedWhereItStopped) {
         ASSERT_EQ(::kill(first.Pid(), SIGKILL), 0);
         first.Wait();
     }
-    // nginx's rate limit comes in bursts of a second's worth, so how much the first run was sent
-    // beyond what it wrote depends on the moment of the kill; what the second is sent does not.
-    // The killed request is counted once nginx notices the connection gone.
-    ASSERT_TRUE(WaitFor([&] { return web.Served("/files/big.bin") == 1; }));
     std::error_code ec;
     const uint64_t kept = fs::file_size(partial, ec);
     ASSERT_FALSE(ec) << ec.message();
-    const uint64_t sentBefore = web.BytesSent("/files/big.bin");
     const ProcessResult r = Update(url);
     ASSERT_EQ(r.ExitStatus, 0) << r.Err;
     EXPECT_EQ(Lines(r.Out).back(), "更新完毕");
     EXPECT_TRUE(ReadFile(Root / "client/big.bin") == body);  // checked against its SHA-256 too
     EXPECT_THAT(web.Requests(), ::testing::Contains("/files/big.bin 206"));
     // The second run fetched only what the first had not written (and the response's header).
-    const uint64_t sentAfter = web.BytesSent("/files/big.bin") - sentBefore;
-    EXPECT_GE(sentAfter, size - kept);
-    EXPECT_LT(sentAfter, size - kept + (16u << 10));
+    // Only its answer is counted: nginx's rate limit sends a second's worth at a time, so what
+    // the killed run was sent beyond what it wrote depends on the moment of the kill, and under
+    // Wine, whose server holds the socket too, nginx may log that request only much later.
+    const uint64_t sent = web.BytesSent("/files/big.bin", 206);
+    EXPECT_GE(sent, size - kept);
+    EXPECT_LT(sent, size - kept + (16u << 10));
     EXPECT_FALSE(fs::exists(Root / "client/big.bin.update-resume"));
 }
 

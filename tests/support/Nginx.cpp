@@ -181,13 +181,16 @@ std::vector<std::string> Nginx::Connections() const { return Log("connections.lo
 
 std::vector<std::string> Nginx::Protocols() const { return Log("protocols.log"); }
 
-uint64_t Nginx::BytesSent(const std::string& path) const {
+uint64_t Nginx::BytesSent(const std::string& path, int status) const {
     uint64_t total = 0;
     for (const std::string& line : Log("sent.log")) {
         const size_t last = line.rfind(' ');
-        const size_t status = line.rfind(' ', last - 1);
-        if (last == std::string::npos || status == std::string::npos) continue;
-        if (line.substr(0, status) == path) total += std::stoull(line.substr(last + 1));
+        const size_t code = line.rfind(' ', last - 1);
+        if (last == std::string::npos || code == std::string::npos) continue;
+        if (line.substr(0, code) != path) continue;
+        if (status != 0 && line.substr(code + 1, last - code - 1) != std::to_string(status))
+            continue;
+        total += std::stoull(line.substr(last + 1));
     }
     return total;
 }

@@ -49,8 +49,9 @@ class Nginx {
     std::vector<std::string> Connections() const;
     // The same requests as "PROTOCOL PATH": "HTTP/1.0 /a.dat", "HTTP/2.0 /a.dat".
     std::vector<std::string> Protocols() const;
-    // Bytes sent in answers to `path` ("/a.dat"), headers included, over every request so far.
-    uint64_t BytesSent(const std::string& path) const;
+    // Bytes sent in answers to `path` ("/a.dat"), headers included, over every request so far
+    // that was answered with `status` (0: any).
+    uint64_t BytesSent(const std::string& path, int status = 0) const;
     // The directory that holds the configuration, logs and nginx's own temporary files.
     const std::string& Prefix() const { return Work.Path(); }
 
